@@ -1,0 +1,13 @@
+/* Everything a client of the Kindex address-book library includes. */
+#ifndef KINDEX_KINDEX_H
+#define KINDEX_KINDEX_H
+
+#import <Kindex/KXProperties.h>
+#import <Kindex/KXMultiValue.h>
+#import <Kindex/KXRecord.h>
+#import <Kindex/KXAddressBook.h>
+#import <Kindex/KXLocalAddressBook.h>
+#import <Kindex/KXPublicAddressBook.h>
+#import <Kindex/KXSimpleAddressBookServing.h>
+
+#endif
