@@ -1,1 +1,127 @@
-int main() { return 0; }
+/* bookd: serves one address book over GNUstep Distributed Objects (and, through the server
+ * object, over the socket login service) until it is killed. */
+#import <Foundation/Foundation.h>
+#import <Kindex/Kindex.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#import "AddressBookServer.h"
+#import "DieFunctions.h"
+#import "NoDelay.h"
+#include "ConfigFile.h"
+#include "ServerSettings.h"
+
+namespace {
+
+NSString *ToNSString(const std::string &text) {
+  return [NSString stringWithUTF8String:text.c_str()];
+}
+
+// The argument walk, the configuration merge and validation; ends the process on failure.
+ServerSettings GatherSettings() {
+  NSArray *arguments = [[NSProcessInfo processInfo] arguments];
+  std::vector<std::string> words;
+  for (NSUInteger i = 1; i < [arguments count]; i++) {
+    const char *word = [[arguments objectAtIndex:i] UTF8String];
+    words.push_back(word != NULL ? word : "");
+  }
+  ServerSettings settings;
+  if (WalkArguments(words, settings) == WalkResult::Usage) DiePrintingUsage(-1);
+  if (settings.configFile) {
+    ConfigValues file;
+    if (!ReadConfigFile(*settings.configFile, file)) {
+      fprintf(stderr, "Error: %s could not be read or doesn't containa valid dictionary!\n",
+              settings.configFile->c_str());
+      exit(-1);
+    }
+    MergeConfiguration(settings, file);
+  }
+  if (const char *message = FirstValidationError(settings))
+    DiePrintingMessage([NSString stringWithUTF8String:message], -1);
+  return settings;
+}
+
+KXLocalAddressBook *OpenBook(NSString *location) {
+  KXLocalAddressBook *book = nil;
+  @try {
+    book = [[KXLocalAddressBook alloc] initWithLocation:location];
+  } @catch (id) {
+    book = nil;
+  }
+  if (book == nil)
+    DiePrintingMessage([NSString stringWithFormat:@"Error: %@ isn't a valid AddressBookLocation\n",
+                                                  location], -1);
+  return book;
+}
+
+NSSocketPort *OpenPort(int32_t setting, BOOL listener) {
+  NSSocketPort *port = nil;
+  @try {
+    port = (NSSocketPort *)[NSSocketPort portWithNumber:PortNumberToOpen(setting)
+                                                 onHost:nil
+                                           forceAddress:nil
+                                               listener:listener];
+  } @catch (id) {
+    port = nil;
+  }
+  // A server that says it runs while nobody can reach it would report failure as success.
+  if (port == nil) {
+    NSString *format = listener ? @"Error: Couldn't open receive port %d\n"
+                                : @"Error: Couldn't open send port %d\n";
+    DiePrintingMessage([NSString stringWithFormat:format, setting], -1);
+  }
+  return port;
+}
+
+// Lets clients on any host find the server by name. GNUstep's default name server refuses
+// socket ports, so this goes through the socket-port name server (gdomap). Clients can
+// always connect by host and port, so a failure is logged and serving goes on.
+void RegisterName(NSConnection *connection) {
+  BOOL registered = NO;
+  @try {
+    registered = [connection registerName:@"AddressServer"
+                           withNameServer:[NSSocketPortNameServer sharedInstance]];
+  } @catch (id) {
+    registered = NO;
+  }
+  if (!registered)
+    NSLog(@"Could not register the name AddressServer; clients can still connect by host and port");
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  ServerSettings settings = GatherSettings();
+
+  KXLocalAddressBook *book = OpenBook(ToNSString(*settings.location));
+  AddressBookServer *server =
+      [[AddressBookServer alloc] initWithAddressBook:book
+                                    readOnlyPassword:ToNSString(*settings.readOnlyPassword)
+                                   readWritePassword:ToNSString(*settings.readWritePassword)
+                                  socketServerAtPort:settings.socketPort];
+
+  NSSocketPort *receivePort = OpenPort(settings.receivePort, YES);
+  NSSocketPort *sendPort = OpenPort(settings.sendPort, NO);
+  NSLog(@"Sendport at %d: %@\n", settings.receivePort, receivePort);
+  NSLog(@"Receiveport at %d: %@\n", settings.sendPort, sendPort);
+  [NoDelayWatcher watchConnectionsOfPort:receivePort];
+
+  NSConnection *connection = [[NSConnection alloc] initWithReceivePort:receivePort
+                                                              sendPort:sendPort];
+  // Clients get a checker that passes on the two access methods only: the bare server would
+  // answer anything, key-value coding of its password fields included.
+  [connection setRootObject:[NSProtocolChecker protocolCheckerWithTarget:server
+                                                                protocol:@protocol(KXSimpleAddressBookServing)]];
+  RegisterName(connection);
+
+  fputs("Running.\n", stderr);
+  fflush(stderr);
+  [[NSRunLoop currentRunLoop] run];
+  [pool release];
+  return 0;
+}

@@ -1,0 +1,70 @@
+#include "ServerSettings.h"
+
+#include <cctype>
+#include <climits>
+
+int32_t ClampToInt32(long long value) {
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+int32_t IntegerValueOfText(const std::string &text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) i++;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    i++;
+  }
+  // Accumulate only while the value can still fall inside the range; past that every
+  // further digit leaves the clamped result the same.
+  long long magnitude = 0;
+  const long long limit = static_cast<long long>(INT32_MAX) + 1;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); i++) {
+    if (magnitude <= limit) magnitude = magnitude * 10 + (text[i] - '0');
+  }
+  return ClampToInt32(negative ? -magnitude : magnitude);
+}
+
+WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettings &settings) {
+  for (size_t i = 0; i < arguments.size(); i += 2) {
+    const std::string &word = arguments[i];
+    std::optional<std::string> *text = nullptr;
+    int32_t *number = nullptr;
+    if (word == "--ab") text = &settings.location;
+    else if (word == "--ro") text = &settings.readOnlyPassword;
+    else if (word == "--rw") text = &settings.readWritePassword;
+    else if (word == "--rp") number = &settings.receivePort;
+    else if (word == "--sp") number = &settings.sendPort;
+    else if (word == "--sock") number = &settings.socketPort;
+    else if (word == "--conf") text = &settings.configFile;
+    else return WalkResult::Usage;
+    if (i + 1 >= arguments.size()) return WalkResult::Usage;
+    const std::string &value = arguments[i + 1];
+    if (text != nullptr) *text = value;
+    else *number = IntegerValueOfText(value);
+  }
+  return WalkResult::Ok;
+}
+
+void MergeConfiguration(ServerSettings &settings, const ConfigValues &file) {
+  if (!settings.location) settings.location = file.location;
+  if (!settings.readOnlyPassword) settings.readOnlyPassword = file.readOnlyPassword;
+  if (!settings.readWritePassword) settings.readWritePassword = file.readWritePassword;
+  if (settings.receivePort == -1 && file.receivePort) settings.receivePort = *file.receivePort;
+  if (settings.sendPort == -1 && file.sendPort) settings.sendPort = *file.sendPort;
+}
+
+const char *FirstValidationError(const ServerSettings &settings) {
+  if (!settings.location) return "Error: No value for AddressBookLocation\n";
+  if (!settings.readOnlyPassword) return "Error: No value for ReadOnlyPassword\n";
+  if (!settings.readWritePassword) return "Error: No value for ReadWritePassword\n";
+  if (settings.receivePort == -1) return "Error: Receive port is invalid\n";
+  if (settings.sendPort == -1) return "Error: Send port is invalid\n";
+  return nullptr;
+}
+
+uint16_t PortNumberToOpen(int32_t setting) {
+  return static_cast<uint16_t>(static_cast<uint32_t>(setting) & 0xFFFFu);
+}

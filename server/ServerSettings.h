@@ -1,0 +1,54 @@
+/* The seven start-up settings of bookd, and the rules that fill them: the argument walk,
+ * the merge of the configuration file's values, and validation. Plain C++, so that the
+ * rules can be followed without Foundation; reading the file is ConfigFile's job. */
+#ifndef BOOKD_SERVERSETTINGS_H
+#define BOOKD_SERVERSETTINGS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ServerSettings {
+  std::optional<std::string> location;
+  std::optional<std::string> readOnlyPassword;
+  std::optional<std::string> readWritePassword;
+  int32_t receivePort = -1;  // -1 means not set, wherever it came from
+  int32_t sendPort = -1;
+  int32_t socketPort = 5000; // -1 switches the socket login service off
+  std::optional<std::string> configFile;
+};
+
+/* What a configuration file can supply; a key the file lacks stays empty. */
+struct ConfigValues {
+  std::optional<std::string> location;
+  std::optional<std::string> readOnlyPassword;
+  std::optional<std::string> readWritePassword;
+  std::optional<int32_t> receivePort;
+  std::optional<int32_t> sendPort;
+};
+
+/* Leading white space, an optional sign, then decimal digits up to the first other
+ * character; 0 when no digit follows. Values beyond 32 bits clamp to the nearest end,
+ * so that a huge port number can never wrap round into a plausible one. */
+int32_t IntegerValueOfText(const std::string &text);
+
+/* Clamps a wider integer into the 32-bit signed range. */
+int32_t ClampToInt32(long long value);
+
+/* The walk over the arguments after the program name. Usage means an argument that is no
+ * option word, or an option word with nothing after it: the caller prints the usage. */
+enum class WalkResult { Ok, Usage };
+WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettings &settings);
+
+/* Fills only what the command line left unset; a port of -1 counts as unset. */
+void MergeConfiguration(ServerSettings &settings, const ConfigValues &file);
+
+/* The message for the first setting that is missing, in the order they are checked, or
+ * nullptr when start-up may go on. */
+const char *FirstValidationError(const ServerSettings &settings);
+
+/* The port number that is actually opened: the low 16 bits of the setting. */
+uint16_t PortNumberToOpen(int32_t setting);
+
+#endif
