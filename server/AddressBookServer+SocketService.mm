@@ -1,10 +1,284 @@
-// Placeholder: the socket login service lands here.
+/* The socket login service of the server object: the listening socket, and the handlers
+ * that greet, read and answer connections from the run loop. What an input means lives in
+ * LoginCommand; this file only moves bytes and keeps the records.
+ *
+ * One misbehaving client must never cost anyone else: every failed read or write ends that
+ * connection only, the next accept is always requested, and a failing accept is retried
+ * from a timer instead of from a busy loop. */
 #import "AddressBookServer.h"
+#import "FileHandleAuth.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "LoginCommand.h"
+
+namespace {
+
+// How long to wait before asking for a connection again after an accept failed. Accepts
+// fail when the process is out of descriptors; the pending connection stays in the backlog,
+// so an immediate retry would only fail again and spin.
+const NSTimeInterval kAcceptRetryDelay = 0.1;
+
+// Replies go straight to the socket rather than through -writeData:, which raises when the
+// peer is gone and blocks the whole server when a client stops reading its replies. A reply
+// is a few bytes, so a full send buffer means the client has not read for a very long time;
+// that, like a reset, ends the connection.
+bool SendText(NSFileHandle *connection, const char *text) {
+  const size_t length = std::strlen(text);
+  const int fd = [connection fileDescriptor];
+  ssize_t sent;
+  do {
+    sent = send(fd, text, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(length);
+}
+
+// UTF-8 bytes of a string of this process; false for nil, which matches nothing.
+bool BytesOf(NSString *text, std::string &bytes) {
+  if (text == nil) return false;
+  NSData *data = [text dataUsingEncoding:NSUTF8StringEncoding];
+  if (data == nil) return false;
+  bytes.assign(static_cast<const char *>([data bytes]), [data length]);
+  return true;
+}
+
+// One read as the text of one input: up to its first zero byte, decoded in the encoding
+// GNUstep decodes the command line with (so a password typed there logs in when a client
+// sends the same bytes), trimmed at both ends. nil when the bytes are no text in it.
+NSString *InputOfRead(NSData *data) {
+  const char *bytes = static_cast<const char *>([data bytes]);
+  const size_t length = login::LengthUpToZero(bytes, [data length]);
+  NSString *text = [[[NSString alloc] initWithBytes:bytes
+                                              length:length
+                                            encoding:[NSString defaultCStringEncoding]]
+      autorelease];
+  return [text stringByTrimmingCharactersInSet:[NSCharacterSet whitespaceAndNewlineCharacterSet]];
+}
+
+}  // namespace
+
+@interface AddressBookServer (SocketServicePrivate)
+- (void)requestNextAccept;
+- (void)retryAccept:(NSTimer *)timer;
+- (void)noteFailedAccept:(NSNotification *)notification;
+- (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection;
+- (void)forgetConnection:(FileHandleAuth *)auth;
+@end
 
 @implementation AddressBookServer (SocketService)
-- (void)startSocketServiceAtPort:(int)port {}
-- (void)acceptConnection:(NSNotification *)notification {}
-- (void)handleDataOnConnection:(NSNotification *)notification {}
-- (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth {}
-- (NSArray *)connections { return _connections; }
+
+- (void)startSocketServiceAtPort:(int)port
+{
+  if (port == -1) return;
+  if (_connectionIndex == nil) {
+    _connectionIndex = [[NSMapTable alloc]
+        initWithKeyOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
+              valueOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
+                  capacity:16];
+  }
+
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) {
+    NSLog(@"Unable to create socket - %s\n", strerror(errno));
+    return;
+  }
+  int reuse = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0) {
+    NSLog(@"Couldn't set reuse on socket - %s\n", strerror(errno));
+    close(fd);
+    return;
+  }
+  struct sockaddr_in address;
+  std::memset(&address, 0, sizeof address);
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (bind(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) {
+    NSLog(@"Couldn't bind to port %d - %s\n", port, strerror(errno));
+    close(fd);
+    return;
+  }
+  if (listen(fd, 5) != 0) {
+    NSLog(@"Couldn't listen on port %d - %s\n", port, strerror(errno));
+    close(fd);
+    return;
+  }
+
+  // A client that goes while a reply is on its way must not end the process.
+  signal(SIGPIPE, SIG_IGN);
+  _handle = [[NSFileHandle alloc] initWithFileDescriptor:fd closeOnDealloc:YES];
+  [self requestNextAccept];
+
+  NSNotificationCenter *center = [NSNotificationCenter defaultCenter];
+  [center addObserver:self
+             selector:@selector(acceptConnection:)
+                 name:NSFileHandleConnectionAcceptedNotification
+               object:nil];
+  [center addObserver:self
+             selector:@selector(handleDataOnConnection:)
+                 name:NSFileHandleDataAvailableNotification
+               object:nil];
+}
+
+- (void)acceptConnection:(NSNotification *)notification
+{
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  NSFileHandle *connection =
+      [[notification userInfo] objectForKey:NSFileHandleNotificationFileHandleItem];
+  if (connection == nil) {
+    [self noteFailedAccept:notification];
+    [pool release];
+    return;
+  }
+  if (_acceptFailing) {
+    _acceptFailing = NO;
+    NSLog(@"Accepting connections again\n");
+  }
+  // Asked for first, so that nothing this connection does can keep the next one out.
+  [self requestNextAccept];
+
+  FileHandleAuth *auth = [[FileHandleAuth alloc] initWithFileHandle:connection];
+  [_connections addObject:auth];
+  [_connectionIndex setObject:auth forKey:connection];
+  [auth release];
+  if (!SendText(connection, hello)) {
+    [self forgetConnection:auth];
+  } else {
+    @try {
+      [connection waitForDataInBackgroundAndNotify];
+    } @catch (id e) {
+      [self forgetConnection:auth];
+    }
+  }
+  [pool release];
+}
+
+- (void)handleDataOnConnection:(NSNotification *)notification
+{
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  NSFileHandle *connection = [notification object];
+  FileHandleAuth *auth = [self recordOfConnection:connection];
+  if (auth == nil) {
+    NSLog(@"Huh?! Couldn't find auth object\n");
+    [pool release];
+    return;
+  }
+  // A failed read (a reset, say) ends the stream just like an orderly close.
+  NSData *data = nil;
+  @try {
+    data = [connection availableData];
+  } @catch (id e) {
+    data = nil;
+  }
+  if ([data length] == 0) {
+    [self forgetConnection:auth];
+    [pool release];
+    return;
+  }
+  [self handleInput:InputOfRead(data) withAuth:auth];
+  if ([self recordOfConnection:connection] == auth) {
+    @try {
+      [connection waitForDataInBackgroundAndNotify];
+    } @catch (id e) {
+      [self forgetConnection:auth];
+    }
+  }
+  [pool release];
+}
+
+- (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth
+{
+  std::string text, roPwd, rwPwd;
+  const bool hasText = BytesOf(input, text);
+  const bool hasRo = BytesOf(_roPwd, roPwd);
+  const bool hasRw = BytesOf(_rwPwd, rwPwd);
+  login::Flags current;
+  current.readOK = [auth isReadOK];
+  current.writeOK = [auth isWriteOK];
+  const login::Outcome outcome = login::Interpret(hasText ? &text : nullptr, hasRo ? &roPwd : nullptr,
+                                                  hasRw ? &rwPwd : nullptr, current);
+  if (outcome.close) {
+    [self forgetConnection:auth];
+    return;
+  }
+  [auth setReadOK:outcome.flags.readOK writeOK:outcome.flags.writeOK];
+  if (!SendText([auth fileHandle], outcome.reply)) [self forgetConnection:auth];
+}
+
+- (NSArray *)connections
+{
+  return _connections;
+}
+
+- (int)socketServicePort
+{
+  if (_handle == nil) return -1;
+  struct sockaddr_in address;
+  socklen_t length = sizeof address;
+  if (getsockname([_handle fileDescriptor], reinterpret_cast<struct sockaddr *>(&address), &length) != 0)
+    return -1;
+  return ntohs(address.sin_port);
+}
+
+@end
+
+@implementation AddressBookServer (SocketServicePrivate)
+
+- (void)requestNextAccept
+{
+  @try {
+    [_handle acceptConnectionInBackgroundAndNotify];
+  } @catch (id e) {
+    // Only raises when an accept is already pending, which is what was wanted.
+  }
+}
+
+- (void)retryAccept:(NSTimer *)timer
+{
+  [self requestNextAccept];
+}
+
+- (void)noteFailedAccept:(NSNotification *)notification
+{
+  // Logged once for a run of failures, not once per attempt.
+  if (!_acceptFailing) {
+    _acceptFailing = YES;
+    id reason = [[notification userInfo] objectForKey:GSFileHandleNotificationError];
+    NSLog(@"Couldn't accept a connection - %@\n", reason != nil ? reason : @"unknown error");
+  }
+  [NSTimer scheduledTimerWithTimeInterval:kAcceptRetryDelay
+                                   target:self
+                                 selector:@selector(retryAccept:)
+                                 userInfo:nil
+                                  repeats:NO];
+}
+
+- (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection
+{
+  if (connection == nil) return nil;
+  return [_connectionIndex objectForKey:connection];
+}
+
+- (void)forgetConnection:(FileHandleAuth *)auth
+{
+  NSFileHandle *connection = [auth fileHandle];
+  if ([self recordOfConnection:connection] != auth) return;
+  [[auth retain] autorelease];
+  [_connectionIndex removeObjectForKey:connection];
+  [_connections removeObjectIdenticalTo:auth];
+  // Closed now rather than when the last reference goes: the run loop and the notification
+  // in flight may hold the handle a while, and the client should see its end at once.
+  @try {
+    [connection closeFile];
+  } @catch (id e) {
+  }
+}
+
 @end

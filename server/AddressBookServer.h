@@ -16,6 +16,7 @@
   NSFileHandle *_handle;
   NSMutableArray *_connections;   /* FileHandleAuth records, in accept order */
   NSMapTable *_connectionIndex;   /* connection handle -> its record in _connections */
+  BOOL _acceptFailing;            /* accepts fail (say, out of descriptors); retried by timer */
 }
 
 - (id)initWithAddressBook:(KXAddressBook *)book
@@ -37,6 +38,9 @@
 - (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth;
 /* The open connections' records, in accept order; for tests and diagnostics. */
 - (NSArray *)connections;
+/* The port the service listens on (the one the system chose for port 0), or -1 when the
+ * service is off. */
+- (int)socketServicePort;
 @end
 
 #endif

@@ -1,0 +1,66 @@
+#include "LoginCommand.h"
+
+#include <cstring>
+
+#include "PasswordMatch.h"
+
+const char hello[] = "Hello\n";
+const char ok[] = "OK\n";
+const char error[] = "Error\n";
+
+namespace login {
+
+std::vector<std::string> SplitAtSpaces(const std::string &input) {
+  std::vector<std::string> parts;
+  std::string::size_type start = 0;
+  for (;;) {
+    std::string::size_type space = input.find(' ', start);
+    if (space == std::string::npos) {
+      parts.push_back(input.substr(start));
+      return parts;
+    }
+    parts.push_back(input.substr(start, space - start));
+    start = space + 1;
+  }
+}
+
+namespace {
+
+Outcome Reply(const char *text, Flags flags) {
+  Outcome outcome;
+  outcome.reply = text;
+  outcome.flags = flags;
+  return outcome;
+}
+
+bool Presents(const std::string *stored, const std::string &offered) {
+  return stored != nullptr && PasswordsMatch(*stored, offered);
+}
+
+}  // namespace
+
+Outcome Interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd,
+                  Flags current) {
+  if (input == nullptr) return Reply(error, current);
+  const std::vector<std::string> parts = SplitAtSpaces(*input);
+  const std::string &command = parts[0];
+  if (command == "quit") {
+    Outcome outcome;
+    outcome.close = true;
+    outcome.flags = current;
+    return outcome;
+  }
+  if (command != "auth" || parts.size() != 3) return Reply(error, current);
+  // Each password is consulted only after its own keyword, so the read-write password does
+  // not open "ro" unless the two happen to be the same.
+  if (parts[1] == "ro" && Presents(roPwd, parts[2])) return Reply(ok, Flags{true, false});
+  if (parts[1] == "rw" && Presents(rwPwd, parts[2])) return Reply(ok, Flags{true, true});
+  return Reply(error, current);
+}
+
+std::size_t LengthUpToZero(const char *bytes, std::size_t length) {
+  const void *zero = std::memchr(bytes, 0, length);
+  return zero == nullptr ? length : static_cast<std::size_t>(static_cast<const char *>(zero) - bytes);
+}
+
+}  // namespace login

@@ -1,0 +1,61 @@
+// What the service tests share: a server object with its socket service on a port the
+// system chose, the run loop run until something happens or a deadline passes, and raw
+// loopback clients that never block the thread that also runs the server.
+#pragma once
+
+#import "AddressBookServer.h"
+#import "FileHandleAuth.h"
+
+#include <functional>
+#include <string>
+
+namespace harness {
+
+// The server's passwords: "secret", and a tab followed by non-ASCII letters, so that the
+// tests also show that a password's leading tab and its UTF-8 bytes are presented as given.
+NSString *ReadOnlyPassword();
+NSString *ReadWritePassword();
+extern const char kReadWritePasswordBytes[];
+
+// Runs the current run loop until done() or the deadline; answers done() at the end.
+bool RunUntil(const std::function<bool()> &done, double seconds = 5.0);
+// Runs the run loop for a while, for checks that nothing (more) happens.
+void RunFor(double seconds);
+
+// A server over no book, with its service on a port the system chose.
+AddressBookServer *NewServer(int port = 0);
+
+// A port that was free a moment ago.
+int FreePort();
+
+// A loopback client. Everything it receives is kept in received().
+class Client {
+ public:
+  Client() = default;
+  ~Client();
+  Client(const Client &) = delete;
+  Client &operator=(const Client &) = delete;
+
+  bool connectTo(int port);           // connects (the server may not have accepted yet)
+  void sendBytes(const std::string &bytes);  // sends all of it, running the loop when full
+  void resetNow();                    // closes with a reset (SO_LINGER 0)
+  void closeNow();
+
+  // Collects what has arrived without waiting.
+  void poll();
+  // Runs the loop until at least n bytes arrived in all, or the peer closed.
+  bool waitForBytes(size_t n, double seconds = 5.0);
+  // Runs the loop until the peer has closed.
+  bool waitForClose(double seconds = 5.0);
+
+  const std::string &received() const { return received_; }
+  bool peerClosed() const { return peerClosed_; }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  std::string received_;
+  bool peerClosed_ = false;
+};
+
+}  // namespace harness

@@ -1,0 +1,155 @@
+#import "ServiceHarness.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace harness {
+
+const char kReadWritePasswordBytes[] = "\trw-p\xc3\xa4sswort";
+
+NSString *ReadOnlyPassword() { return @"secret"; }
+
+NSString *ReadWritePassword() {
+  static NSString *password = [[NSString alloc] initWithUTF8String:kReadWritePasswordBytes];
+  return password;
+}
+
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void RunOnce(double seconds) {
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
+                           beforeDate:[NSDate dateWithTimeIntervalSinceNow:seconds]];
+  [pool release];
+}
+
+}  // namespace
+
+bool RunUntil(const std::function<bool()> &done, double seconds) {
+  const auto start = std::chrono::steady_clock::now();
+  while (!done()) {
+    if (SecondsSince(start) > seconds) return done();
+    RunOnce(0.005);
+  }
+  return true;
+}
+
+void RunFor(double seconds) {
+  const auto start = std::chrono::steady_clock::now();
+  while (SecondsSince(start) < seconds) RunOnce(0.005);
+}
+
+AddressBookServer *NewServer(int port) {
+  return [[AddressBookServer alloc] initWithAddressBook:nil
+                                       readOnlyPassword:ReadOnlyPassword()
+                                      readWritePassword:ReadWritePassword()
+                                     socketServerAtPort:port];
+}
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+Client::~Client() { closeNow(); }
+
+bool Client::connectTo(int port) {
+  closeNow();
+  fd_ = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd_ < 0) return false;
+  int one = 1;
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) return false;
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
+void Client::sendBytes(const std::string &bytes) {
+  size_t sent = 0;
+  const auto start = std::chrono::steady_clock::now();
+  while (sent < bytes.size() && SecondsSince(start) < 10) {
+    ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+      // The server drains our bytes only while its run loop runs: let it.
+      poll();
+      RunOnce(0.001);
+    } else {
+      return;
+    }
+  }
+}
+
+void Client::resetNow() {
+  if (fd_ < 0) return;
+  linger hard{1, 0};
+  setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  close(fd_);
+  fd_ = -1;
+}
+
+void Client::closeNow() {
+  if (fd_ < 0) return;
+  close(fd_);
+  fd_ = -1;
+}
+
+void Client::poll() {
+  if (fd_ < 0 || peerClosed_) return;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) {
+      received_.append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      peerClosed_ = true;
+      return;
+    } else {
+      return;
+    }
+  }
+}
+
+bool Client::waitForBytes(size_t n, double seconds) {
+  return RunUntil(
+      [&] {
+        poll();
+        return received_.size() >= n || peerClosed_;
+      },
+      seconds) &&
+         received_.size() >= n;
+}
+
+bool Client::waitForClose(double seconds) {
+  return RunUntil(
+      [&] {
+        poll();
+        return peerClosed_;
+      },
+      seconds);
+}
+
+}  // namespace harness
