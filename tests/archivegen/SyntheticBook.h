@@ -1,0 +1,6 @@
+// A large address book of made-up entries, for timing the converter.
+#import <Foundation/Foundation.h>
+
+// groupCount groups of entriesPerGroup entries each; every entry has a two-word name and
+// its own e-mail address.
+id BuildSyntheticBook(int groupCount, int entriesPerGroup);
