@@ -22,6 +22,10 @@
 - (id)initWithLocation:(NSString *)location;
 - (NSString *)location;
 
+/* Where +[KXAddressBook sharedAddressBook] keeps the user's book: the directory Kindex/AddressBook
+ * in the user's GNUstep Library directory; nil when GNUstep reports none. */
++ (NSString *)sharedAddressBookLocation;
+
 @end
 
 #endif

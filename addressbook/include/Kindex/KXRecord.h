@@ -20,8 +20,9 @@
 {
   NSString *_uniqueId;
   NSMutableDictionary *_values;
-  KXAddressBook *_book;   /* not retained: the book retains its records */
+  KXAddressBook *_book;   /* not retained when the book holds the record (see _retainsBook) */
   BOOL _readOnly;
+  BOOL _retainsBook;      /* records a view made for a caller keep their view alive */
 }
 
 - (id)init;

@@ -1,0 +1,64 @@
+/* The records of a KXLocalAddressBook in memory and their link to the book's store.
+ *
+ * The book owns its records (retained here) and tells each which book it belongs to. What
+ * changed since the last save is kept as a set of changed uids and a set of removed ones;
+ * a save writes exactly those in one transaction. Before each read and inside each save,
+ * what other processes saved is merged in: their changes replace a record in place unless
+ * this process changed it too (the unsaved local change wins), and records they removed go.
+ */
+#ifndef KINDEX_KXBOOKSTATE_H
+#define KINDEX_KXBOOKSTATE_H
+
+#import <Foundation/Foundation.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "Store.h"
+
+@class KXRecord;
+@class KXGroup;
+@class KXAddressBook;
+
+namespace kx {
+
+class BookState {
+ public:
+  // nil location rules: see KXLocalAddressBook.h. Logs why when it gives null.
+  static BookState *open(KXAddressBook *book, NSString *location);
+  ~BookState();
+
+  NSArray *records(int kind);
+  KXRecord *record(NSString *uid);
+  bool add(KXRecord *record);
+  bool remove(KXRecord *record);
+  bool save();
+  bool hasUnsavedChanges() const { return !changed_.empty() || !removed_.empty(); }
+  bool markChanged(KXRecord *record);
+  NSArray *members(KXGroup *group);
+  NSArray *parentGroups(KXRecord *record);
+
+ private:
+  BookState(KXAddressBook *book, std::unique_ptr<Store> store) : book_(book), store_(std::move(store)) {}
+  bool load();
+  void catchUp();
+  void applyRemoved(const std::string &uid);
+  void applyWritten(const RowView &row);
+  KXRecord *find(const std::string &uid) const;
+  void forgetMember(const std::string &uid);
+
+  KXAddressBook *book_;  // owns this state
+  std::unique_ptr<Store> store_;
+  std::map<std::string, KXRecord *> records_;  // uid order is creation order
+  std::set<std::string> changed_;              // added or changed since the last save
+  std::set<std::string> removed_;              // removed since the last save, and stored
+  std::set<std::string> added_;                // added since the last save: not in the store
+  std::set<std::string> groups_;               // the uids of the groups among records_
+  uint64_t seq_ = 0;                           // the last save of the store merged in
+};
+
+}  // namespace kx
+
+#endif

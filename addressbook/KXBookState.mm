@@ -1,0 +1,269 @@
+#import "KXBookState.h"
+#import "KXCodec.h"
+#import "KXPrivate.h"
+
+namespace kx {
+
+namespace {
+
+std::string keyOf(NSString *uid) {
+  const char *bytes = [uid UTF8String];
+  return bytes != nullptr ? std::string(bytes) : std::string();
+}
+
+NSString *stringOf(const char *bytes, size_t length) {
+  return [[[NSString alloc] initWithBytes:bytes length:length encoding:NSUTF8StringEncoding] autorelease];
+}
+
+}  // namespace
+
+BookState *BookState::open(KXAddressBook *book, NSString *location) {
+  NSFileManager *files = [NSFileManager defaultManager];
+  BOOL isDirectory = NO;
+  if (![files fileExistsAtPath:location isDirectory:&isDirectory] || !isDirectory) {
+    NSLog(@"Kindex: %@ is not a directory", location);
+    return nullptr;
+  }
+  NSString *path = [location stringByAppendingPathComponent:[NSString stringWithUTF8String:Store::fileName()]];
+  bool create = false;
+  if (![files fileExistsAtPath:path]) {
+    // Only an empty directory becomes a new book: a mistyped path to some other directory
+    // must not fill it with a book.
+    NSArray *contents = [files contentsOfDirectoryAtPath:location error:NULL];
+    if (contents == nil || [contents count] != 0) {
+      NSLog(@"Kindex: %@ holds no address book", location);
+      return nullptr;
+    }
+    create = true;
+  }
+  std::unique_ptr<Store> store;
+  Status status = Store::open([path fileSystemRepresentation], create, &store);
+  if (!status.isOk()) {
+    NSLog(@"Kindex: cannot open the address book in %@: %s", location, status.message().c_str());
+    return nullptr;
+  }
+  BookState *state = new BookState(book, std::move(store));
+  if (!state->load()) {
+    delete state;
+    return nullptr;
+  }
+  return state;
+}
+
+BookState::~BookState() {
+  for (auto &entry : records_) {
+    [entry.second _setBook:nil retain:NO];
+    [entry.second release];
+  }
+}
+
+bool BookState::load() {
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  size_t rows = 0;
+  Status status = store_->loadAll(
+      [&](const RowView &row) {
+        NSString *uid = stringOf(row.uid, row.uidLength);
+        KXRecord *record = decodeRecord(row.kind, uid, row.data, row.dataLength);
+        if (record == nil) {
+          NSLog(@"Kindex: skipping the unreadable record %@", uid);
+          return;
+        }
+        [record _setBook:book_ retain:NO];
+        records_.emplace_hint(records_.end(), std::string(row.uid, row.uidLength), record);
+        if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
+        if (++rows % 1024 == 0) {
+          [pool release];
+          pool = [NSAutoreleasePool new];
+        }
+      },
+      &seq_);
+  [pool release];
+  if (!status.isOk()) {
+    NSLog(@"Kindex: cannot read the address book: %s", status.message().c_str());
+    return false;
+  }
+  return true;
+}
+
+KXRecord *BookState::find(const std::string &uid) const {
+  auto it = records_.find(uid);
+  return it != records_.end() ? it->second : nil;
+}
+
+void BookState::forgetMember(const std::string &uid) {
+  NSString *key = [NSString stringWithUTF8String:uid.c_str()];
+  for (const auto &groupId : groups_) {
+    KXGroup *group = (KXGroup *)find(groupId);
+    if ([group _forgetMemberId:key]) changed_.insert(groupId);
+  }
+}
+
+void BookState::catchUp() {
+  if (!store_->othersCommitted()) return;
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  Status status = store_->changesSince(
+      seq_, [&](const char *uid, size_t length) { applyRemoved(std::string(uid, length)); },
+      [&](const RowView &row) { applyWritten(row); }, &seq_);
+  if (!status.isOk()) NSLog(@"Kindex: cannot read what others saved: %s", status.message().c_str());
+  [pool release];
+}
+
+void BookState::applyRemoved(const std::string &uid) {
+  // An unsaved local change wins: the next save writes the record back.
+  if (changed_.count(uid) != 0) return;
+  auto it = records_.find(uid);
+  if (it == records_.end()) return;
+  KXRecord *record = it->second;
+  records_.erase(it);
+  groups_.erase(uid);
+  // The other process took it out of the groups it saved; groups changed here keep the
+  // uid, which members() skips while no such record exists.
+  NSString *key = [NSString stringWithUTF8String:uid.c_str()];
+  for (const auto &groupId : groups_) {
+    if (changed_.count(groupId) == 0) [(KXGroup *)find(groupId) _forgetMemberId:key];
+  }
+  [record _setBook:nil retain:NO];
+  [record release];
+}
+
+void BookState::applyWritten(const RowView &row) {
+  std::string uid(row.uid, row.uidLength);
+  if (changed_.count(uid) != 0 || removed_.count(uid) != 0) return;
+  KXRecord *existing = find(uid);
+  if (existing != nil && [existing _kind] == row.kind) {
+    if (!decodeInto(existing, row.data, row.dataLength)) NSLog(@"Kindex: unreadable record %s", uid.c_str());
+    return;
+  }
+  KXRecord *record = decodeRecord(row.kind, stringOf(row.uid, row.uidLength), row.data, row.dataLength);
+  if (record == nil) {
+    NSLog(@"Kindex: unreadable record %s", uid.c_str());
+    return;
+  }
+  if (existing != nil) {
+    [existing _setBook:nil retain:NO];
+    [existing release];
+  }
+  [record _setBook:book_ retain:NO];
+  records_[uid] = record;
+  if (row.kind == KXRecordKindGroup) groups_.insert(uid); else groups_.erase(uid);
+}
+
+NSArray *BookState::records(int kind) {
+  catchUp();
+  NSMutableArray *result = [NSMutableArray arrayWithCapacity:kind == KXRecordKindGroup ? groups_.size() : records_.size()];
+  if (kind == KXRecordKindGroup) {
+    for (const auto &uid : groups_) [result addObject:find(uid)];
+  } else {
+    for (const auto &entry : records_) {
+      if ([entry.second _kind] == kind) [result addObject:entry.second];
+    }
+  }
+  return result;
+}
+
+KXRecord *BookState::record(NSString *uid) {
+  if (![uid isKindOfClass:[NSString class]]) return nil;
+  catchUp();
+  return find(keyOf(uid));
+}
+
+bool BookState::add(KXRecord *record) {
+  if (![record isKindOfClass:[KXRecord class]] || [record _kind] == 0) return false;
+  if ([record _book] != nil || [record isReadOnly]) return false;
+  std::string uid = keyOf([record uniqueId]);
+  if (uid.empty() || records_.count(uid) != 0) return false;
+  records_[uid] = [record retain];
+  [record _setBook:book_ retain:NO];
+  if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
+  changed_.insert(uid);
+  // A record removed and added again before a save is still in the store.
+  if (removed_.erase(uid) == 0) added_.insert(uid);
+  return true;
+}
+
+bool BookState::remove(KXRecord *record) {
+  if (![record isKindOfClass:[KXRecord class]]) return false;
+  std::string uid = keyOf([record uniqueId]);
+  auto it = records_.find(uid);
+  if (it == records_.end() || it->second != record) return false;
+  records_.erase(it);
+  groups_.erase(uid);
+  forgetMember(uid);
+  changed_.erase(uid);
+  if (added_.erase(uid) == 0) removed_.insert(uid);
+  [record _setBook:nil retain:NO];
+  [record release];
+  return true;
+}
+
+bool BookState::markChanged(KXRecord *record) {
+  changed_.insert(keyOf([record uniqueId]));
+  return true;
+}
+
+NSArray *BookState::members(KXGroup *group) {
+  NSArray *ids = [group _memberIds];
+  NSMutableArray *result = [NSMutableArray arrayWithCapacity:[ids count]];
+  for (NSUInteger i = 0; i < [ids count]; i++) {
+    KXRecord *member = find(keyOf([ids objectAtIndex:i]));
+    if (member != nil) [result addObject:member];
+  }
+  return result;
+}
+
+NSArray *BookState::parentGroups(KXRecord *record) {
+  NSMutableArray *result = [NSMutableArray array];
+  NSString *uid = [record uniqueId];
+  for (const auto &groupId : groups_) {
+    KXGroup *group = (KXGroup *)find(groupId);
+    if ([[group _memberIds] containsObject:uid]) [result addObject:group];
+  }
+  return result;
+}
+
+bool BookState::save() {
+  if (!hasUnsavedChanges()) return true;
+  uint64_t current = 0;
+  Status status = store_->begin(&current);
+  if (!status.isOk()) {
+    NSLog(@"Kindex: cannot save: %s", status.message().c_str());
+    return false;
+  }
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  // Merge in what others saved while we hold the write lock, so that seq_ can move to the
+  // new save without skipping theirs.
+  status = store_->changesSince(
+      seq_, [&](const char *uid, size_t length) { applyRemoved(std::string(uid, length)); },
+      [&](const RowView &row) { applyWritten(row); }, &current);
+  uint64_t next = current + 1;
+  std::string data;
+  size_t written = 0;
+  for (auto it = changed_.begin(); status.isOk() && it != changed_.end(); ++it) {
+    KXRecord *record = find(*it);
+    if (record == nil) continue;
+    data.clear();
+    encodeRecord(record, &data);
+    status = store_->put(it->data(), it->size(), [record _kind], data.data(), data.size(), next);
+    if (++written % 1024 == 0) {
+      [pool release];
+      pool = [NSAutoreleasePool new];
+    }
+  }
+  for (auto it = removed_.begin(); status.isOk() && it != removed_.end(); ++it) {
+    status = store_->erase(it->data(), it->size(), next);
+  }
+  if (status.isOk()) status = store_->commit(next);
+  [pool release];
+  if (!status.isOk()) {
+    store_->rollback();
+    NSLog(@"Kindex: cannot save: %s", status.message().c_str());
+    return false;
+  }
+  changed_.clear();
+  removed_.clear();
+  added_.clear();
+  seq_ = next;
+  return true;
+}
+
+}  // namespace kx

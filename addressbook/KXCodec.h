@@ -1,0 +1,47 @@
+/* The compact coding of records and their values, used for the rows of a store and for
+ * records and values that cross a Distributed Objects connection. Stored in books: a change
+ * here needs a new store version.
+ *
+ *   record     := count:varint property* members
+ *   property   := key:text value
+ *   value      := 0x01 text | 0x02 multivalue
+ *   multivalue := primary:opttext count:varint entry*
+ *   entry      := id:text label:opttext item
+ *   item       := 0x01 text | 0x03 count:varint (key:text text)*
+ *   members    := count:varint uid:text*        -- 0 for persons
+ *   batch      := count:varint (uid:text kind:varint length:varint record)*
+ *   text       := length:varint utf8-byte*
+ *   opttext    := 0 | (length + 1):varint utf8-byte*    -- 0 is nil
+ *   varint     := LEB128, 7 bits a byte, low group first
+ *
+ * Decoders check every length against the bytes they have and give nil on anything malformed.
+ */
+#ifndef KINDEX_KXCODEC_H
+#define KINDEX_KXCODEC_H
+
+#import <Foundation/Foundation.h>
+#include <string>
+
+@class KXRecord;
+@class KXAddressBook;
+
+namespace kx {
+
+void encodeRecord(KXRecord *record, std::string *out);
+/* A new record (retained, caller releases) of kind with uid, or nil when data is malformed. */
+KXRecord *decodeRecord(int kind, NSString *uid, const void *data, size_t length);
+/* Puts the decoded properties and members into an existing record; NO when malformed. */
+BOOL decodeInto(KXRecord *record, const void *data, size_t length);
+
+/* A property value (string, multi-value or nil) as bytes, and back. */
+NSData *encodeValue(id value);
+BOOL decodeValue(NSData *data, id *value);
+
+/* Records in bulk, for one round trip. */
+NSData *encodeBatch(NSArray *records);
+/* Records bound to book (retaining it) with the given read-only flag; nil when malformed. */
+NSArray *decodeBatch(NSData *data, KXAddressBook *book, BOOL readOnly);
+
+}  // namespace kx
+
+#endif

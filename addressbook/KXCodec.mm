@@ -1,0 +1,283 @@
+#import "KXCodec.h"
+#import "KXPrivate.h"
+
+#include <cstring>
+
+namespace kx {
+
+namespace {
+
+enum : unsigned char { kString = 0x01, kMulti = 0x02, kDictionary = 0x03 };
+
+void putVarint(std::string *out, uint64_t n) {
+  while (n >= 0x80) {
+    out->push_back(static_cast<char>((n & 0x7f) | 0x80));
+    n >>= 7;
+  }
+  out->push_back(static_cast<char>(n));
+}
+
+void putText(std::string *out, NSString *text) {
+  const char *bytes = [text UTF8String];
+  size_t length = std::strlen(bytes);
+  putVarint(out, length);
+  out->append(bytes, length);
+}
+
+void putOptText(std::string *out, NSString *text) {
+  if (text == nil) {
+    putVarint(out, 0);
+    return;
+  }
+  const char *bytes = [text UTF8String];
+  size_t length = std::strlen(bytes);
+  putVarint(out, length + 1);
+  out->append(bytes, length);
+}
+
+void putValue(std::string *out, id value) {
+  if ([value isKindOfClass:[NSString class]]) {
+    out->push_back(static_cast<char>(kString));
+    putText(out, value);
+    return;
+  }
+  KXMultiValue *mv = value;
+  out->push_back(static_cast<char>(kMulti));
+  putOptText(out, [mv count] > 0 ? [mv primaryIdentifier] : nil);
+  NSUInteger count = [mv count];
+  putVarint(out, count);
+  for (NSUInteger i = 0; i < count; i++) {
+    putText(out, [mv identifierAtIndex:i]);
+    putOptText(out, [mv labelAtIndex:i]);
+    id item = [mv valueAtIndex:i];
+    if ([item isKindOfClass:[NSDictionary class]]) {
+      out->push_back(static_cast<char>(kDictionary));
+      NSArray *keys = [[item allKeys] sortedArrayUsingSelector:@selector(compare:)];
+      putVarint(out, [keys count]);
+      for (NSUInteger k = 0; k < [keys count]; k++) {
+        putText(out, [keys objectAtIndex:k]);
+        putText(out, [item objectForKey:[keys objectAtIndex:k]]);
+      }
+    } else {
+      out->push_back(static_cast<char>(kString));
+      putText(out, item);
+    }
+  }
+}
+
+// Reads from a byte range; any read past the end or malformed item sets failed.
+struct Reader {
+  const unsigned char *p;
+  const unsigned char *end;
+  bool failed = false;
+
+  uint64_t varint() {
+    uint64_t n = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      if (p >= end) break;
+      unsigned char byte = *p++;
+      n |= static_cast<uint64_t>(byte & 0x7f) << shift;
+      if ((byte & 0x80) == 0) return n;
+    }
+    failed = true;
+    return 0;
+  }
+
+  unsigned char byte() {
+    if (p >= end) {
+      failed = true;
+      return 0;
+    }
+    return *p++;
+  }
+
+  // Autoreleased; nil on failure (and on invalid UTF-8).
+  NSString *textOfLength(uint64_t length) {
+    if (failed || length > static_cast<uint64_t>(end - p)) {
+      failed = true;
+      return nil;
+    }
+    NSString *text = [[NSString alloc] initWithBytes:p length:length encoding:NSUTF8StringEncoding];
+    p += length;
+    if (text == nil) failed = true;
+    return [text autorelease];
+  }
+
+  NSString *text() { return textOfLength(varint()); }
+
+  NSString *optText() {
+    uint64_t n = varint();
+    if (failed || n == 0) return nil;
+    return textOfLength(n - 1);
+  }
+
+  // A count of items that each take at least one byte: bounded by what is left.
+  uint64_t count() {
+    uint64_t n = varint();
+    if (n > static_cast<uint64_t>(end - p)) failed = true;
+    return failed ? 0 : n;
+  }
+};
+
+id readItem(Reader *r) {
+  unsigned char tag = r->byte();
+  if (tag == kString) return r->text();
+  if (tag != kDictionary) {
+    r->failed = true;
+    return nil;
+  }
+  uint64_t n = r->count();
+  NSMutableDictionary *dict = [NSMutableDictionary dictionaryWithCapacity:n];
+  for (uint64_t i = 0; i < n && !r->failed; i++) {
+    NSString *key = r->text();
+    NSString *item = r->text();
+    if (!r->failed) [dict setObject:item forKey:key];
+  }
+  return r->failed ? nil : [[dict copy] autorelease];
+}
+
+id readValue(Reader *r) {
+  unsigned char tag = r->byte();
+  if (tag == kString) return r->text();
+  if (tag != kMulti) {
+    r->failed = true;
+    return nil;
+  }
+  NSString *primary = r->optText();
+  uint64_t n = r->count();
+  NSMutableArray *ids = [NSMutableArray arrayWithCapacity:n];
+  NSMutableArray *labels = [NSMutableArray arrayWithCapacity:n];
+  NSMutableArray *items = [NSMutableArray arrayWithCapacity:n];
+  for (uint64_t i = 0; i < n && !r->failed; i++) {
+    NSString *identifier = r->text();
+    NSString *label = r->optText();
+    id item = readItem(r);
+    if (r->failed) break;
+    [ids addObject:identifier];
+    [labels addObject:(label != nil ? (id)label : (id)[NSNull null])];
+    [items addObject:item];
+  }
+  if (r->failed) return nil;
+  KXMultiValue *mv = [[KXMultiValue alloc] _initWithIdentifiers:ids labels:labels values:items primary:primary];
+  return [mv autorelease];
+}
+
+BOOL readRecord(Reader *r, NSMutableDictionary *values, NSMutableArray *members) {
+  uint64_t n = r->count();
+  for (uint64_t i = 0; i < n && !r->failed; i++) {
+    NSString *key = r->text();
+    id value = readValue(r);
+    if (!r->failed) [values setObject:value forKey:key];
+  }
+  uint64_t m = r->count();
+  for (uint64_t i = 0; i < m && !r->failed; i++) {
+    NSString *uid = r->text();
+    if (!r->failed) [members addObject:uid];
+  }
+  return !r->failed && r->p == r->end;
+}
+
+Class classForKind(int kind) {
+  if (kind == KXRecordKindPerson) return [KXPerson class];
+  if (kind == KXRecordKindGroup) return [KXGroup class];
+  return Nil;
+}
+
+}  // namespace
+
+void encodeRecord(KXRecord *record, std::string *out) {
+  NSDictionary *values = [record _values];
+  NSArray *keys = [values allKeys];
+  putVarint(out, [keys count]);
+  for (NSUInteger i = 0; i < [keys count]; i++) {
+    NSString *key = [keys objectAtIndex:i];
+    putText(out, key);
+    putValue(out, [values objectForKey:key]);
+  }
+  NSArray *members = [record _kind] == KXRecordKindGroup ? [(KXGroup *)record _memberIds] : nil;
+  putVarint(out, [members count]);
+  for (NSUInteger i = 0; i < [members count]; i++) putText(out, [members objectAtIndex:i]);
+}
+
+BOOL decodeInto(KXRecord *record, const void *data, size_t length) {
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  Reader r{static_cast<const unsigned char *>(data), static_cast<const unsigned char *>(data) + length};
+  NSMutableDictionary *values = [NSMutableDictionary dictionary];
+  NSMutableArray *members = [NSMutableArray array];
+  BOOL ok = readRecord(&r, values, members);
+  if (ok) {
+    [record _replaceValues:values];
+    if ([record _kind] == KXRecordKindGroup) [(KXGroup *)record _replaceMemberIds:members];
+  }
+  [pool release];
+  return ok;
+}
+
+KXRecord *decodeRecord(int kind, NSString *uid, const void *data, size_t length) {
+  Class cls = classForKind(kind);
+  if (cls == Nil || uid == nil) return nil;
+  KXRecord *record = [[cls alloc] _initWithUniqueId:uid values:nil];
+  if (!decodeInto(record, data, length)) {
+    [record release];
+    return nil;
+  }
+  return record;
+}
+
+NSData *encodeValue(id value) {
+  std::string out;
+  if (value != nil) putValue(&out, value);
+  return [NSData dataWithBytes:out.data() length:out.size()];
+}
+
+BOOL decodeValue(NSData *data, id *value) {
+  if (![data isKindOfClass:[NSData class]]) return NO;
+  *value = nil;
+  if ([data length] == 0) return YES;
+  const unsigned char *p = static_cast<const unsigned char *>([data bytes]);
+  Reader r{p, p + [data length]};
+  id decoded = readValue(&r);
+  if (r.failed || r.p != r.end) return NO;
+  *value = decoded;
+  return YES;
+}
+
+NSData *encodeBatch(NSArray *records) {
+  std::string out, one;
+  NSUInteger count = [records count];
+  putVarint(&out, count);
+  for (NSUInteger i = 0; i < count; i++) {
+    KXRecord *record = [records objectAtIndex:i];
+    one.clear();
+    encodeRecord(record, &one);
+    putText(&out, [record uniqueId]);
+    putVarint(&out, static_cast<uint64_t>([record _kind]));
+    putVarint(&out, one.size());
+    out.append(one);
+  }
+  return [NSData dataWithBytes:out.data() length:out.size()];
+}
+
+NSArray *decodeBatch(NSData *data, KXAddressBook *book, BOOL readOnly) {
+  if (![data isKindOfClass:[NSData class]]) return nil;
+  const unsigned char *p = static_cast<const unsigned char *>([data bytes]);
+  Reader r{p, p + [data length]};
+  uint64_t n = r.count();
+  NSMutableArray *records = [NSMutableArray arrayWithCapacity:n];
+  for (uint64_t i = 0; i < n && !r.failed; i++) {
+    NSString *uid = r.text();
+    int kind = static_cast<int>(r.varint());
+    uint64_t length = r.varint();
+    if (r.failed || length > static_cast<uint64_t>(r.end - r.p)) return nil;
+    KXRecord *record = decodeRecord(kind, uid, r.p, length);
+    if (record == nil) return nil;
+    r.p += length;
+    [record _setBook:book retain:YES];
+    [record _setReadOnly:readOnly];
+    [records addObject:record];
+    [record release];
+  }
+  return r.failed || r.p != r.end ? nil : records;
+}
+
+}  // namespace kx

@@ -1,0 +1,59 @@
+/* What the library's classes tell each other and nobody else: how a record asks its book
+ * before a change, how views hand out records bound to themselves, and how a book refreshes
+ * a record in place when another process saved a newer version of it.
+ */
+#ifndef KINDEX_KXPRIVATE_H
+#define KINDEX_KXPRIVATE_H
+
+#import <Kindex/KXAddressBook.h>
+#import <Kindex/KXRecord.h>
+#import <Kindex/KXMultiValue.h>
+
+/* What kind of record a stored row or a coded record is. Stored in books: never renumber. */
+enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
+
+@interface KXRecord (Private)
+- (id)_initWithUniqueId:(NSString *)uniqueId values:(NSDictionary *)values;
+- (int)_kind;
+/* The book the record belongs to; retained only when retainBook (records that a view made
+ * for a caller: nothing else keeps their book alive). */
+- (KXAddressBook *)_book;
+- (void)_setBook:(KXAddressBook *)book retain:(BOOL)retainBook;
+- (void)_setReadOnly:(BOOL)readOnly;
+/* The record's own dictionary; callers must not change it. */
+- (NSDictionary *)_values;
+/* Puts in a newer version without going through the book: no change is reported. */
+- (void)_replaceValues:(NSDictionary *)values;
+/* The same record for another holder: same uid, same values and members, bound to book. */
+- (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly;
+/* Whether value may be stored under property. */
++ (BOOL)_isValidValue:(id)value forProperty:(NSString *)property;
+@end
+
+@interface KXGroup (Private)
+/* The members' uids in order; the group's own array, callers must not change it. */
+- (NSArray *)_memberIds;
+- (void)_replaceMemberIds:(NSArray *)memberIds;
+/* Drops uid from the members without asking the book; YES when it was there. */
+- (BOOL)_forgetMemberId:(NSString *)uid;
+@end
+
+/* The hooks a record calls on its book. Each answers YES when the record may go ahead and
+ * apply the change to itself; the base class refuses. */
+@interface KXAddressBook (Private)
+- (BOOL)_record:(KXRecord *)record willSetValue:(id)value forProperty:(NSString *)property;
+- (BOOL)_group:(KXGroup *)group willAddMember:(KXRecord *)member;
+- (BOOL)_group:(KXGroup *)group willRemoveMember:(KXRecord *)member;
+- (NSArray *)_membersOfGroup:(KXGroup *)group;
+- (NSArray *)_parentGroupsOfRecord:(KXRecord *)record;
+@end
+
+@interface KXMultiValue (Private)
+- (id)_initWithIdentifiers:(NSArray *)identifiers labels:(NSArray *)labels values:(NSArray *)values
+                   primary:(NSString *)primaryIdentifier;
+@end
+
+/* A fresh unique id: ordered by creation time, unique across processes and hosts. */
+NSString *KXNewUniqueId(void);
+
+#endif

@@ -1,0 +1,172 @@
+#import <Kindex/KXRecord.h>
+#import <Kindex/KXProperties.h>
+#import "KXPrivate.h"
+
+static BOOL KXIsStringDictionary(id value) {
+  if (![value isKindOfClass:[NSDictionary class]]) return NO;
+  NSArray *keys = [value allKeys];
+  for (NSUInteger i = 0; i < [keys count]; i++) {
+    id key = [keys objectAtIndex:i];
+    if (![key isKindOfClass:[NSString class]]) return NO;
+    if (![[value objectForKey:key] isKindOfClass:[NSString class]]) return NO;
+  }
+  return YES;
+}
+
+// Entries of a multi-value: strings, or (for postal addresses) dictionaries of strings.
+static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
+  if (![value isKindOfClass:[KXMultiValue class]]) return NO;
+  KXMultiValue *mv = value;
+  for (NSUInteger i = 0; i < [mv count]; i++) {
+    id entry = [mv valueAtIndex:i];
+    BOOL ok = (strings && [entry isKindOfClass:[NSString class]]) ||
+              (dictionaries && KXIsStringDictionary(entry));
+    if (!ok) return NO;
+    id label = [mv labelAtIndex:i];
+    if (label != nil && ![label isKindOfClass:[NSString class]]) return NO;
+  }
+  return YES;
+}
+
+@implementation KXRecord
+
+- (id)init {
+  return [self _initWithUniqueId:KXNewUniqueId() values:nil];
+}
+
+- (id)_initWithUniqueId:(NSString *)uniqueId values:(NSDictionary *)values {
+  if ((self = [super init]) != nil) {
+    _uniqueId = [uniqueId copy];
+    _values = values != nil ? [values mutableCopy] : [NSMutableDictionary new];
+  }
+  return self;
+}
+
+- (void)dealloc {
+  if (_retainsBook) [_book release];
+  [_uniqueId release];
+  [_values release];
+  [super dealloc];
+}
+
+- (int)_kind {
+  return 0;
+}
+
+- (NSString *)uniqueId {
+  return _uniqueId;
+}
+
+- (BOOL)isReadOnly {
+  return _readOnly;
+}
+
+- (id)valueForProperty:(NSString *)property {
+  return property != nil ? [_values objectForKey:property] : nil;
+}
+
++ (BOOL)_isValidValue:(id)value forProperty:(NSString *)property {
+  if (![property isKindOfClass:[NSString class]] || value == nil) return NO;
+  if ([property isEqualToString:KXEmailProperty] || [property isEqualToString:KXPhoneProperty]) {
+    return KXIsValidMultiValue(value, YES, NO);
+  }
+  if ([property isEqualToString:KXAddressProperty]) {
+    return KXIsValidMultiValue(value, NO, YES);
+  }
+  static NSArray *stringProperties = nil;
+  if (stringProperties == nil) {
+    stringProperties = [[NSArray alloc] initWithObjects:KXFirstNameProperty, KXLastNameProperty,
+        KXMiddleNameProperty, KXNicknameProperty, KXOrganizationProperty, KXDepartmentProperty,
+        KXJobTitleProperty, KXNoteProperty, KXGroupNameProperty, nil];
+  }
+  if ([stringProperties containsObject:property]) {
+    return [value isKindOfClass:[NSString class]];
+  }
+  // A property this library does not know: a string or a multi-value of strings or addresses.
+  return [value isKindOfClass:[NSString class]] || KXIsValidMultiValue(value, YES, YES);
+}
+
+- (BOOL)setValue:(id)value forProperty:(NSString *)property {
+  if (_readOnly || ![property isKindOfClass:[NSString class]]) return NO;
+  if (value == nil) return [self removeValueForProperty:property];
+  if (![KXRecord _isValidValue:value forProperty:property]) return NO;
+  id copy = [value copy];
+  BOOL allowed = _book == nil || [_book _record:self willSetValue:copy forProperty:property];
+  if (allowed) {
+    NSString *key = [property copy];
+    [_values setObject:copy forKey:key];
+    [key release];
+  }
+  [copy release];
+  return allowed;
+}
+
+- (BOOL)removeValueForProperty:(NSString *)property {
+  if (_readOnly || ![property isKindOfClass:[NSString class]]) return NO;
+  if ([_values objectForKey:property] == nil) return YES;
+  if (_book != nil && ![_book _record:self willSetValue:nil forProperty:property]) return NO;
+  [_values removeObjectForKey:property];
+  return YES;
+}
+
+- (NSArray *)properties {
+  return [_values allKeys];
+}
+
+- (NSString *)description {
+  return [NSString stringWithFormat:@"<%@ %@ %@>", NSStringFromClass([self class]), _uniqueId, _values];
+}
+
+- (KXAddressBook *)_book {
+  return _book;
+}
+
+- (void)_setBook:(KXAddressBook *)book retain:(BOOL)retainBook {
+  if (retainBook) [book retain];
+  if (_retainsBook) [_book release];
+  _book = book;
+  _retainsBook = retainBook;
+}
+
+- (void)_setReadOnly:(BOOL)readOnly {
+  _readOnly = readOnly;
+}
+
+- (NSDictionary *)_values {
+  return _values;
+}
+
+- (void)_replaceValues:(NSDictionary *)values {
+  NSMutableDictionary *copy = [values mutableCopy];
+  [_values release];
+  _values = copy;
+}
+
+- (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly {
+  KXRecord *copy = [[[self class] alloc] _initWithUniqueId:_uniqueId values:_values];
+  [copy _setBook:book retain:YES];
+  copy->_readOnly = readOnly;
+  return copy;
+}
+
+// A record sent on its own travels whole and arrives belonging to no book.
+- (id)replacementObjectForPortCoder:(NSPortCoder *)coder {
+  return self;
+}
+
+- (void)encodeWithCoder:(NSCoder *)coder {
+  [coder encodeObject:_uniqueId];
+  [coder encodeObject:_values];
+}
+
+- (id)initWithCoder:(NSCoder *)coder {
+  NSString *uid = [coder decodeObject];
+  NSDictionary *values = [coder decodeObject];
+  if (![uid isKindOfClass:[NSString class]] || (values != nil && ![values isKindOfClass:[NSDictionary class]])) {
+    [self release];
+    return nil;
+  }
+  return [self _initWithUniqueId:uid values:values];
+}
+
+@end

@@ -1,0 +1,235 @@
+#include "Store.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+namespace kx {
+
+namespace {
+
+const char kFormat[] = "kindex-address-book";
+const int kVersion = 1;
+
+// Finalizes a statement when it goes out of scope.
+struct Statement {
+  sqlite3_stmt *stmt = nullptr;
+  ~Statement() { sqlite3_finalize(stmt); }
+};
+
+}  // namespace
+
+Status Store::open(const std::string &path, bool create, std::unique_ptr<Store> *out) {
+  struct stat info {};
+  bool exists = ::stat(path.c_str(), &info) == 0;
+  if (!exists && !create) return Status(Status::kNotFound, path + ": no book here");
+  if (exists && !S_ISREG(info.st_mode)) return Status(Status::kNotOurs, path + ": not a file");
+  bool fresh = !exists || info.st_size == 0;
+
+  sqlite3 *db = nullptr;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (fresh && create ? SQLITE_OPEN_CREATE : 0);
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    Status status = Status::fromSqlite(rc, db, "open");
+    sqlite3_close(db);
+    return status;
+  }
+  std::unique_ptr<Store> store(new Store(db));
+  sqlite3_busy_timeout(db, 10000);
+  Status status = fresh ? store->createSchema() : store->checkOurs();
+  if (!status.isOk()) return status;
+  // Only now that the file is known to be ours may anything be written to it.
+  status = store->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+  if (!status.isOk()) return status;
+  status = store->prepare(&store->put_,
+                          "INSERT OR REPLACE INTO records(uid, kind, data, seq) VALUES(?1, ?2, ?3, ?4)");
+  if (status.isOk()) status = store->prepare(&store->erase_, "DELETE FROM records WHERE uid = ?1");
+  if (status.isOk()) {
+    status = store->prepare(&store->tombstone_, "INSERT OR REPLACE INTO removed(uid, seq) VALUES(?1, ?2)");
+  }
+  if (!status.isOk()) return status;
+  store->othersCommitted();
+  *out = std::move(store);
+  return Status::ok();
+}
+
+Store::~Store() {
+  sqlite3_finalize(put_);
+  sqlite3_finalize(erase_);
+  sqlite3_finalize(tombstone_);
+  sqlite3_close(db_);
+}
+
+Status Store::prepare(sqlite3_stmt **stmt, const char *sql) {
+  return Status::fromSqlite(sqlite3_prepare_v2(db_, sql, -1, stmt, nullptr), db_, "prepare");
+}
+
+Status Store::exec(const char *sql) {
+  return Status::fromSqlite(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), db_, sql);
+}
+
+Status Store::checkOurs() {
+  Statement s;
+  int rc = sqlite3_prepare_v2(db_, "SELECT key, value FROM meta WHERE key IN ('format', 'version')", -1,
+                              &s.stmt, nullptr);
+  if (rc != SQLITE_OK) {
+    Status status = Status::fromSqlite(rc, db_, "read meta");
+    // No meta table: some other program's database.
+    return status.kind() == Status::kIOError ? Status(Status::kNotOurs, status.message()) : status;
+  }
+  bool formatOk = false, versionOk = false;
+  while ((rc = sqlite3_step(s.stmt)) == SQLITE_ROW) {
+    std::string key = reinterpret_cast<const char *>(sqlite3_column_text(s.stmt, 0));
+    if (key == "format") {
+      const unsigned char *value = sqlite3_column_text(s.stmt, 1);
+      formatOk = value != nullptr && std::string(reinterpret_cast<const char *>(value)) == kFormat;
+    } else if (key == "version") {
+      versionOk = sqlite3_column_type(s.stmt, 1) == SQLITE_INTEGER &&
+                  sqlite3_column_int(s.stmt, 1) >= 1 && sqlite3_column_int(s.stmt, 1) <= kVersion;
+    }
+  }
+  if (rc != SQLITE_DONE) return Status::fromSqlite(rc, db_, "read meta");
+  if (!formatOk) return Status(Status::kNotOurs, "not a Kindex book");
+  if (!versionOk) return Status(Status::kNotOurs, "a Kindex book of a newer version");
+  return Status::ok();
+}
+
+Status Store::createSchema() {
+  // Two processes may create the same new book at once: the second finds the tables made.
+  Status status = exec("BEGIN IMMEDIATE");
+  if (!status.isOk()) return status;
+  status = exec(
+      "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
+      "CREATE TABLE IF NOT EXISTS records(uid TEXT PRIMARY KEY, kind INTEGER NOT NULL,"
+      "  data BLOB NOT NULL, seq INTEGER NOT NULL) WITHOUT ROWID;"
+      "CREATE TABLE IF NOT EXISTS removed(uid TEXT PRIMARY KEY, seq INTEGER NOT NULL) WITHOUT ROWID;"
+      "INSERT OR IGNORE INTO meta(key, value) VALUES('format', 'kindex-address-book');"
+      "INSERT OR IGNORE INTO meta(key, value) VALUES('version', 1);"
+      "INSERT OR IGNORE INTO meta(key, value) VALUES('seq', 0);");
+  if (status.isOk()) status = checkOurs();
+  if (status.isOk()) status = exec("COMMIT");
+  if (!status.isOk()) exec("ROLLBACK");
+  return status;
+}
+
+Status Store::readSeq(uint64_t *seq) {
+  Statement s;
+  Status status = prepare(&s.stmt, "SELECT value FROM meta WHERE key = 'seq'");
+  if (!status.isOk()) return status;
+  int rc = sqlite3_step(s.stmt);
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? Status(Status::kCorruption, "no seq") : Status::fromSqlite(rc, db_, "read seq");
+  *seq = static_cast<uint64_t>(sqlite3_column_int64(s.stmt, 0));
+  return Status::ok();
+}
+
+static void deliverRow(sqlite3_stmt *stmt, const Store::RowFn &row) {
+  RowView view;
+  view.uid = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+  view.uidLength = static_cast<size_t>(sqlite3_column_bytes(stmt, 0));
+  view.kind = sqlite3_column_int(stmt, 1);
+  view.data = sqlite3_column_blob(stmt, 2);
+  view.dataLength = static_cast<size_t>(sqlite3_column_bytes(stmt, 2));
+  row(view);
+}
+
+Status Store::loadAll(const RowFn &row, uint64_t *seq) {
+  // One read transaction, so the rows and the seq agree.
+  Status status = exec("BEGIN");
+  if (!status.isOk()) return status;
+  status = readSeq(seq);
+  Statement s;
+  if (status.isOk()) status = prepare(&s.stmt, "SELECT uid, kind, data FROM records ORDER BY uid");
+  int rc = SQLITE_DONE;
+  while (status.isOk() && (rc = sqlite3_step(s.stmt)) == SQLITE_ROW) deliverRow(s.stmt, row);
+  if (status.isOk()) status = Status::fromSqlite(rc, db_, "load");
+  exec(status.isOk() ? "COMMIT" : "ROLLBACK");
+  return status;
+}
+
+bool Store::othersCommitted() {
+  Statement s;
+  if (sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &s.stmt, nullptr) != SQLITE_OK) return true;
+  if (sqlite3_step(s.stmt) != SQLITE_ROW) return true;
+  long long version = sqlite3_column_int64(s.stmt, 0);
+  bool changed = version != dataVersion_;
+  dataVersion_ = version;
+  return changed;
+}
+
+// A scan of seq without an index: an index would slow every save, and catching up happens
+// only after another process saved.
+Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &written, uint64_t *seq) {
+  bool own = sqlite3_get_autocommit(db_) != 0;
+  Status status = own ? exec("BEGIN") : Status::ok();
+  if (!status.isOk()) return status;
+  status = readSeq(seq);
+  if (status.isOk() && *seq > since) {
+    Statement gone, rows;
+    status = prepare(&gone.stmt, "SELECT uid FROM removed WHERE seq > ?1");
+    if (status.isOk()) status = prepare(&rows.stmt, "SELECT uid, kind, data FROM records WHERE seq > ?1 ORDER BY uid");
+    int rc = SQLITE_DONE;
+    if (status.isOk()) {
+      sqlite3_bind_int64(gone.stmt, 1, static_cast<sqlite3_int64>(since));
+      while ((rc = sqlite3_step(gone.stmt)) == SQLITE_ROW) {
+        removed(reinterpret_cast<const char *>(sqlite3_column_text(gone.stmt, 0)),
+                static_cast<size_t>(sqlite3_column_bytes(gone.stmt, 0)));
+      }
+      status = Status::fromSqlite(rc, db_, "read removed");
+    }
+    if (status.isOk()) {
+      sqlite3_bind_int64(rows.stmt, 1, static_cast<sqlite3_int64>(since));
+      while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) deliverRow(rows.stmt, written);
+      status = Status::fromSqlite(rc, db_, "read changes");
+    }
+  }
+  if (own) exec(status.isOk() ? "COMMIT" : "ROLLBACK");
+  return status;
+}
+
+Status Store::begin(uint64_t *seq) {
+  Status status = exec("BEGIN IMMEDIATE");
+  if (!status.isOk()) return status;
+  status = readSeq(seq);
+  if (!status.isOk()) rollback();
+  return status;
+}
+
+Status Store::put(const char *uid, size_t uidLength, int kind, const void *data, size_t length, uint64_t seq) {
+  sqlite3_bind_text(put_, 1, uid, static_cast<int>(uidLength), SQLITE_STATIC);
+  sqlite3_bind_int(put_, 2, kind);
+  sqlite3_bind_blob(put_, 3, data, static_cast<int>(length), SQLITE_STATIC);
+  sqlite3_bind_int64(put_, 4, static_cast<sqlite3_int64>(seq));
+  int rc = sqlite3_step(put_);
+  sqlite3_reset(put_);
+  return Status::fromSqlite(rc, db_, "write record");
+}
+
+Status Store::erase(const char *uid, size_t uidLength, uint64_t seq) {
+  sqlite3_bind_text(erase_, 1, uid, static_cast<int>(uidLength), SQLITE_STATIC);
+  int rc = sqlite3_step(erase_);
+  sqlite3_reset(erase_);
+  if (rc != SQLITE_DONE) return Status::fromSqlite(rc, db_, "delete record");
+  sqlite3_bind_text(tombstone_, 1, uid, static_cast<int>(uidLength), SQLITE_STATIC);
+  sqlite3_bind_int64(tombstone_, 2, static_cast<sqlite3_int64>(seq));
+  rc = sqlite3_step(tombstone_);
+  sqlite3_reset(tombstone_);
+  return Status::fromSqlite(rc, db_, "record removal");
+}
+
+Status Store::commit(uint64_t seq) {
+  Statement s;
+  Status status = prepare(&s.stmt, "UPDATE meta SET value = ?1 WHERE key = 'seq'");
+  if (!status.isOk()) return status;
+  sqlite3_bind_int64(s.stmt, 1, static_cast<sqlite3_int64>(seq));
+  status = Status::fromSqlite(sqlite3_step(s.stmt), db_, "bump seq");
+  if (!status.isOk()) return status;
+  status = exec("COMMIT");
+  // Our own commit does not move data_version; reading it now keeps othersCommitted() honest.
+  if (status.isOk()) othersCommitted();
+  return status;
+}
+
+void Store::rollback() {
+  if (sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+}  // namespace kx

@@ -1,0 +1,86 @@
+// The SQLite file that holds one book: one row per record, written in save transactions.
+//
+// Schema (a book is a database with exactly these tables; a database without the meta rows
+// is not ours and is never written):
+//
+//   meta    := ("format", "kindex-address-book") ("version", 1) ("seq", n)
+//              -- seq counts the saves ever committed to this book
+//   records := (uid TEXT PRIMARY KEY, kind INTEGER, data BLOB, seq INTEGER)*
+//              -- kind: 1 person, 2 group; data: the record's coded properties and members;
+//              -- seq: the save that last wrote the row
+//   removed := (uid TEXT PRIMARY KEY, seq INTEGER)*
+//              -- records that a save deleted, so that other processes holding the book
+//              -- can drop them too; a uid present in records is alive whatever removed says
+//
+// The journal is a write-ahead log: readers never wait for a writer, and a process killed in
+// the middle of a save leaves the book as it was before that save.
+//
+// A Store is used from one thread at a time. Rows reach callers through callbacks whose
+// pointers are valid only during the call.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Status.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace kx {
+
+struct RowView {
+  const char *uid;
+  size_t uidLength;
+  int kind;
+  const void *data;
+  size_t dataLength;
+};
+
+class Store {
+ public:
+  using RowFn = std::function<void(const RowView &)>;
+  using UidFn = std::function<void(const char *uid, size_t length)>;
+
+  static const char *fileName() { return "book.sqlite"; }
+
+  // Opens the store at path; with create, makes a new book there when the file is missing
+  // or empty. A file that is not a book of ours gives kNotOurs and is left as it was.
+  static Status open(const std::string &path, bool create, std::unique_ptr<Store> *out);
+  ~Store();
+
+  // Every live record in uid order, and the seq they reflect.
+  Status loadAll(const RowFn &row, uint64_t *seq);
+  // Whether another connection committed since the last call (cheap: no disk access).
+  bool othersCommitted();
+  // What saves after `since` changed: first the removed uids, then the written rows.
+  Status changesSince(uint64_t since, const UidFn &removed, const RowFn &written, uint64_t *seq);
+
+  // A save: begin (takes the write lock and gives the current seq), put/erase under the new
+  // seq, then commit; any failure after begin must be followed by rollback.
+  Status begin(uint64_t *seq);
+  Status put(const char *uid, size_t uidLength, int kind, const void *data, size_t length, uint64_t seq);
+  Status erase(const char *uid, size_t uidLength, uint64_t seq);
+  Status commit(uint64_t seq);
+  void rollback();
+
+  sqlite3 *handle() { return db_; }
+
+ private:
+  explicit Store(sqlite3 *db) : db_(db) {}
+  Status prepare(sqlite3_stmt **stmt, const char *sql);
+  Status exec(const char *sql);
+  Status checkOurs();
+  Status createSchema();
+  Status readSeq(uint64_t *seq);
+
+  sqlite3 *db_ = nullptr;
+  sqlite3_stmt *put_ = nullptr;
+  sqlite3_stmt *erase_ = nullptr;
+  sqlite3_stmt *tombstone_ = nullptr;
+  long long dataVersion_ = -1;
+};
+
+}  // namespace kx
