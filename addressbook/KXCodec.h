@@ -37,6 +37,11 @@ BOOL decodeInto(KXRecord *record, const void *data, size_t length);
 NSData *encodeValue(id value);
 BOOL decodeValue(NSData *data, id *value);
 
+/* A record or multi-value as one run of bytes in an archive or a port coder: nested
+ * collections would cross a connection as proxies, bytes always travel whole. */
+void writeBytes(NSCoder *coder, const std::string &bytes);
+BOOL readBytes(NSCoder *coder, std::string *bytes);
+
 /* Records in bulk, for one round trip. */
 NSData *encodeBatch(NSArray *records);
 /* Records bound to book (retaining it) with the given read-only flag; nil when malformed. */

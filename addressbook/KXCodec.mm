@@ -242,6 +242,33 @@ BOOL decodeValue(NSData *data, id *value) {
   return YES;
 }
 
+void writeBytes(NSCoder *coder, const std::string &bytes) {
+  if ([coder allowsKeyedCoding]) {
+    [coder encodeBytes:reinterpret_cast<const uint8_t *>(bytes.data()) length:bytes.size() forKey:@"KXBytes"];
+    return;
+  }
+  unsigned length = static_cast<unsigned>(bytes.size());
+  [coder encodeValueOfObjCType:@encode(unsigned) at:&length];
+  if (length > 0) [coder encodeArrayOfObjCType:@encode(unsigned char) count:length at:bytes.data()];
+}
+
+BOOL readBytes(NSCoder *coder, std::string *bytes) {
+  if ([coder allowsKeyedCoding]) {
+    NSUInteger length = 0;
+    const uint8_t *p = [coder decodeBytesForKey:@"KXBytes" returnedLength:&length];
+    if (p == nullptr) return NO;
+    bytes->assign(reinterpret_cast<const char *>(p), length);
+    return YES;
+  }
+  unsigned length = 0;
+  [coder decodeValueOfObjCType:@encode(unsigned) at:&length];
+  // A peer can send any length: refuse what no record comes near rather than allocate it.
+  if (length > (64u << 20)) return NO;
+  bytes->assign(length, '\0');
+  if (length > 0) [coder decodeArrayOfObjCType:@encode(unsigned char) count:length at:&(*bytes)[0]];
+  return YES;
+}
+
 NSData *encodeBatch(NSArray *records) {
   std::string out, one;
   NSUInteger count = [records count];

@@ -64,17 +64,4 @@
   return copy;
 }
 
-- (void)encodeWithCoder:(NSCoder *)coder {
-  [super encodeWithCoder:coder];
-  [coder encodeObject:_memberIds];
-}
-
-- (id)initWithCoder:(NSCoder *)coder {
-  if ((self = [super initWithCoder:coder]) != nil) {
-    NSArray *ids = [coder decodeObject];
-    if (ids != nil) [self _replaceMemberIds:ids];
-  }
-  return self;
-}
-
 @end

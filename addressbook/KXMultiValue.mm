@@ -1,5 +1,6 @@
 #import <Kindex/KXMultiValue.h>
 #import "KXPrivate.h"
+#import "KXCodec.h"
 
 // An entry's value is kept as an immutable copy, dictionaries (postal addresses) with
 // immutable copies of their strings, so an entry cannot change behind its multi-value.
@@ -120,25 +121,18 @@ static id KXImmutableEntryValue(id value) {
 }
 
 - (void)encodeWithCoder:(NSCoder *)coder {
-  [coder encodeObject:_identifiers];
-  [coder encodeObject:_labels];
-  [coder encodeObject:_values];
-  [coder encodeObject:_primaryIdentifier];
+  NSData *data = kx::encodeValue(self);
+  kx::writeBytes(coder, std::string(static_cast<const char *>([data bytes]), [data length]));
 }
 
 - (id)initWithCoder:(NSCoder *)coder {
-  if ((self = [super init]) != nil) {
-    _identifiers = [[coder decodeObject] mutableCopy];
-    _labels = [[coder decodeObject] mutableCopy];
-    _values = [[coder decodeObject] mutableCopy];
-    _primaryIdentifier = [[coder decodeObject] copy];
-    if (_identifiers == nil || _labels == nil || _values == nil ||
-        [_identifiers count] != [_values count] || [_labels count] != [_values count]) {
-      [self release];
-      return nil;
-    }
-  }
-  return self;
+  std::string bytes;
+  id decoded = nil;
+  [self release];
+  if (!kx::readBytes(coder, &bytes)) return nil;
+  NSData *data = [NSData dataWithBytesNoCopy:&bytes[0] length:bytes.size() freeWhenDone:NO];
+  if (!kx::decodeValue(data, &decoded) || ![decoded isKindOfClass:[KXMultiValue class]]) return nil;
+  return [decoded retain];
 }
 
 @end

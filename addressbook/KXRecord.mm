@@ -1,6 +1,7 @@
 #import <Kindex/KXRecord.h>
 #import <Kindex/KXProperties.h>
 #import "KXPrivate.h"
+#import "KXCodec.h"
 
 static BOOL KXIsStringDictionary(id value) {
   if (![value isKindOfClass:[NSDictionary class]]) return NO;
@@ -155,18 +156,29 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 }
 
 - (void)encodeWithCoder:(NSCoder *)coder {
-  [coder encodeObject:_uniqueId];
-  [coder encodeObject:_values];
+  std::string bytes;
+  kx::encodeRecord(self, &bytes);
+  if ([coder allowsKeyedCoding]) {
+    [coder encodeObject:_uniqueId forKey:@"KXUniqueId"];
+  } else {
+    [coder encodeObject:_uniqueId];
+  }
+  kx::writeBytes(coder, bytes);
 }
 
 - (id)initWithCoder:(NSCoder *)coder {
-  NSString *uid = [coder decodeObject];
-  NSDictionary *values = [coder decodeObject];
-  if (![uid isKindOfClass:[NSString class]] || (values != nil && ![values isKindOfClass:[NSDictionary class]])) {
+  NSString *uid = [coder allowsKeyedCoding] ? [coder decodeObjectForKey:@"KXUniqueId"] : [coder decodeObject];
+  std::string bytes;
+  if (![uid isKindOfClass:[NSString class]] || !kx::readBytes(coder, &bytes)) {
     [self release];
     return nil;
   }
-  return [self _initWithUniqueId:uid values:values];
+  self = [self _initWithUniqueId:uid values:nil];
+  if (self != nil && !kx::decodeInto(self, bytes.data(), bytes.size())) {
+    [self release];
+    return nil;
+  }
+  return self;
 }
 
 @end

@@ -1,0 +1,19 @@
+// The library's tests run with GNUstep's user directories in a temporary home, set before
+// GNUstep first asks for a path, so the shared book never lands in the real user's Library.
+#import <Foundation/Foundation.h>
+#include <gtest/gtest.h>
+
+#include "GNUstepHome.h"
+#include "TempDir.h"
+
+std::string kindexTestLibrary;
+
+int main(int argc, char **argv) {
+  kxtest::TempDir home("kindex-home");
+  kindexTestLibrary = kxtest::useGNUstepHome(home.path());
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  ::testing::InitGoogleTest(&argc, argv);
+  int status = RUN_ALL_TESTS();
+  [pool release];
+  return status;
+}
