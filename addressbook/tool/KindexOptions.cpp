@@ -18,7 +18,8 @@ const CommandShape kCommands[] = {{"list", false},   {"show", true},   {"search"
 }  // namespace
 
 std::string usageText() {
-  return "Usage: kindex [--book DIR | --server HOST:PORT [--password-file FILE]] COMMAND\n"
+  return "Usage: kindex [--verbose] [--book DIR | --server HOST:PORT [--password-file FILE]]\n"
+         "              COMMAND\n"
          "Commands:\n"
          "  list          every person: ID, name and e-mail, one per line\n"
          "  show ID       everything about one person or group\n"
@@ -27,7 +28,8 @@ std::string usageText() {
          "  export        every person as vCard 3.0 on standard output\n"
          "  import FILE   add the cards of a vCard file (- for standard input)\n"
          "Without --book or --server, kindex works on your shared address book.\n"
-         "With --server, the password is read from FILE or asked for on the terminal.\n";
+         "With --server, the password is read from FILE or asked for on the terminal.\n"
+         "--verbose also shows the log lines of the library and of GNUstep.\n";
 }
 
 bool parseServerAddress(const std::string &text, std::string &host, int &port) {
@@ -60,6 +62,10 @@ bool parseOptions(const std::vector<std::string> &args, Options &options, std::s
     if (arg == "--help" || arg == "-h") {
       options.command = "help";
       return true;
+    }
+    if (arg == "--verbose" || arg == "-v") {
+      options.verbose = true;
+      continue;
     }
     if (arg == "--password" || arg.compare(0, 11, "--password=") == 0) {
       error = "passwords are not taken on the command line, where other users can see them; "

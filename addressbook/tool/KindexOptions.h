@@ -1,5 +1,5 @@
 // The command line of kindex, parsed without touching any book:
-//   kindex [--book DIR | --server HOST:PORT [--password-file FILE]] COMMAND [ARGUMENT]
+//   kindex [--verbose] [--book DIR | --server HOST:PORT [--password-file FILE]] COMMAND [ARGUMENT]
 #pragma once
 
 #include <string>
@@ -21,6 +21,7 @@ struct Options {
   std::string host;      // --server, split
   int port = 0;
   std::string passwordFile;  // --password-file
+  bool verbose = false;      // --verbose: let the library's and GNUstep's log lines through
   bool remote() const { return !host.empty(); }
 };
 

@@ -1,0 +1,123 @@
+// kindex: look at, search, export and import an address book from the command line.
+#import <Foundation/Foundation.h>
+#import <Kindex/Kindex.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "BookAccess.h"
+#include "Commands.h"
+#include "KindexOptions.h"
+#include "PasswordInput.h"
+#include "TextBridge.h"
+
+using namespace kindex;
+
+namespace {
+
+void complain(const std::string &message) {
+  std::string line = "kindex: " + message + "\n";
+  fwrite(line.data(), 1, line.size(), stderr);
+  fflush(stderr);
+}
+
+void emit(const std::string &text) { fwrite(text.data(), 1, text.size(), stdout); }
+
+bool readInput(const std::string &path, std::string &content) {
+  if (path == "-") {
+    content.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+    return !std::cin.bad();
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  content = buffer.str();
+  return !in.bad();
+}
+
+// The library and GNUstep log their troubles through NSLog, with a date and process prefix;
+// kindex already says in one line what went wrong, so by default those lines are dropped.
+void dropLogLine(NSString *message) {}
+
+int runCommand(const Options &options, KXAddressBook *book, const std::string &input) {
+  const std::string &command = options.command;
+  if (command == "list") return listPeople(book, emit);
+  if (command == "search") return searchPeople(book, options.argument, emit, complain);
+  if (command == "groups") return listGroups(book, emit);
+  if (command == "show") return showRecord(book, options.argument, emit, complain);
+  if (command == "export") return exportCards(book, emit);
+  std::string source = options.argument == "-" ? "standard input" : options.argument;
+  return importCards(book, source, input, emit, complain);
+}
+
+int run(const std::vector<std::string> &args) {
+  Options options;
+  std::string error;
+  if (!parseOptions(args, options, error)) {
+    complain(error + " (kindex --help shows the usage)");
+    return kExitUsage;
+  }
+  if (!options.verbose) _NSLog_printf_handler = dropLogLine;
+  if (options.command == "help") {
+    emit(usageText());
+    return kExitOK;
+  }
+  // The file comes first, so that a typo in its name costs no password prompt.
+  std::string input;
+  if (options.command == "import" && !readInput(options.argument, input)) {
+    complain("cannot read " + options.argument + ": " + std::strerror(errno));
+    return kExitFailure;
+  }
+  std::string password;
+  if (options.remote()) {
+    bool ok = options.passwordFile.empty()
+        ? readPasswordFromTerminal("Password for " + options.host + ":" +
+                                       std::to_string(options.port) + ": ",
+                                   password, error)
+        : readPasswordFile(options.passwordFile, password, error);
+    if (!ok) {
+      complain(error);
+      return kExitFailure;
+    }
+  }
+  BookAccess access;
+  Access mode = options.command == "import" ? Access::ReadWrite : Access::ReadOnly;
+  if (!access.open(options, mode, password, error)) {
+    complain(error);
+    return kExitFailure;
+  }
+  int status;
+  @try {
+    status = runCommand(options, access.book(), input);
+  } @catch (id e) {
+    std::string reason = utf8([e respondsToSelector:@selector(reason)] ? [e reason] : nil);
+    complain(options.remote() ? "lost the connection to the server" + (reason.empty() ? "" : ": " + reason)
+                              : "the book failed: " + reason);
+    return kExitFailure;
+  }
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    complain(std::string("cannot write to standard output: ") + std::strerror(errno));
+    return kExitFailure;
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  NSAutoreleasePool *pool = [[NSAutoreleasePool alloc] init];
+  std::vector<std::string> args(argv + 1, argv + argc);
+  int status = run(args);
+  [pool release];
+  return status;
+}
