@@ -1,0 +1,139 @@
+#import "ArchiveReader.h"
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#import "GraphCheck.h"
+
+namespace {
+
+// The file's bytes, or nil with errno telling why. Read here rather than by the unarchiver,
+// which answers a missing file and a broken one alike.
+NSData *ReadWholeFile(const char *path)
+{
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nil;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode))
+    {
+      int saved = S_ISDIR(info.st_mode) ? EISDIR : errno;
+      close(fd);
+      errno = saved;
+      return nil;
+    }
+  NSMutableData *data = [NSMutableData data];
+  char buffer[65536];
+  for (;;)
+    {
+      ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got == 0) break;
+      if (got < 0)
+        {
+          if (errno == EINTR) continue;
+          int saved = errno;
+          close(fd);
+          errno = saved;
+          return nil;
+        }
+      [data appendBytes: buffer length: (NSUInteger)got];
+    }
+  close(fd);
+  return data;
+}
+
+// What GNUstep logs while it decodes, such as the name of a class it doesn't know: kept as
+// the reason of a failure instead of landing on standard error as lines of its own.
+NSString *lastLogLine = nil;
+
+void KeepLogLine(NSString *message)
+{
+  ASSIGN(lastLogLine, message);
+}
+
+std::string LoggedReason()
+{
+  if (lastLogLine == nil) return std::string();
+  NSString *text = lastLogLine;
+  // Drop the time and process stamp that NSLog puts first.
+  NSRange stamp = [text rangeOfString: @"] "];
+  if (stamp.location != NSNotFound) text = [text substringFromIndex: NSMaxRange(stamp)];
+  text = [text stringByTrimmingCharactersInSet: [NSCharacterSet whitespaceAndNewlineCharacterSet]];
+  std::string line = [text UTF8String];
+  for (char &c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  return line;
+}
+
+// The decoded root, retained, or nil with *reason set.
+id Decode(NSData *data, std::string *reason)
+{
+  id root = nil;
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  NSLog_printf_handler *logger = _NSLog_printf_handler;
+  _NSLog_printf_handler = KeepLogLine;
+  DESTROY(lastLogLine);
+  @try
+    {
+      NSUnarchiver *unarchiver = [[[NSUnarchiver alloc] initForReadingWithData: data] autorelease];
+      if (unarchiver == nil)
+        {
+          *reason = "it is not an archive";
+        }
+      else
+        {
+          root = [[unarchiver decodeObject] retain];
+          if (root != nil && ![unarchiver isAtEnd])
+            {
+              [root release];
+              root = nil;
+              *reason = "it holds more than the objects of an address book";
+            }
+          else if (root == nil)
+            {
+              *reason = "it holds no object";
+            }
+        }
+    }
+  @catch (id)
+    {
+      // Under g++ the caught pointer is not the exception object: leave it alone.
+      [root release];
+      root = nil;
+      std::string logged = LoggedReason();
+      *reason = logged.empty() ? "it can't be decoded" : "it can't be decoded (" + logged + ")";
+    }
+  _NSLog_printf_handler = logger;
+  [pool release];
+  return root;
+}
+
+}  // namespace
+
+id ReadArchivedBook(const char *path, std::string *error)
+{
+  NSData *data = ReadWholeFile(path);
+  if (data == nil)
+    {
+      *error = std::string("Error: cannot read '") + path + "': " + strerror(errno);
+      return nil;
+    }
+  std::string reason;
+  id root = Decode(data, &reason);
+  if (root != nil)
+    {
+      GraphCheck check;
+      reason = check.checkRoot(root);
+      if (!reason.empty())
+        {
+          [root release];
+          root = nil;
+        }
+    }
+  if (root == nil)
+    {
+      *error = std::string("Error: '") + path + "' is not a GNUMail address book: " + reason;
+      return nil;
+    }
+  return [root autorelease];
+}

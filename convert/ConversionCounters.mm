@@ -1,0 +1,4 @@
+#include "ConversionCounters.h"
+
+int32_t groupsConverted = 0;
+int32_t peopleConverted = 0;

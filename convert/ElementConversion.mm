@@ -1,0 +1,47 @@
+#import "ElementConversion.h"
+#import <Kindex/Kindex.h>
+#include <string>
+#include <utility>
+#include <vector>
+#import "Address.h"
+#import "Group.h"
+
+static std::vector<std::pair<std::string, long>> skipped;
+
+// The class a user knows the element by: GNUstep's strings and collections are private
+// subclasses of the public ones.
+static std::string KindOf(id element)
+{
+  Class known[] = {[NSString class], [NSArray class], [NSDictionary class], [NSNumber class],
+                   [NSData class], [NSDate class], [NSNull class]};
+  for (Class kind : known)
+    if ([element isKindOfClass: kind]) return [NSStringFromClass(kind) UTF8String];
+  return [NSStringFromClass([element class]) UTF8String];
+}
+
+static void NoteSkipped(id element)
+{
+  std::string kind = KindOf(element);
+  for (auto &entry : skipped)
+    if (entry.first == kind)
+      {
+        entry.second++;
+        return;
+      }
+  skipped.emplace_back(kind, 1);
+}
+
+KXRecord *ConvertElement(id element)
+{
+  if ([element isKindOfClass: [Group class]]) return [(Group *)element addToAddressBook];
+  if ([element isKindOfClass: [Address class]]) return [(Address *)element addToAddressBook];
+  NoteSkipped(element);
+  return nil;
+}
+
+void ReportSkippedElements(FILE *stream, const char *path)
+{
+  for (const auto &entry : skipped)
+    fprintf(stream, "Warning: '%s': skipped %ld element%s of class %s\n", path, entry.second,
+            entry.second == 1 ? "" : "s", entry.first.c_str());
+}

@@ -1,0 +1,43 @@
+#import "GraphCheck.h"
+#import "Address.h"
+#import "AddressBook.h"
+#import "Group.h"
+
+std::string GraphCheck::checkRoot(id root)
+{
+  if (root == nil) return "it holds no object";
+  if ([root isKindOfClass: [AddressBook class]]) return [(AddressBook *)root checkFieldsWith: *this];
+  if ([root isKindOfClass: [Group class]] || [root isKindOfClass: [Address class]])
+    return element(root);
+  return std::string("its root object is of class ") + [NSStringFromClass([root class]) UTF8String];
+}
+
+std::string GraphCheck::element(id element)
+{
+  bool isGroup = [element isKindOfClass: [Group class]];
+  if (!isGroup && ![element isKindOfClass: [Address class]]) return std::string();
+  const void *key = (const void *)element;
+  if (checked_.count(key) != 0) return std::string();
+  if (onPath_.count(key) != 0) return "a group contains itself";
+
+  std::string problem;
+  if (isGroup)
+    {
+      onPath_.insert(key);
+      problem = [(Group *)element checkFieldsWith: *this];
+      onPath_.erase(key);
+    }
+  else
+    {
+      problem = [(Address *)element checkFieldsWith: *this];
+    }
+  if (problem.empty()) checked_.insert(key);
+  return problem;
+}
+
+std::string FieldKindProblem(id value, Class kind, const char *owner, const char *field)
+{
+  if (value == nil || [value isKindOfClass: kind]) return std::string();
+  return std::string("the ") + field + " of " + owner + " is an object of class " +
+         [NSStringFromClass([value class]) UTF8String];
+}
