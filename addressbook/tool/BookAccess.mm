@@ -80,9 +80,10 @@ bool BookAccess::openRemote(const Options &options, Access access, const std::st
     }
     book_ = [view retain];
     return true;
-  } @catch (id e) {
-    std::string reason = utf8([e respondsToSelector:@selector(reason)] ? [e reason] : nil);
-    error = "no address-book server answers at " + where + (reason.empty() ? "" : ": " + reason);
+  } @catch (id) {
+    // The exception object of a failed remote call may already be gone by the time it gets
+    // here (it belonged to a pool of the connection's), so it is not looked at.
+    error = "no address-book server answers at " + where;
     return false;
   }
 }

@@ -99,10 +99,9 @@ int run(const std::vector<std::string> &args) {
   int status;
   @try {
     status = runCommand(options, access.book(), input);
-  } @catch (id e) {
-    std::string reason = utf8([e respondsToSelector:@selector(reason)] ? [e reason] : nil);
-    complain(options.remote() ? "lost the connection to the server" + (reason.empty() ? "" : ": " + reason)
-                              : "the book failed: " + reason);
+  } @catch (id) {
+    // Not looked at: after a failed remote call the exception object may already be gone.
+    complain(options.remote() ? "lost the connection to the server" : "the book failed");
     return kExitFailure;
   }
   if (fflush(stdout) != 0 || ferror(stdout)) {
