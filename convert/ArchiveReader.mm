@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #import "GraphCheck.h"
+#import "LogCapture.h"
 
 namespace {
 
@@ -42,37 +43,13 @@ NSData *ReadWholeFile(const char *path)
   return data;
 }
 
-// What GNUstep logs while it decodes, such as the name of a class it doesn't know: kept as
-// the reason of a failure instead of landing on standard error as lines of its own.
-NSString *lastLogLine = nil;
-
-void KeepLogLine(NSString *message)
-{
-  ASSIGN(lastLogLine, message);
-}
-
-std::string LoggedReason()
-{
-  if (lastLogLine == nil) return std::string();
-  NSString *text = lastLogLine;
-  // Drop the time and process stamp that NSLog puts first.
-  NSRange stamp = [text rangeOfString: @"] "];
-  if (stamp.location != NSNotFound) text = [text substringFromIndex: NSMaxRange(stamp)];
-  text = [text stringByTrimmingCharactersInSet: [NSCharacterSet whitespaceAndNewlineCharacterSet]];
-  std::string line = [text UTF8String];
-  for (char &c : line)
-    if (c == '\n' || c == '\r') c = ' ';
-  return line;
-}
-
 // The decoded root, retained, or nil with *reason set.
 id Decode(NSData *data, std::string *reason)
 {
   id root = nil;
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  NSLog_printf_handler *logger = _NSLog_printf_handler;
-  _NSLog_printf_handler = KeepLogLine;
-  DESTROY(lastLogLine);
+  // GNUstep logs some failures, such as a class it doesn't know, before it raises.
+  LogCapture log;
   @try
     {
       NSUnarchiver *unarchiver = [[[NSUnarchiver alloc] initForReadingWithData: data] autorelease];
@@ -100,10 +77,9 @@ id Decode(NSData *data, std::string *reason)
       // Under g++ the caught pointer is not the exception object: leave it alone.
       [root release];
       root = nil;
-      std::string logged = LoggedReason();
+      std::string logged = log.lastLine();
       *reason = logged.empty() ? "it can't be decoded" : "it can't be decoded (" + logged + ")";
     }
-  _NSLog_printf_handler = logger;
   [pool release];
   return root;
 }

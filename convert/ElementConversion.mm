@@ -4,24 +4,14 @@
 #include <utility>
 #include <vector>
 #import "Address.h"
+#import "ClassKind.h"
 #import "Group.h"
 
 static std::vector<std::pair<std::string, long>> skipped;
 
-// The class a user knows the element by: GNUstep's strings and collections are private
-// subclasses of the public ones.
-static std::string KindOf(id element)
-{
-  Class known[] = {[NSString class], [NSArray class], [NSDictionary class], [NSNumber class],
-                   [NSData class], [NSDate class], [NSNull class]};
-  for (Class kind : known)
-    if ([element isKindOfClass: kind]) return [NSStringFromClass(kind) UTF8String];
-  return [NSStringFromClass([element class]) UTF8String];
-}
-
 static void NoteSkipped(id element)
 {
-  std::string kind = KindOf(element);
+  std::string kind = ClassKind(element);
   for (auto &entry : skipped)
     if (entry.first == kind)
       {

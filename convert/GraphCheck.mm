@@ -1,6 +1,7 @@
 #import "GraphCheck.h"
 #import "Address.h"
 #import "AddressBook.h"
+#import "ClassKind.h"
 #import "Group.h"
 
 std::string GraphCheck::checkRoot(id root)
@@ -9,7 +10,7 @@ std::string GraphCheck::checkRoot(id root)
   if ([root isKindOfClass: [AddressBook class]]) return [(AddressBook *)root checkFieldsWith: *this];
   if ([root isKindOfClass: [Group class]] || [root isKindOfClass: [Address class]])
     return element(root);
-  return std::string("its root object is of class ") + [NSStringFromClass([root class]) UTF8String];
+  return "its root object is of class " + ClassKind(root);
 }
 
 std::string GraphCheck::element(id element)
@@ -38,6 +39,5 @@ std::string GraphCheck::element(id element)
 std::string FieldKindProblem(id value, Class kind, const char *owner, const char *field)
 {
   if (value == nil || [value isKindOfClass: kind]) return std::string();
-  return std::string("the ") + field + " of " + owner + " is an object of class " +
-         [NSStringFromClass([value class]) UTF8String];
+  return std::string("the ") + field + " of " + owner + " is an object of class " + ClassKind(value);
 }

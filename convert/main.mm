@@ -10,6 +10,7 @@
 #import "ConversionCounters.h"
 #import "ElementConversion.h"
 #import "Group.h"
+#import "LogCapture.h"
 #import "SharedBookSave.h"
 
 // Converts the checked root by its own class's rule. Only an AddressBook saves the book
@@ -26,6 +27,14 @@ static void ConvertRoot(id root)
   else
     [(Address *)root addToAddressBook];
   SaveSharedBook();
+}
+
+// Opens the shared book before any conversion, quietly: the library would log its own
+// lines about a failure, and the user gets the converter's one line instead.
+static bool OpenSharedBook()
+{
+  LogCapture log;
+  return [KXAddressBook sharedAddressBook] != nil;
 }
 
 int main(int argc, char **argv)
@@ -47,9 +56,11 @@ int main(int argc, char **argv)
       fprintf(stderr, "%s\n", error.c_str());
       return 1;
     }
-  if ([KXAddressBook sharedAddressBook] == nil)
+  if (!OpenSharedBook())
     {
-      fprintf(stderr, "Error: cannot open the shared address book\n");
+      NSString *location = [KXLocalAddressBook sharedAddressBookLocation];
+      fprintf(stderr, "Error: cannot open the shared address book at '%s'\n",
+              location != nil ? [location UTF8String] : "(no Library directory)");
       return 1;
     }
 
@@ -64,7 +75,10 @@ int main(int argc, char **argv)
     }
   ReportSkippedElements(stderr, path);
   if (failure.empty() && SharedBookSaveFailed())
-    failure = "Error: cannot save the shared address book";
+    {
+      failure = "Error: cannot save the shared address book";
+      if (!SharedBookSaveFailure().empty()) failure += " (" + SharedBookSaveFailure() + ")";
+    }
   if (!failure.empty())
     {
       fprintf(stderr, "%s\n", failure.c_str());

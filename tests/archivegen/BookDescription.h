@@ -13,7 +13,8 @@
 //
 // A key left out is a field the archive records as absent. The root defaults to
 // AddressBook. { ref = LABEL; } stands for the very object labelled earlier with id, so
-// the archive holds one shared object in two places.
+// the archive holds one shared object in two places; a group's entries may refer to the
+// group itself.
 #import <Foundation/Foundation.h>
 
 // The root object, or nil with *error set to a one-line reason.

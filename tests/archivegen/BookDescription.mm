@@ -56,11 +56,16 @@ id Builder::node(id description, NSString *defaultKind)
     }
   else if ([kind isEqualToString: @"Group"])
     {
+      // Labelled before its entries are built, so that an entry may refer to the group.
+      Group *group = [[[Group alloc] initWithName: [description objectForKey: @"name"]
+                                      addressList: nil] autorelease];
+      NSString *label = [description objectForKey: @"id"];
+      if (label != nil) [labelled setObject: group forKey: label];
       id entries = [description objectForKey: @"entries"];
       NSMutableArray *list_ = list(entries, @"Address");
       if (entries != nil && list_ == nil) return nil;
-      object = [[[Group alloc] initWithName: [description objectForKey: @"name"]
-                                addressList: list_] autorelease];
+      [group setAddressList: list_];
+      object = group;
     }
   else if ([kind isEqualToString: @"Address"])
     {

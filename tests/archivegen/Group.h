@@ -8,5 +8,6 @@
   NSArray *fields;   // when set, written instead of the two fields above
 }
 - (id)initWithName:(NSString *)aName addressList:(NSMutableArray *)entries;
+- (void)setAddressList:(NSMutableArray *)entries;
 - (void)setFields:(NSArray *)someFields;
 @end

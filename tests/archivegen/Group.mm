@@ -21,6 +21,11 @@
   [super dealloc];
 }
 
+- (void)setAddressList:(NSMutableArray *)entries
+{
+  ASSIGN(addressList, entries);
+}
+
 - (void)setFields:(NSArray *)someFields
 {
   ASSIGN(fields, someFields);

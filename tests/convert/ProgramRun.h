@@ -1,0 +1,31 @@
+// Runs a program to its end with its output captured, for tests that drive bookconvert and
+// gnumail-archive as black boxes. The wait is bounded: a child still running at the
+// deadline is killed and reported as such.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace convert_test {
+
+struct ProgramResult {
+  int status = -1;  // exit status; -1 when the child was killed by a signal or timed out
+  std::string output;
+  std::string error;
+};
+
+struct RunOptions {
+  // Largest file the child may write, in bytes (RLIMIT_FSIZE); 0 for no limit. The child
+  // ignores SIGXFSZ, so a write beyond the limit fails instead of ending the process.
+  long fileSizeLimit = 0;
+  double timeoutSeconds = 120;
+};
+
+// argv[0] is what the child sees as its name and also what is executed. scratchDir holds
+// the capture files.
+ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
+                         const RunOptions &options = RunOptions());
+
+std::string ReadFileBytes(const std::string &path);
+
+}  // namespace convert_test
