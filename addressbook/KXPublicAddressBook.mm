@@ -211,7 +211,9 @@
       [self release];
       return nil;
     }
-    if ([_remote respondsToSelector:@selector(setProtocolForProxy:)]) {
+    // -isProxy is answered here; -respondsToSelector: would go to the server, whose endpoint
+    // refuses every message outside its protocol and so made every received view fail.
+    if ([_remote isProxy]) {
       [_remote setProtocolForProxy:@protocol(KXViewServing)];
     }
   }
