@@ -19,6 +19,8 @@ extern const char kReadWritePasswordBytes[];
 
 // Runs the current run loop until done() or the deadline; answers done() at the end.
 bool RunUntil(const std::function<bool()> &done, double seconds = 5.0);
+// Runs the run loop once: until one event was handled, or for seconds at most.
+void RunOnce(double seconds = 0.001);
 // Runs the run loop for a while, for checks that nothing (more) happens.
 void RunFor(double seconds);
 
@@ -36,6 +38,7 @@ class Client {
   Client(const Client &) = delete;
   Client &operator=(const Client &) = delete;
 
+  bool open();                        // makes the socket now, to connect later
   bool connectTo(int port);           // connects (the server may not have accepted yet)
   void sendBytes(const std::string &bytes);  // sends all of it, running the loop when full
   void resetNow();                    // closes with a reset (SO_LINGER 0)
@@ -47,6 +50,8 @@ class Client {
   bool waitForBytes(size_t n, double seconds = 5.0);
   // Runs the loop until the peer has closed.
   bool waitForClose(double seconds = 5.0);
+  // Runs the loop until nothing has arrived for quiet seconds.
+  void waitForQuiet(double quiet, double seconds = 20.0);
 
   const std::string &received() const { return received_; }
   bool peerClosed() const { return peerClosed_; }

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -27,14 +28,14 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+}  // namespace
+
 void RunOnce(double seconds) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
                            beforeDate:[NSDate dateWithTimeIntervalSinceNow:seconds]];
   [pool release];
 }
-
-}  // namespace
 
 bool RunUntil(const std::function<bool()> &done, double seconds) {
   const auto start = std::chrono::steady_clock::now();
@@ -71,19 +72,31 @@ int FreePort() {
 
 Client::~Client() { closeNow(); }
 
+bool Client::open() {
+  if (fd_ < 0) fd_ = socket(AF_INET, SOCK_STREAM, 0);
+  return fd_ >= 0;
+}
+
 bool Client::connectTo(int port) {
-  closeNow();
-  fd_ = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd_ < 0) return false;
+  if (!open()) return false;
   int one = 1;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) return false;
+  // Without blocking: a full backlog only empties while this thread runs the server.
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-  return true;
+  if (connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) return true;
+  if (errno != EINPROGRESS) return false;
+  pollfd wanted{fd_, POLLOUT, 0};
+  // On loopback the handshake is the kernel's alone, unless the backlog is full.
+  if (::poll(&wanted, 1, 20) == 0)
+    RunUntil([&] { return ::poll(&wanted, 1, 0) != 0; });
+  int failure = 0;
+  socklen_t length = sizeof failure;
+  getsockopt(fd_, SOL_SOCKET, SO_ERROR, &failure, &length);
+  return (wanted.revents & POLLOUT) != 0 && failure == 0;
 }
 
 void Client::sendBytes(const std::string &bytes) {
@@ -150,6 +163,20 @@ bool Client::waitForClose(double seconds) {
         return peerClosed_;
       },
       seconds);
+}
+
+void Client::waitForQuiet(double quiet, double seconds) {
+  const auto start = std::chrono::steady_clock::now();
+  auto lastChange = start;
+  size_t size = received_.size();
+  while (SecondsSince(lastChange) < quiet && SecondsSince(start) < seconds && !peerClosed_) {
+    RunOnce(0.005);
+    poll();
+    if (received_.size() != size) {
+      size = received_.size();
+      lastChange = std::chrono::steady_clock::now();
+    }
+  }
 }
 
 }  // namespace harness

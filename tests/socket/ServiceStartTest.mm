@@ -1,0 +1,136 @@
+// Starting the login service: switched off, refused a busy port, given a number beyond 16
+// bits, and started again on the port of a server that just died with clients connected.
+#import "ServiceHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <csignal>
+#include <netinet/in.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using harness::Client;
+
+class ServiceStart : public ::testing::Test {
+ protected:
+  void SetUp() override { pool_ = [NSAutoreleasePool new]; }
+  void TearDown() override { [pool_ release]; }
+  NSAutoreleasePool *pool_ = nil;
+};
+
+int ListenOn(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 5) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST_F(ServiceStart, MinusOneOpensNoSocketAndSaysNothing) {
+  testing::internal::CaptureStderr();
+  AddressBookServer *server = harness::NewServer(-1);
+  const std::string logged = testing::internal::GetCapturedStderr();
+  EXPECT_EQ("", logged);
+  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(0u, [[server connections] count]);
+  EXPECT_EQ(nil, [server addressBookForReadOnlyAccessWithAuth:@"wrong"]);
+
+  // No handler is registered: an accept announced by some other handle is not taken up.
+  int pair[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+  NSFileHandle *stray = [[[NSFileHandle alloc] initWithFileDescriptor:pair[0] closeOnDealloc:YES] autorelease];
+  [[NSNotificationCenter defaultCenter]
+      postNotificationName:NSFileHandleConnectionAcceptedNotification
+                    object:nil
+                  userInfo:[NSDictionary dictionaryWithObject:stray
+                                                       forKey:NSFileHandleNotificationFileHandleItem]];
+  EXPECT_EQ(0u, [[server connections] count]);
+  char byte;
+  EXPECT_EQ(-1, recv(pair[1], &byte, 1, MSG_DONTWAIT));  // no greeting went out
+  close(pair[1]);
+  [server release];
+}
+
+// The bind takes the low 16 bits of the number; a failure names the number as given.
+TEST_F(ServiceStart, BusyPortIsLoggedAndTheServerGoesOn) {
+  const int port = harness::FreePort();
+  const int taken = ListenOn(port);
+  ASSERT_GE(taken, 0);
+
+  testing::internal::CaptureStderr();
+  AddressBookServer *server = harness::NewServer(port + 65536);
+  const std::string logged = testing::internal::GetCapturedStderr();
+  const std::string expected = "Couldn't bind to port " + std::to_string(port + 65536) + " - " +
+                               strerror(EADDRINUSE);
+  EXPECT_NE(std::string::npos, logged.find(expected)) << logged;
+  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(nil, [server addressBookForReadWriteAccessWithAuth:@"wrong"]);
+  [server release];
+  close(taken);
+
+  AddressBookServer *above = harness::NewServer(port + 65536);
+  EXPECT_EQ(port, [above socketServicePort]);
+  Client client;
+  ASSERT_TRUE(client.connectTo(port));
+  EXPECT_TRUE(client.waitForBytes(6));
+  EXPECT_EQ("Hello\n", client.received());
+  [above release];
+}
+
+// A server killed with clients logged in leaves its port with closing connections; the next
+// server binds it at once and greets.
+TEST_F(ServiceStart, RestartBindsWhileOldConnectionsClose) {
+  const int port = harness::FreePort();
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(ready[0]);
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    AddressBookServer *server = harness::NewServer(port);
+    char ok = [server socketServicePort] == port ? 'y' : 'n';
+    if (write(ready[1], &ok, 1) != 1) _exit(1);
+    harness::RunFor(30);
+    [pool release];
+    _exit(0);
+  }
+  close(ready[1]);
+  char started = 0;
+  ASSERT_EQ(1, read(ready[0], &started, 1));
+  close(ready[0]);
+  ASSERT_EQ('y', started);
+
+  Client old[3];
+  for (Client &c : old) {
+    ASSERT_TRUE(c.connectTo(port));
+    c.sendBytes("auth ro secret\n");
+    ASSERT_TRUE(c.waitForBytes(9));
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+
+  testing::internal::CaptureStderr();
+  AddressBookServer *server = harness::NewServer(port);
+  const std::string logged = testing::internal::GetCapturedStderr();
+  EXPECT_EQ("", logged);
+  EXPECT_EQ(port, [server socketServicePort]);
+  Client fresh;
+  ASSERT_TRUE(fresh.connectTo(port));
+  fresh.sendBytes("auth ro secret\n");
+  EXPECT_TRUE(fresh.waitForBytes(9));
+  EXPECT_EQ("Hello\nOK\n", fresh.received());
+  [server release];
+}
+
+}  // namespace
