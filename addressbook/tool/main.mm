@@ -30,7 +30,13 @@ void complain(const std::string &message) {
   fflush(stderr);
 }
 
-void emit(const std::string &text) { fwrite(text.data(), 1, text.size(), stdout); }
+// Once a write failed (a full disk, a reader that went away) the rest is not tried.
+int gWriteError = 0;  // errno of the first failed write to standard output
+
+void emit(const std::string &text) {
+  if (gWriteError != 0) return;
+  if (fwrite(text.data(), 1, text.size(), stdout) != text.size()) gWriteError = errno ? errno : EIO;
+}
 
 bool readInput(const std::string &path, std::string &content) {
   if (path == "-") {
@@ -104,8 +110,11 @@ int run(const std::vector<std::string> &args) {
     complain(options.remote() ? "lost the connection to the server" : "the book failed");
     return kExitFailure;
   }
-  if (fflush(stdout) != 0 || ferror(stdout)) {
-    complain(std::string("cannot write to standard output: ") + std::strerror(errno));
+  if (gWriteError == 0 && fflush(stdout) != 0) gWriteError = errno ? errno : EIO;
+  if (gWriteError != 0) {
+    // A reader that stopped early (kindex list | head) is no error worth a message.
+    if (gWriteError != EPIPE)
+      complain(std::string("cannot write to standard output: ") + std::strerror(gWriteError));
     return kExitFailure;
   }
   return status;
