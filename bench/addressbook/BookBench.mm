@@ -1,0 +1,146 @@
+// How long a book takes to save N new persons (first and last name, one work e-mail) next to
+// the floor - raw SQLite inserting the same rows into the same table in one transaction
+// with one prepared statement - and how long reopening and listing them takes. Each size
+// runs in a child process of its own, so that peak memory is that size's alone.
+//
+// Usage: bench_addressbook            runs every size and prints the figures
+//        bench_addressbook --child N  one size; prints "save floor reopen" seconds
+#import <Kindex/Kindex.h>
+#import "KXCodec.h"
+#import "KXPrivate.h"
+
+#include <sqlite3.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+#include "BenchLine.h"
+#include "BenchProcess.h"
+#include "TempDir.h"
+
+namespace {
+
+KXPerson *makePerson(int i) {
+  KXPerson *p = [[KXPerson new] autorelease];
+  [p setValue:[NSString stringWithFormat:@"First%d", i] forProperty:KXFirstNameProperty];
+  [p setValue:[NSString stringWithFormat:@"Last%d", i] forProperty:KXLastNameProperty];
+  KXMutableMultiValue *mails = [[[KXMutableMultiValue alloc] init] autorelease];
+  [mails addValue:[NSString stringWithFormat:@"person%d@example.org", i] withLabel:KXEmailWorkLabel];
+  [p setValue:mails forProperty:KXEmailProperty];
+  return p;
+}
+
+void fail(const char *what) {
+  std::fprintf(stderr, "bench_addressbook: %s\n", what);
+  std::exit(1);
+}
+
+// The floor: the rows the book would write, coded beforehand, inserted with the store's own
+// table definition and pragmas in one transaction through one prepared statement.
+double floorSeconds(const std::string &dir, NSArray *people) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (NSUInteger i = 0; i < [people count]; i++) {
+    std::string data;
+    kx::encodeRecord([people objectAtIndex:i], &data);
+    rows.emplace_back([[[people objectAtIndex:i] uniqueId] UTF8String], data);
+  }
+  sqlite3 *db = nullptr;
+  if (sqlite3_open((dir + "/floor.sqlite").c_str(), &db) != SQLITE_OK) fail("floor open");
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                   "CREATE TABLE records(uid TEXT PRIMARY KEY, kind INTEGER NOT NULL, data BLOB NOT NULL,"
+                   " seq INTEGER NOT NULL) WITHOUT ROWID;", nullptr, nullptr, nullptr);
+  auto start = std::chrono::steady_clock::now();
+  sqlite3_stmt *stmt = nullptr;
+  sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO records(uid, kind, data, seq) VALUES(?1, ?2, ?3, ?4)", -1, &stmt, nullptr);
+  for (const auto &row : rows) {
+    sqlite3_bind_text(stmt, 1, row.first.data(), static_cast<int>(row.first.size()), SQLITE_STATIC);
+    sqlite3_bind_int(stmt, 2, 1);
+    sqlite3_bind_blob(stmt, 3, row.second.data(), static_cast<int>(row.second.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(stmt, 4, 1);
+    if (sqlite3_step(stmt) != SQLITE_DONE) fail("floor insert");
+    sqlite3_reset(stmt);
+  }
+  sqlite3_finalize(stmt);
+  if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) fail("floor commit");
+  double seconds = bench::seconds(start);
+  sqlite3_close(db);
+  return seconds;
+}
+
+int runChild(int n) {
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  kxtest::TempDir tmp("kindex-bench");
+  NSString *location = [NSString stringWithUTF8String:tmp.makeDir("book").c_str()];
+  KXLocalAddressBook *book = [[KXLocalAddressBook alloc] initWithLocation:location];
+  if (book == nil) fail("open");
+  NSMutableArray *people = [NSMutableArray arrayWithCapacity:n];
+  for (int i = 0; i < n; i++) {
+    KXPerson *p = makePerson(i);
+    [people addObject:p];
+    if (![book addRecord:p]) fail("add");
+  }
+  auto start = std::chrono::steady_clock::now();
+  if (![book save]) fail("save");
+  double save = bench::seconds(start);
+  double floor = floorSeconds(tmp.path(), people);
+  [book release];
+  [pool release];
+
+  pool = [NSAutoreleasePool new];
+  start = std::chrono::steady_clock::now();
+  book = [[KXLocalAddressBook alloc] initWithLocation:location];
+  NSArray *listed = [book people];
+  size_t characters = 0;
+  for (NSUInteger i = 0; i < [listed count]; i++) {
+    KXRecord *p = [listed objectAtIndex:i];
+    characters += [[p valueForProperty:KXFirstNameProperty] length] + [[p valueForProperty:KXLastNameProperty] length] +
+                  [[[p valueForProperty:KXEmailProperty] valueAtIndex:0] length];
+  }
+  double reopen = bench::seconds(start);
+  if ([listed count] != static_cast<NSUInteger>(n) || characters == 0) fail("list");
+  std::printf("%f %f %f\n", save, floor, reopen);
+  [book release];
+  [pool release];
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 3 && std::string(argv[1]) == "--child") return runChild(std::atoi(argv[2]));
+
+  char self[4096];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) fail("cannot find myself");
+  self[length] = '\0';
+  struct Result { double save, floor, reopen, wall; long peakKiB; };
+  Result results[2];
+  const int sizes[2] = {10000, 100000};
+  for (int k = 0; k < 2; k++) {
+    std::string out = std::string("/tmp/kindex-bench-") + std::to_string(getpid());
+    bench::ChildCost cost = bench::runChild(
+        {"/bin/sh", "-c", std::string("'") + self + "' --child " + std::to_string(sizes[k]) + " > " + out});
+    FILE *f = std::fopen(out.c_str(), "r");
+    Result r{};
+    if (cost.status != 0 || f == nullptr || std::fscanf(f, "%lf %lf %lf", &r.save, &r.floor, &r.reopen) != 3) {
+      fail("a child failed");
+    }
+    std::fclose(f);
+    std::remove(out.c_str());
+    r.wall = cost.seconds;
+    r.peakKiB = cost.peakKiB;
+    results[k] = r;
+    std::string n = std::to_string(sizes[k]);
+    bench::line("book save " + n + " persons vs raw SQLite", r.save, "s", r.floor, "ratio <= 2");
+    bench::line("book reopen+list " + n + " persons", r.reopen, "s", k == 1 ? "< 1 s" : "-");
+    bench::line("book add+save+reopen+list " + n + " wall", r.wall, "s", "-");
+    bench::line("book add+save+reopen+list " + n + " peak memory", r.peakKiB / 1024.0, "MiB", "-");
+  }
+  bench::line("book save growth 10k->100k (linear = 10)", results[1].save, "s", results[0].save, "ratio ~ 10");
+  bench::line("book reopen+list growth 10k->100k (linear = 10)", results[1].reopen, "s", results[0].reopen, "ratio ~ 10");
+  bench::line("book peak memory growth 10k->100k (linear <= 10)", results[1].peakKiB, "KiB", results[0].peakKiB, "ratio <= 10");
+  return 0;
+}
