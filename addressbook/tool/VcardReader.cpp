@@ -197,7 +197,10 @@ ReadResult readCards(const std::string &text) {
     if (!cardBad) fail(card.line, "card has no END:VCARD");
   };
 
-  for (const LogicalLine &logical : unfold(text)) {
+  // Some programs start their UTF-8 files with a byte-order mark.
+  const std::string bom = "\xEF\xBB\xBF";
+  bool hasBom = text.compare(0, bom.size(), bom) == 0;
+  for (const LogicalLine &logical : unfold(hasBom ? text.substr(bom.size()) : text)) {
     const std::string &line = logical.text;
     bool blank = line.find_first_not_of(" \t") == std::string::npos;
     if (blank) continue;

@@ -245,6 +245,8 @@ TEST(VcardReader, ReadsCardsAsOtherProgramsWriteThem) {
        "BEGIN:VCARD\nN:D;Ja\n\tne\nPHOTO;ENCODING=b;TYPE=JPEG:AAAA\nADR:;;x;y;;;\nEMAIL:j@x\n"
        "END:VCARD\n",
        "Jane", "j@x", {}, false},
+      {"byte-order mark", "\xEF\xBB\xBF" "BEGIN:VCARD\nN:D;J\nEMAIL:j@x\nEND:VCARD\n", "J", "j@x",
+       {}, false},
       {"blank lines around and inside", "\n\nBEGIN:VCARD\n\nN:D;J\nEMAIL:j@x\nEND:VCARD\n\n",
        "J", "j@x", {}, false},
   };
