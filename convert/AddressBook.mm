@@ -1,6 +1,7 @@
 #import "AddressBook.h"
 #import "ElementConversion.h"
 #import "GraphCheck.h"
+#import "NestingLimit.h"
 #import "SharedBookSave.h"
 
 @implementation AddressBook
@@ -13,7 +14,11 @@
 - (id)initWithCoder:(NSCoder *)coder
 {
   if ((self = [super init]) != nil)
-    allGroups = [[coder decodeObject] retain];
+    {
+      EnterNestedObject();
+      allGroups = [[coder decodeObject] retain];
+      LeaveNestedObject();
+    }
   return self;
 }
 

@@ -6,8 +6,12 @@
 #include <unistd.h>
 #import "GraphCheck.h"
 #import "LogCapture.h"
+#import "NestingLimit.h"
+#import "StackOverflowGuard.h"
 
 namespace {
+
+const char *notBook = "is not a GNUMail address book: ";
 
 // The file's bytes, or nil with errno telling why. Read here rather than by the unarchiver,
 // which answers a missing file and a broken one alike.
@@ -50,6 +54,7 @@ id Decode(NSData *data, std::string *reason)
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   // GNUstep logs some failures, such as a class it doesn't know, before it raises.
   LogCapture log;
+  ResetNesting();
   @try
     {
       NSUnarchiver *unarchiver = [[[NSUnarchiver alloc] initForReadingWithData: data] autorelease];
@@ -78,7 +83,10 @@ id Decode(NSData *data, std::string *reason)
       [root release];
       root = nil;
       std::string logged = log.lastLine();
-      *reason = logged.empty() ? "it can't be decoded" : "it can't be decoded (" + logged + ")";
+      if (NestingExceeded())
+        *reason = "its groups are nested more than " + std::to_string(maximumNesting) + " deep";
+      else
+        *reason = logged.empty() ? "it can't be decoded" : "it can't be decoded (" + logged + ")";
     }
   [pool release];
   return root;
@@ -95,7 +103,12 @@ id ReadArchivedBook(const char *path, std::string *error)
       return nil;
     }
   std::string reason;
-  id root = Decode(data, &reason);
+  id root = nil;
+  {
+    StackOverflowGuard guard(std::string("Error: '") + path + "' " + notBook +
+                             "it can't be decoded (the unarchiver crashed on it)");
+    root = Decode(data, &reason);
+  }
   if (root != nil)
     {
       GraphCheck check;
@@ -108,7 +121,7 @@ id ReadArchivedBook(const char *path, std::string *error)
     }
   if (root == nil)
     {
-      *error = std::string("Error: '") + path + "' is not a GNUMail address book: " + reason;
+      *error = std::string("Error: '") + path + "' " + notBook + reason;
       return nil;
     }
   return [root autorelease];

@@ -5,7 +5,7 @@
 // pass: the conversion skips them.
 //
 // Each archived class checks its own fields (-checkFieldsWith:) and hands its array
-// elements back to element(); a group or an entry shared by several arrays is checked once.
+// elements back to element().
 #pragma once
 
 #import <Foundation/Foundation.h>

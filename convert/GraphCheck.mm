@@ -15,23 +15,17 @@ std::string GraphCheck::checkRoot(id root)
 
 std::string GraphCheck::element(id element)
 {
-  bool isGroup = [element isKindOfClass: [Group class]];
-  if (!isGroup && ![element isKindOfClass: [Address class]]) return std::string();
+  if ([element isKindOfClass: [Address class]]) return [(Address *)element checkFieldsWith: *this];
+  if (![element isKindOfClass: [Group class]]) return std::string();
+
+  // A group shared by several arrays is checked once, so that sharing can't make this
+  // walk exponential.
   const void *key = (const void *)element;
   if (checked_.count(key) != 0) return std::string();
   if (onPath_.count(key) != 0) return "a group contains itself";
-
-  std::string problem;
-  if (isGroup)
-    {
-      onPath_.insert(key);
-      problem = [(Group *)element checkFieldsWith: *this];
-      onPath_.erase(key);
-    }
-  else
-    {
-      problem = [(Address *)element checkFieldsWith: *this];
-    }
+  onPath_.insert(key);
+  std::string problem = [(Group *)element checkFieldsWith: *this];
+  onPath_.erase(key);
   if (problem.empty()) checked_.insert(key);
   return problem;
 }

@@ -3,6 +3,7 @@
 #import "ConversionCounters.h"
 #import "ElementConversion.h"
 #import "GraphCheck.h"
+#import "NestingLimit.h"
 
 // Entries converted between two drains of the autorelease pool: each leaves a few
 // temporary objects behind, and a group may hold a whole book's worth of entries.
@@ -19,8 +20,10 @@ static const NSUInteger entriesPerPool = 256;
 {
   if ((self = [super init]) != nil)
     {
+      EnterNestedObject();
       name = [[coder decodeObject] retain];
       addressList = [[coder decodeObject] retain];
+      LeaveNestedObject();
     }
   return self;
 }

@@ -125,6 +125,27 @@ TEST_F(ConvertError, TruncatedArchivesAreRefused)
   EXPECT_TRUE(storeFiles() == before_) << "the stored book changed";
 }
 
+// Groups nested inside groups thousands deep would exhaust the stack while the archive is
+// decoded and again while it is converted; the mail client never nests them at all.
+TEST_F(ConvertError, GroupsNestedTooDeep)
+{
+  std::string description = "{ name = Alpha; email = a; }";
+  for (int level = 0; level < 1001; level++)
+    description = "{ class = Group; name = G; entries = (" + description + "); }";
+  std::string path = archive(description);
+  expectRefused(path, notBookLine(path, "its groups are nested more than 1000 deep"));
+}
+
+// Plain arrays nested 100,000 deep overflow the stack inside GNUstep's unarchiver itself.
+TEST_F(ConvertError, ArraysNestedDeeperThanTheStack)
+{
+  RunOptions bigStack;  // the generator writes the archive by recursion too
+  bigStack.stackLimit = 1L << 30;
+  std::string path = archive("{ fields = (" + std::string(100000, '(') + std::string(100000, ')') + "); }",
+                             bigStack);
+  expectRefused(path, notBookLine(path, "it can't be decoded (the unarchiver crashed on it)"));
+}
+
 using ConvertOpenError = ConvertFixture;
 
 TEST_F(ConvertOpenError, SharedBookThatCannotBeOpened)

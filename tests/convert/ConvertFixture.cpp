@@ -20,11 +20,11 @@ std::string ConvertFixture::rawFile(const std::string &bytes)
   return path;
 }
 
-std::string ConvertFixture::archive(const std::string &description)
+std::string ConvertFixture::archive(const std::string &description, const RunOptions &options)
 {
   std::string plist = rawFile(description);
   std::string path = plist + ".archive";
-  ProgramResult made = RunProgram({GNUMAIL_ARCHIVE_PATH, plist, path}, dir_->path());
+  ProgramResult made = RunProgram({GNUMAIL_ARCHIVE_PATH, plist, path}, dir_->path(), options);
   EXPECT_EQ(made.status, 0) << made.error;
   EXPECT_EQ(made.error, "");
   return path;

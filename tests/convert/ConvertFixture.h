@@ -20,7 +20,7 @@ class ConvertFixture : public ::testing::Test {
 
   // Writes the archive that the property-list description gives (see the generator's
   // BookDescription.h) and returns its path.
-  std::string archive(const std::string &description);
+  std::string archive(const std::string &description, const RunOptions &options = RunOptions());
   std::string syntheticArchive(int groups, int entriesPerGroup);
   // A file holding exactly these bytes.
   std::string rawFile(const std::string &bytes);

@@ -37,6 +37,10 @@ ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string
       struct rlimit limit = {(rlim_t)options.fileSizeLimit, (rlim_t)options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.stackLimit > 0) {
+      struct rlimit limit = {(rlim_t)options.stackLimit, (rlim_t)options.stackLimit};
+      setrlimit(RLIMIT_STACK, &limit);
+    }
     std::vector<char *> args;
     for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);

@@ -18,6 +18,8 @@ struct RunOptions {
   // Largest file the child may write, in bytes (RLIMIT_FSIZE); 0 for no limit. The child
   // ignores SIGXFSZ, so a write beyond the limit fails instead of ending the process.
   long fileSizeLimit = 0;
+  // Largest stack of the child's main thread, in bytes (RLIMIT_STACK); 0 to inherit.
+  long stackLimit = 0;
   double timeoutSeconds = 120;
 };
 
