@@ -1,0 +1,65 @@
+// Loopback clients of the login service for the benchmarks, driven by one epoll loop so
+// that thousands of connections cost the bench one thread. Every wait is bounded.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace loginbench {
+
+struct Connection {
+  int fd = -1;
+  std::string in;       // bytes received and not yet consumed
+  bool closed = false;  // the server ended the connection (or it failed)
+};
+
+class Clients {
+ public:
+  Clients();
+  ~Clients();
+  Clients(const Clients &) = delete;
+  Clients &operator=(const Clients &) = delete;
+
+  // Opens n connections to port, each greeted before the call returns, with at most
+  // pending handshakes outstanding at a time (the server's backlog is small).
+  // Answers how many were greeted.
+  int openGreeted(int port, int n, int pending, double seconds);
+
+  // Sends text on every open connection, then waits until each has received reply (or was
+  // closed). Answers how many received exactly reply.
+  int roundTripAll(const std::string &text, const std::string &reply, double seconds);
+
+  // Sends text on every open connection and waits until each is closed by the server.
+  // Answers how many were closed.
+  int sendAndAwaitClose(const std::string &text, double seconds);
+
+  // Every open connection keeps one login in flight for the given time; answers the logins
+  // answered per second.
+  double loginRate(const std::string &login, double seconds);
+
+  void closeAll();
+  size_t size() const { return conns_.size(); }
+
+ private:
+  bool pollOnce(int timeoutMs);
+  int epoll_ = -1;
+  std::vector<Connection> conns_;
+};
+
+// count connect, login, quit cycles against port with `parallel` of them at a time;
+// afterEach(done) runs after each finished cycle. Answers the cycles that completed.
+template <typename F>
+long Cycles(int port, long count, int parallel, double seconds, F afterEach);
+
+// Implementation of Cycles without the template: calls back through a function pointer.
+long CyclesWith(int port, long count, int parallel, double seconds,
+                void (*afterEach)(long done, void *context), void *context);
+
+template <typename F>
+long Cycles(int port, long count, int parallel, double seconds, F afterEach) {
+  return CyclesWith(port, count, parallel, seconds,
+                    [](long done, void *context) { (*static_cast<F *>(context))(done); },
+                    &afterEach);
+}
+
+}  // namespace loginbench

@@ -1,0 +1,276 @@
+// Load on bookd's socket login service, against the real bookd binary:
+//  - 2,000 clients connected at once, each logging in and quitting, while a Distributed
+//    Objects client keeps asking for views;
+//  - 100,000 connect, login, quit cycles, and the server's resident memory over them;
+//  - login round trips per second with 1 to 1,000 open connections, against a minimal epoll
+//    server answering the same protocol (the floor).
+#import <Foundation/Foundation.h>
+#import <Kindex/Kindex.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "BenchLine.h"
+#include "BenchProcess.h"
+#include "EpollFloor.h"
+#include "LoginClients.h"
+
+namespace {
+
+const char kReadOnly[] = "secret";
+const char kReadWrite[] = "rw-secret";
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+long ResidentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+// The service answers when a client gets its greeting.
+bool WaitForService(int port, double seconds) {
+  for (int i = 0; i < seconds * 20; i++) {
+    loginbench::Clients probe;
+    if (probe.openGreeted(port, 1, 1, 0.05) == 1) return true;
+    usleep(50000);
+  }
+  return false;
+}
+
+pid_t StartBookd(const std::string &book, int socketPort, int receivePort, int sendPort) {
+  std::vector<std::string> args = {BOOKD_PATH, "--ab", book, "--ro", kReadOnly, "--rw", kReadWrite,
+                                   "--rp", std::to_string(receivePort), "--sp", std::to_string(sendPort),
+                                   "--sock", std::to_string(socketPort)};
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (freopen("/dev/null", "w", stderr) == nullptr) _exit(127);
+    std::vector<char *> argv;
+    for (std::string &a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+pid_t StartFloor(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 5) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) loginbench::RunFloorServer(fd, kReadOnly, kReadWrite);
+  close(fd);
+  return pid;
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+// A Distributed Objects client that asks for read-only views until its standard input
+// closes, then prints how many views, nils and failures it got.
+int RunViewClient(int receivePort) {
+  NSAutoreleasePool *outer = [NSAutoreleasePool new];
+  long views = 0, nils = 0, failures = 0;
+  id server = nil;
+  @try {
+    NSSocketPort *sendPort = (NSSocketPort *)[NSSocketPort portWithNumber:receivePort
+                                                                   onHost:[NSHost hostWithAddress:@"127.0.0.1"]
+                                                             forceAddress:nil
+                                                                 listener:NO];
+    NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port]
+                                                              sendPort:sendPort];
+    [connection setRequestTimeout:10];
+    [connection setReplyTimeout:10];
+    server = [[connection rootProxy] retain];
+    // The server vends a checker that answers no questions about its methods.
+    [server setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
+  } @catch (id e) {
+    server = nil;
+  }
+  NSString *password = [NSString stringWithUTF8String:kReadOnly];
+  pollfd input{0, POLLIN, 0};
+  while (server != nil && poll(&input, 1, 0) == 0) {
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    @try {
+      id view = [server addressBookForReadOnlyAccessWithAuth:password];
+      if (view != nil) views++; else nils++;
+    } @catch (id e) {
+      failures++;
+    }
+    [pool release];
+  }
+  if (server == nil) failures++;
+  std::printf("%ld %ld %ld\n", views, nils, failures);
+  std::fflush(stdout);
+  [outer release];
+  return 0;
+}
+
+struct ViewClient {
+  pid_t pid = -1;
+  int stop = -1;     // closing it ends the client
+  int result = -1;   // its report
+};
+
+ViewClient StartViewClient(int receivePort) {
+  int in[2], out[2];
+  ViewClient client;
+  if (pipe(in) != 0 || pipe(out) != 0) return client;
+  client.pid = fork();
+  if (client.pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    close(in[1]);
+    close(out[0]);
+    std::string self = "/proc/self/exe", mode = "--view-client", port = std::to_string(receivePort);
+    char *argv[] = {&self[0], &mode[0], &port[0], nullptr};
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  client.stop = in[1];
+  client.result = out[0];
+  return client;
+}
+
+void FinishViewClient(ViewClient &client, long &views, long &nils, long &failures) {
+  close(client.stop);
+  char text[128] = {0};
+  ssize_t n = read(client.result, text, sizeof text - 1);
+  views = nils = failures = -1;
+  if (n > 0) std::sscanf(text, "%ld %ld %ld", &views, &nils, &failures);
+  close(client.result);
+  waitpid(client.pid, nullptr, 0);
+}
+
+void AllAtOnce(int socketPort, int receivePort) {
+  const int kClients = 2000;
+  ViewClient viewer = StartViewClient(receivePort);
+  usleep(200000);  // let it connect and start asking
+  loginbench::Clients clients;
+  const int greeted = clients.openGreeted(socketPort, kClients, 4, 120);
+  const int answered = clients.roundTripAll("auth ro secret\n", "OK\n", 60);
+  const int closed = clients.sendAndAwaitClose("quit\n", 60);
+  long views, nils, failures;
+  FinishViewClient(viewer, views, nils, failures);
+  const int after = static_cast<int>(loginbench::Cycles(socketPort, 1, 1, 5, [](long) {}));
+  ViewClient check = StartViewClient(receivePort);
+  usleep(300000);
+  long viewsAfter, nilsAfter, failuresAfter;
+  FinishViewClient(check, viewsAfter, nilsAfter, failuresAfter);
+
+  bench::line("2000 at once: greeted", greeted, "conns", "2000");
+  bench::line("2000 at once: logins answered OK", answered, "conns", "2000");
+  bench::line("2000 at once: closed after quit", closed, "conns", "2000");
+  bench::line("2000 at once: DO views granted meanwhile", views, "views", "> 0");
+  bench::line("2000 at once: DO nils or failures meanwhile", nils + failures, "calls", "0");
+  bench::line("after the run: socket login cycle served", after, "cycles", "1");
+  bench::line("after the run: DO views granted", viewsAfter, "views", "> 0");
+}
+
+long g_rssAfterFirst = 0;
+pid_t g_server = -1;
+
+void Cycles(int socketPort) {
+  const long kCycles = 100000;
+  const auto start = std::chrono::steady_clock::now();
+  const long done = loginbench::Cycles(socketPort, kCycles, 8, 150, [](long n) {
+    if (n == 1000) g_rssAfterFirst = ResidentKiB(g_server);
+  });
+  const double seconds = bench::seconds(start);
+  const long rssEnd = ResidentKiB(g_server);
+  bench::line("connect/login/quit cycles completed", done, "cycles", "100000");
+  bench::line("connect/login/quit cycles per second", done / seconds, "1/s", "-");
+  bench::line("server RSS after 100000 cycles (floor: after 1000)", rssEnd, "KiB", g_rssAfterFirst,
+              "<= 1.10");
+}
+
+double Rate(int port, int open) {
+  loginbench::Clients clients;
+  if (clients.openGreeted(port, open, 4, 60) != open) return 0;
+  clients.loginRate("auth ro secret\n", 0.3);  // warm up
+  return clients.loginRate("auth ro secret\n", 1.5);
+}
+
+void Rates(int socketPort, int floorPort) {
+  double at10 = 0, at1000 = 0;
+  const int counts[] = {1, 10, 100, 1000};
+  for (int open : counts) {
+    const double served = Rate(socketPort, open);
+    const double floor = Rate(floorPort, open);
+    if (open == 10) at10 = served;
+    if (open == 1000) at1000 = served;
+    bench::line("login round trips/s, " + std::to_string(open) + " open", served, "1/s", floor,
+                open == 100 ? ">= 0.50" : "-");
+  }
+  bench::line("login round trips/s, 1000 open (floor: 10 open)", at1000, "1/s", at10, ">= 0.80");
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--view-client") == 0) return RunViewClient(std::atoi(argv[2]));
+  signal(SIGPIPE, SIG_IGN);
+  // 2,000 connections at once need as many descriptors here and in bookd, which inherits this.
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+
+  char bookTemplate[] = "/tmp/bench_socket_book.XXXXXX";
+  const std::string book = mkdtemp(bookTemplate) ? bookTemplate : "/tmp/bench_socket_book";
+  const int socketPort = FreePort(), receivePort = FreePort(), sendPort = FreePort();
+  g_server = StartBookd(book, socketPort, receivePort, sendPort);
+  if (!WaitForService(socketPort, 10)) {
+    std::fprintf(stderr, "bench_socket: bookd did not start\n");
+    Stop(g_server);
+    return 1;
+  }
+  const int floorPort = FreePort();
+  const pid_t floor = StartFloor(floorPort);
+
+  AllAtOnce(socketPort, receivePort);
+  Cycles(socketPort);
+  Rates(socketPort, floorPort);
+
+  Stop(floor);
+  Stop(g_server);
+  std::string remove = "rm -rf '" + book + "'";
+  if (std::system(remove.c_str()) != 0) return 1;
+  return 0;
+}
