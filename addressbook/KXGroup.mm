@@ -51,6 +51,12 @@
   _memberIds = copy;
 }
 
+- (void)_adoptMemberIds:(NSMutableArray *)memberIds {
+  [memberIds retain];
+  [_memberIds release];
+  _memberIds = memberIds;
+}
+
 - (BOOL)_forgetMemberId:(NSString *)uid {
   NSUInteger index = [_memberIds indexOfObject:uid];
   if (index == NSNotFound) return NO;

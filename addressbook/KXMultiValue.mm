@@ -44,6 +44,17 @@ static id KXImmutableEntryValue(id value) {
   return self;
 }
 
+- (id)_initAdoptingIdentifiers:(NSMutableArray *)identifiers labels:(NSMutableArray *)labels
+                        values:(NSMutableArray *)values primary:(NSString *)primaryIdentifier {
+  if ((self = [super init]) != nil) {
+    _identifiers = [identifiers retain];
+    _labels = [labels retain];
+    _values = [values retain];
+    _primaryIdentifier = [primaryIdentifier copy];
+  }
+  return self;
+}
+
 - (void)dealloc {
   [_identifiers release];
   [_labels release];

@@ -24,6 +24,8 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 - (NSDictionary *)_values;
 /* Puts in a newer version without going through the book: no change is reported. */
 - (void)_replaceValues:(NSDictionary *)values;
+/* The same, taking over values (retained, not copied): for decoders that just made it. */
+- (void)_adoptValues:(NSMutableDictionary *)values;
 /* The same record for another holder: same uid, same values and members, bound to book. */
 - (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly;
 /* Whether value may be stored under property. */
@@ -34,6 +36,7 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 /* The members' uids in order; the group's own array, callers must not change it. */
 - (NSArray *)_memberIds;
 - (void)_replaceMemberIds:(NSArray *)memberIds;
+- (void)_adoptMemberIds:(NSMutableArray *)memberIds;
 /* Drops uid from the members without asking the book; YES when it was there. */
 - (BOOL)_forgetMemberId:(NSString *)uid;
 @end
@@ -51,6 +54,9 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 @interface KXMultiValue (Private)
 - (id)_initWithIdentifiers:(NSArray *)identifiers labels:(NSArray *)labels values:(NSArray *)values
                    primary:(NSString *)primaryIdentifier;
+/* Takes over the arrays (retained, not copied): for decoders that just made them. */
+- (id)_initAdoptingIdentifiers:(NSMutableArray *)identifiers labels:(NSMutableArray *)labels
+                        values:(NSMutableArray *)values primary:(NSString *)primaryIdentifier;
 @end
 
 /* A fresh unique id: ordered by creation time, unique across processes and hosts. */

@@ -143,6 +143,12 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
   _values = copy;
 }
 
+- (void)_adoptValues:(NSMutableDictionary *)values {
+  [values retain];
+  [_values release];
+  _values = values;
+}
+
 - (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly {
   KXRecord *copy = [[[self class] alloc] _initWithUniqueId:_uniqueId values:_values];
   [copy _setBook:book retain:YES];

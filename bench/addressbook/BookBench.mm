@@ -73,7 +73,7 @@ double floorSeconds(const std::string &dir, NSArray *people) {
 int runChild(int n) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   kxtest::TempDir tmp("kindex-bench");
-  NSString *location = [NSString stringWithUTF8String:tmp.makeDir("book").c_str()];
+  NSString *location = [[NSString alloc] initWithUTF8String:tmp.makeDir("book").c_str()];
   KXLocalAddressBook *book = [[KXLocalAddressBook alloc] initWithLocation:location];
   if (book == nil) fail("open");
   NSMutableArray *people = [NSMutableArray arrayWithCapacity:n];
@@ -102,6 +102,7 @@ int runChild(int n) {
   double reopen = bench::seconds(start);
   if ([listed count] != static_cast<NSUInteger>(n) || characters == 0) fail("list");
   std::printf("%f %f %f\n", save, floor, reopen);
+  [location release];
   [book release];
   [pool release];
   return 0;
