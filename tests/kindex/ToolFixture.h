@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ChildProcess.h"
+#include "ChildRun.h"
 #include "TempDir.h"
 
 struct ToolRun {
