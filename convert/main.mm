@@ -69,8 +69,10 @@ int main(int argc, char **argv)
     {
       ConvertRoot(root);
     }
-  @catch (id e)
+  @catch (id)
     {
+      // Nothing is saved after a failure half-way; under g++ the caught pointer is not the
+      // exception object, so its reason can't be told.
       failure = "Error: the conversion into the shared address book failed";
     }
   ReportSkippedElements(stderr, path);
