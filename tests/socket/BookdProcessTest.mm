@@ -1,0 +1,208 @@
+// The login service inside the real bookd, beside its Distributed Objects service: neither
+// a busy socket port nor misbehaving socket clients may cost a remote client its view.
+#import "ServiceHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <random>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using harness::Client;
+
+// bookd as a child, its standard error collected; killed when the object goes.
+class Bookd {
+ public:
+  explicit Bookd(int socketPort) {
+    char dir[] = "/tmp/socket_bookd_test.XXXXXX";
+    if (mkdtemp(dir) != nullptr) book_ = dir;
+    receivePort_ = harness::FreePort();
+    const int sendPort = harness::FreePort();
+    std::vector<std::string> args = {BOOKD_PATH, "--ab", book_, "--ro", "secret", "--rw", "rw-secret",
+                                     "--rp", std::to_string(receivePort_), "--sp", std::to_string(sendPort),
+                                     "--sock", std::to_string(socketPort)};
+    int err[2];
+    if (pipe(err) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(err[1], 2);
+      close(err[0]);
+      close(err[1]);
+      std::vector<char *> argv;
+      for (std::string &a : args) argv.push_back(&a[0]);
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(err[1]);
+    err_ = err[0];
+    fcntl(err_, F_SETFL, O_NONBLOCK);
+  }
+  ~Bookd() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (err_ >= 0) close(err_);
+    if (!book_.empty()) {
+      std::string remove = "rm -rf '" + book_ + "'";
+      if (std::system(remove.c_str()) != 0) ADD_FAILURE() << "could not remove " << book_;
+    }
+  }
+
+  // Collects standard error until it holds text or the deadline passes.
+  bool waitForError(const std::string &text, double seconds = 10) {
+    const auto start = std::chrono::steady_clock::now();
+    while (error_.find(text) == std::string::npos) {
+      if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) return false;
+      pollfd readable{err_, POLLIN, 0};
+      if (poll(&readable, 1, 50) <= 0) continue;
+      char buffer[4096];
+      ssize_t n = read(err_, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      error_.append(buffer, static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  // Asks the server for a read-only view over Distributed Objects, as a remote client does.
+  bool grantsView() {
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    bool granted = false;
+    NSConnection *connection = nil;
+    @try {
+      NSSocketPort *sendPort = (NSSocketPort *)[NSSocketPort portWithNumber:receivePort_
+                                                                     onHost:[NSHost hostWithAddress:@"127.0.0.1"]
+                                                               forceAddress:nil
+                                                                   listener:NO];
+      connection = [[NSConnection alloc] initWithReceivePort:[NSSocketPort port] sendPort:sendPort];
+      [connection setRequestTimeout:10];
+      [connection setReplyTimeout:10];
+      id server = [connection rootProxy];
+      [server setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
+      granted = [server addressBookForReadOnlyAccessWithAuth:@"secret"] != nil;
+    } @catch (id e) {
+      granted = false;
+    }
+    [connection invalidate];
+    [connection release];
+    [pool release];
+    return granted;
+  }
+
+  const std::string &error() const { return error_; }
+
+ private:
+  pid_t pid_ = -1;
+  int err_ = -1;
+  int receivePort_ = 0;
+  std::string book_;
+  std::string error_;
+};
+
+void ExpectLoginServed(int port) {
+  Client good;
+  ASSERT_TRUE(good.connectTo(port));
+  good.sendBytes("auth ro secret\n");
+  EXPECT_TRUE(good.waitForBytes(9));
+  EXPECT_EQ("Hello\nOK\n", good.received());
+}
+
+class BookdProcess : public ::testing::Test {
+ protected:
+  void SetUp() override { pool_ = [NSAutoreleasePool new]; }
+  void TearDown() override { [pool_ release]; }
+  NSAutoreleasePool *pool_ = nil;
+};
+
+TEST_F(BookdProcess, BusySocketPortIsLoggedAndViewsAreStillGranted) {
+  const int port = harness::FreePort();
+  int taken = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  ASSERT_EQ(0, bind(taken, reinterpret_cast<sockaddr *>(&address), sizeof address));
+  ASSERT_EQ(0, listen(taken, 5));
+
+  Bookd bookd(port);
+  ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
+  EXPECT_NE(std::string::npos, bookd.error().find("Couldn't bind to port " + std::to_string(port) +
+                                                  " - Address already in use"))
+      << bookd.error();
+  EXPECT_TRUE(bookd.grantsView());
+  close(taken);
+}
+
+TEST_F(BookdProcess, MisbehavingSocketClientsCostNeitherLoginsNorViews) {
+  const int port = harness::FreePort();
+  Bookd bookd(port);
+  ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
+  std::mt19937 random(4);
+  struct Fault {
+    const char *name;
+    std::function<void()> run;
+  } faults[] = {
+      {"resets before the greeting",
+       [&] {
+         for (int i = 0; i < 20; i++) {
+           Client c;
+           ASSERT_TRUE(c.connectTo(port));
+           c.resetNow();
+         }
+       }},
+      {"resets after sending",
+       [&] {
+         for (int i = 0; i < 20; i++) {
+           Client c;
+           ASSERT_TRUE(c.connectTo(port));
+           c.sendBytes("auth ro secret\n");
+           c.resetNow();
+         }
+       }},
+      {"resets while replies are due",
+       [&] {
+         Client c;
+         ASSERT_TRUE(c.connectTo(port));
+         ASSERT_TRUE(c.waitForBytes(6));
+         for (int i = 0; i < 200; i++) c.sendBytes("x\n");
+         c.resetNow();
+       }},
+      {"a megabyte without a line break",
+       [&] {
+         Client c;
+         ASSERT_TRUE(c.connectTo(port));
+         c.sendBytes(std::string(1 << 20, 'a'));
+         c.waitForQuiet(0.2);
+         EXPECT_FALSE(c.peerClosed());
+       }},
+      {"random bytes",
+       [&] {
+         Client c;
+         ASSERT_TRUE(c.connectTo(port));
+         std::string bytes(256 * 1024, '\0');
+         for (char &b : bytes) b = static_cast<char>(random());
+         c.sendBytes(bytes);
+         c.waitForQuiet(0.2);
+       }},
+  };
+  for (const Fault &fault : faults) {
+    SCOPED_TRACE(fault.name);
+    fault.run();
+    ExpectLoginServed(port);
+    EXPECT_TRUE(bookd.grantsView());
+  }
+}
+
+}  // namespace
