@@ -221,4 +221,26 @@ TEST_F(Faults, FailedAcceptsAreLoggedOnceAndRecover) {
   expectWellBehavedClientServed();
 }
 
+// Only the service's own connections are read: data announced by any other handle is
+// logged and left alone.
+TEST_F(Faults, DataOnAHandleWithoutRecordIsLoggedAndLeftAlone) {
+  int pair[2];
+  ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
+  NSFileHandle *stranger = [[NSFileHandle alloc] initWithFileDescriptor:pair[0] closeOnDealloc:NO];
+  ASSERT_EQ(15, send(pair[1], "auth ro secret\n", 15, 0));
+  testing::internal::CaptureStderr();
+  [[NSNotificationCenter defaultCenter] postNotificationName:NSFileHandleDataAvailableNotification
+                                                      object:stranger];
+  const std::string logged = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, logged.find("Huh?! Couldn't find auth object")) << logged;
+  char buffer[32];
+  EXPECT_EQ(-1, recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT));  // no reply
+  EXPECT_EQ(15, recv(pair[0], buffer, sizeof buffer, MSG_DONTWAIT));  // nothing was read
+  EXPECT_EQ(0u, openConnections());
+  [stranger release];
+  close(pair[0]);
+  close(pair[1]);
+  expectWellBehavedClientServed();
+}
+
 }  // namespace
