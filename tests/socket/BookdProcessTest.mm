@@ -25,18 +25,21 @@ using harness::Client;
 // bookd as a child, its standard error collected; killed when the object goes.
 class Bookd {
  public:
-  explicit Bookd(int socketPort) {
+  // passwords: the options that give them ("--ro", "secret" and the like, or "--conf", path)
+  explicit Bookd(int socketPort,
+                 std::vector<std::string> passwords = {"--ro", "secret", "--rw", "rw-secret"}) {
     char dir[] = "/tmp/socket_bookd_test.XXXXXX";
     if (mkdtemp(dir) != nullptr) book_ = dir;
     receivePort_ = harness::FreePort();
     const int sendPort = harness::FreePort();
-    std::vector<std::string> args = {BOOKD_PATH, "--ab", book_, "--ro", "secret", "--rw", "rw-secret",
-                                     "--rp", std::to_string(receivePort_), "--sp", std::to_string(sendPort),
-                                     "--sock", std::to_string(socketPort)};
+    std::vector<std::string> args = {BOOKD_PATH, "--ab", book_, "--rp", std::to_string(receivePort_),
+                                     "--sp", std::to_string(sendPort), "--sock", std::to_string(socketPort)};
+    args.insert(args.end(), passwords.begin(), passwords.end());
     int err[2];
     if (pipe(err) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      setenv("LC_ALL", "C.UTF-8", 1);
       dup2(err[1], 2);
       close(err[0]);
       close(err[1]);
@@ -203,6 +206,38 @@ TEST_F(BookdProcess, MisbehavingSocketClientsCostNeitherLoginsNorViews) {
     ExpectLoginServed(port);
     EXPECT_TRUE(bookd.grantsView());
   }
+}
+
+// Passwords are the bytes the administrator typed: a client sending the same bytes logs in,
+// whether they came from the command line or from the configuration file.
+TEST_F(BookdProcess, NonAsciiPasswordsLogInWithTheirOwnBytes) {
+  char path[] = "/tmp/socket_bookd_conf.XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string config = "{ ReadWritePassword = \"w\xc3\xb6rt\xe2\x82\xac\"; }\n";
+  ASSERT_EQ(static_cast<ssize_t>(config.size()), write(fd, config.data(), config.size()));
+  close(fd);
+
+  const int port = harness::FreePort();
+  Bookd bookd(port, {"--ro", "p\xc3\xa4ss\twort", "--conf", path});
+  ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
+  struct Case {
+    std::string line;
+    std::string reply;
+  } cases[] = {
+      {"auth ro p\xc3\xa4ss\twort\n", "OK\n"},
+      {"auth rw w\xc3\xb6rt\xe2\x82\xac\n", "OK\n"},
+      {"auth ro p\xe4ss\twort\n", "Error\n"},  // the same text in Latin-1 bytes
+      {"auth rw w\xc3\xb6rt\n", "Error\n"},
+  };
+  for (const Case &c : cases) {
+    Client client;
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendBytes(c.line);
+    EXPECT_TRUE(client.waitForBytes(6 + c.reply.size()));
+    EXPECT_EQ("Hello\n" + c.reply, client.received()) << c.line;
+  }
+  unlink(path);
 }
 
 }  // namespace
