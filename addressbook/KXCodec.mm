@@ -12,6 +12,16 @@ namespace {
 
 enum : unsigned char { kString = 0x01, kMulti = 0x02, kDictionary = 0x03 };
 
+size_t encodeVarint(char *buffer, uint64_t n) {
+  size_t used = 0;
+  while (n >= 0x80) {
+    buffer[used++] = static_cast<char>((n & 0x7f) | 0x80);
+    n >>= 7;
+  }
+  buffer[used++] = static_cast<char>(n);
+  return used;
+}
+
 void putVarint(std::string *out, uint64_t n) {
   while (n >= 0x80) {
     out->push_back(static_cast<char>((n & 0x7f) | 0x80));
@@ -61,64 +71,68 @@ void appendUTF8(std::string *out, NSString *text, size_t *length) {
   *length = out->size() - start;
 }
 
-void putText(std::string *out, NSString *text) {
-  // The length goes before the bytes but is known only after them: reserve the longest
-  // varint the text could need, then move the bytes down when the length is shorter.
+// Writes length:varint then the bytes, with `extra` added to the length (1 for opttext).
+// The length is known only after the bytes: reserve the longest varint the text could need,
+// then close the gap when the length is shorter.
+void putCounted(std::string *out, NSString *text, uint64_t extra) {
   size_t mark = out->size();
-  uint64_t bound = static_cast<uint64_t>([text length]) * 3;
-  std::string prefix;
-  putVarint(&prefix, bound);
-  out->append(prefix.size(), '\0');
+  char prefix[10];
+  size_t reserved = encodeVarint(prefix, static_cast<uint64_t>([text length]) * 3 + extra);
+  out->append(reserved, '\0');
   size_t length = 0;
   appendUTF8(out, text, &length);
-  prefix.clear();
-  putVarint(&prefix, length);
-  size_t reserved = out->size() - length - mark;
-  if (prefix.size() != reserved) {
-    out->erase(mark, reserved - prefix.size());
-  }
-  out->replace(mark, prefix.size(), prefix);
+  size_t used = encodeVarint(prefix, length + extra);
+  if (used != reserved) out->erase(mark, reserved - used);
+  out->replace(mark, used, prefix, used);
 }
+
+void putText(std::string *out, NSString *text) { putCounted(out, text, 0); }
 
 void putOptText(std::string *out, NSString *text) {
   if (text == nil) {
     putVarint(out, 0);
     return;
   }
-  std::string body;
-  size_t length = 0;
-  appendUTF8(&body, text, &length);
-  putVarint(out, length + 1);
-  out->append(body);
+  putCounted(out, text, 1);
+}
+
+void putItem(std::string *out, id item) {
+  static Class dictionaryClass = [NSDictionary class];
+  if (![item isKindOfClass:dictionaryClass]) {
+    out->push_back(static_cast<char>(kString));
+    putText(out, item);
+    return;
+  }
+  // Sorted keys: the same address always codes to the same bytes.
+  out->push_back(static_cast<char>(kDictionary));
+  NSArray *keys = [[item allKeys] sortedArrayUsingSelector:@selector(compare:)];
+  putVarint(out, [keys count]);
+  for (NSUInteger k = 0; k < [keys count]; k++) {
+    putText(out, [keys objectAtIndex:k]);
+    putText(out, [item objectForKey:[keys objectAtIndex:k]]);
+  }
 }
 
 void putValue(std::string *out, id value) {
-  if ([value isKindOfClass:[NSString class]]) {
+  static Class multiValueClass = [KXMultiValue class];
+  if (![value isKindOfClass:multiValueClass]) {
     out->push_back(static_cast<char>(kString));
     putText(out, value);
     return;
   }
-  KXMultiValue *mv = value;
+  NSArray *ids = nil, *labels = nil, *items = nil;
+  NSString *primary = nil;
+  KXMultiValueParts(value, &ids, &labels, &items, &primary);
   out->push_back(static_cast<char>(kMulti));
-  putOptText(out, [mv count] > 0 ? [mv primaryIdentifier] : nil);
-  NSUInteger count = [mv count];
+  putOptText(out, primary);
+  NSUInteger count = [items count];
   putVarint(out, count);
+  static id none = [NSNull null];
   for (NSUInteger i = 0; i < count; i++) {
-    putText(out, [mv identifierAtIndex:i]);
-    putOptText(out, [mv labelAtIndex:i]);
-    id item = [mv valueAtIndex:i];
-    if ([item isKindOfClass:[NSDictionary class]]) {
-      out->push_back(static_cast<char>(kDictionary));
-      NSArray *keys = [[item allKeys] sortedArrayUsingSelector:@selector(compare:)];
-      putVarint(out, [keys count]);
-      for (NSUInteger k = 0; k < [keys count]; k++) {
-        putText(out, [keys objectAtIndex:k]);
-        putText(out, [item objectForKey:[keys objectAtIndex:k]]);
-      }
-    } else {
-      out->push_back(static_cast<char>(kString));
-      putText(out, item);
-    }
+    putText(out, [ids objectAtIndex:i]);
+    id label = [labels objectAtIndex:i];
+    putOptText(out, label == none ? nil : label);
+    putItem(out, [items objectAtIndex:i]);
   }
 }
 
@@ -300,16 +314,26 @@ Class classForKind(int kind) {
 
 void encodeRecord(KXRecord *record, std::string *out) {
   NSDictionary *values = [record _values];
-  NSArray *keys = [values allKeys];
-  putVarint(out, [keys count]);
-  for (NSUInteger i = 0; i < [keys count]; i++) {
-    NSString *key = [keys objectAtIndex:i];
-    putText(out, key);
-    putValue(out, [values objectForKey:key]);
+  NSUInteger count = [values count];
+  id smallKeys[16], smallValues[16];
+  std::vector<id> largeKeys, largeValues;
+  id *keys = smallKeys, *objects = smallValues;
+  if (count > 16) {
+    largeKeys.resize(count);
+    largeValues.resize(count);
+    keys = largeKeys.data();
+    objects = largeValues.data();
+  }
+  [values getObjects:objects andKeys:keys];
+  putVarint(out, count);
+  for (NSUInteger i = 0; i < count; i++) {
+    putText(out, keys[i]);
+    putValue(out, objects[i]);
   }
   NSArray *members = [record _kind] == KXRecordKindGroup ? [(KXGroup *)record _memberIds] : nil;
-  putVarint(out, [members count]);
-  for (NSUInteger i = 0; i < [members count]; i++) putText(out, [members objectAtIndex:i]);
+  NSUInteger memberCount = [members count];
+  putVarint(out, memberCount);
+  for (NSUInteger i = 0; i < memberCount; i++) putText(out, [members objectAtIndex:i]);
 }
 
 BOOL decodeInto(KXRecord *record, const void *data, size_t length) {

@@ -63,6 +63,22 @@ static id KXImmutableEntryValue(id value) {
   [super dealloc];
 }
 
+void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray **labels, NSArray **values,
+                       NSString **primary) {
+  *identifiers = multiValue->_identifiers;
+  *labels = multiValue->_labels;
+  *values = multiValue->_values;
+  // A chosen primary that is gone, or none chosen, means the first entry.
+  NSString *chosen = multiValue->_primaryIdentifier;
+  if ([multiValue->_identifiers count] == 0) {
+    *primary = nil;
+  } else if (chosen != nil && [multiValue->_identifiers containsObject:chosen]) {
+    *primary = chosen;
+  } else {
+    *primary = [multiValue->_identifiers objectAtIndex:0];
+  }
+}
+
 - (NSUInteger)count {
   return [_values count];
 }

@@ -59,6 +59,11 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
                         values:(NSMutableArray *)values primary:(NSString *)primaryIdentifier;
 @end
 
+/* The multi-value's own arrays (labels hold NSNull for none) and its primary identifier as
+ * -primaryIdentifier answers it: for coders, which must not change them. */
+void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray **labels, NSArray **values,
+                       NSString **primary);
+
 /* A fresh unique id: ordered by creation time, unique across processes and hosts. */
 NSString *KXNewUniqueId(void);
 
