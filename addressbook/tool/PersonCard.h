@@ -15,7 +15,8 @@ namespace kindex {
 // `groupNames` are the names of the groups the person is a member of: they become CATEGORIES.
 vcard::Card cardFromPerson(KXPerson *person, const std::vector<std::string> &groupNames);
 
-// A new person, in no book yet, with the card's names, organisation, e-mails, phones and note.
+// A new person, in no book yet, with the card's names, organisation, e-mails, phones, postal
+// addresses and note.
 // The caller owns the result (it is not autoreleased).
 KXPerson *newPersonFromCard(const vcard::Card &card);
 

@@ -30,6 +30,12 @@ const std::vector<LabelTypes> &phoneLabels() {
   return table;
 }
 
+const std::vector<LabelTypes> &addressLabels() {
+  static const std::vector<LabelTypes> table = {
+      {&KXAddressWorkLabel, {"WORK"}}, {&KXAddressHomeLabel, {"HOME"}}, {&KXOtherLabel, {"OTHER"}}};
+  return table;
+}
+
 std::string upper(std::string s) {
   for (char &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -97,6 +103,59 @@ KXMutableMultiValue *multiValue(const std::vector<vcard::TypedValue> &values,
   return [multi count] > 0 ? multi : nil;
 }
 
+// The address keys and the card's fields, in the order the card writes them.
+struct AddressField {
+  NSString *const *key;
+  std::string vcard::PostalAddress::*field;
+};
+
+const AddressField kAddressFields[] = {{&KXAddressStreetKey, &vcard::PostalAddress::street},
+                                       {&KXAddressCityKey, &vcard::PostalAddress::city},
+                                       {&KXAddressStateKey, &vcard::PostalAddress::region},
+                                       {&KXAddressZIPKey, &vcard::PostalAddress::postalCode},
+                                       {&KXAddressCountryKey, &vcard::PostalAddress::country}};
+
+std::vector<vcard::PostalAddress> postalAddresses(id value) {
+  std::vector<vcard::PostalAddress> out;
+  if (![value isKindOfClass:[KXMultiValue class]]) return out;
+  KXMultiValue *multi = value;
+  NSUInteger count = [multi count];
+  NSString *primary = [multi primaryIdentifier];
+  for (NSUInteger i = 0; i < count; ++i) {
+    id entry = [multi valueAtIndex:i];
+    if (![entry isKindOfClass:[NSDictionary class]]) continue;
+    vcard::PostalAddress address;
+    bool any = false;
+    for (const AddressField &f : kAddressFields) {
+      address.*f.field = utf8([entry objectForKey:*f.key]);
+      any = any || !(address.*f.field).empty();
+    }
+    if (!any) continue;
+    address.types = typesForLabel([multi labelAtIndex:i], addressLabels());
+    address.preferred = count > 1 && [[multi identifierAtIndex:i] isEqual:primary];
+    out.push_back(address);
+  }
+  return out;
+}
+
+KXMutableMultiValue *addressMultiValue(const std::vector<vcard::PostalAddress> &addresses) {
+  KXMutableMultiValue *multi = [[[KXMutableMultiValue alloc] init] autorelease];
+  NSString *preferred = nil;
+  for (const vcard::PostalAddress &address : addresses) {
+    NSMutableDictionary *entry = [NSMutableDictionary dictionary];
+    for (const AddressField &f : kAddressFields) {
+      NSString *text = nsString(address.*f.field);
+      if (text != nil && [text length] > 0) [entry setObject:text forKey:*f.key];
+    }
+    if ([entry count] == 0) continue;
+    NSString *identifier =
+        [multi addValue:entry withLabel:labelForTypes(address.types, addressLabels(), KXOtherLabel)];
+    if (address.preferred && preferred == nil) preferred = identifier;
+  }
+  if (preferred != nil) [multi setPrimaryIdentifier:preferred];
+  return [multi count] > 0 ? multi : nil;
+}
+
 void setText(KXPerson *person, NSString *property, const std::string &text) {
   NSString *value = nsString(text);
   if (value != nil && [value length] > 0) [person setValue:value forProperty:property];
@@ -117,6 +176,7 @@ vcard::Card cardFromPerson(KXPerson *person, const std::vector<std::string> &gro
   card.note = utf8([person valueForProperty:KXNoteProperty]);
   card.emails = typedValues([person valueForProperty:KXEmailProperty], emailLabels());
   card.phones = typedValues([person valueForProperty:KXPhoneProperty], phoneLabels());
+  card.addresses = postalAddresses([person valueForProperty:KXAddressProperty]);
   card.categories = groupNames;
   return card;
 }
@@ -142,6 +202,8 @@ KXPerson *newPersonFromCard(const vcard::Card &card) {
   if (emails != nil) [person setValue:emails forProperty:KXEmailProperty];
   KXMutableMultiValue *phones = multiValue(card.phones, phoneLabels(), KXOtherLabel);
   if (phones != nil) [person setValue:phones forProperty:KXPhoneProperty];
+  KXMutableMultiValue *addresses = addressMultiValue(card.addresses);
+  if (addresses != nil) [person setValue:addresses forProperty:KXAddressProperty];
   return person;
 }
 

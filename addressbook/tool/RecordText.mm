@@ -45,10 +45,29 @@ void addLine(std::string &out, const char *name, const std::string &value) {
   if (!value.empty()) out += std::string(name) + ": " + value + "\n";
 }
 
+// A multi-value entry as text; a postal address on one line, "street, ZIP city, state,
+// country", empty parts left out.
+std::string entryText(id entry) {
+  if (![entry isKindOfClass:[NSDictionary class]]) return utf8(entry);
+  std::string zipCity = utf8([entry objectForKey:KXAddressZIPKey]);
+  std::string city = utf8([entry objectForKey:KXAddressCityKey]);
+  zipCity += (zipCity.empty() || city.empty() ? "" : " ") + city;
+  std::string out;
+  for (const std::string &part : {utf8([entry objectForKey:KXAddressStreetKey]), zipCity,
+                                  utf8([entry objectForKey:KXAddressStateKey]),
+                                  utf8([entry objectForKey:KXAddressCountryKey])}) {
+    if (part.empty()) continue;
+    out += (out.empty() ? "" : ", ") + part;
+  }
+  for (char &c : out)
+    if (c == '\n' || c == '\r') c = ' ';
+  return out;
+}
+
 void addMultiLines(std::string &out, const char *name, KXMultiValue *values) {
   for (NSUInteger i = 0; i < [values count]; ++i) {
     std::string label = labelText([values labelAtIndex:i]);
-    std::string value = utf8([values valueAtIndex:i]);
+    std::string value = entryText([values valueAtIndex:i]);
     if (value.empty()) continue;
     out += std::string(name) + (label.empty() ? "" : " (" + label + ")") + ": " + value + "\n";
   }
@@ -110,6 +129,7 @@ std::string personDetails(KXPerson *person, KXAddressBook *book) {
   addLine(out, "Job title", text(person, KXJobTitleProperty));
   addMultiLines(out, "E-mail", multi(person, KXEmailProperty));
   addMultiLines(out, "Phone", multi(person, KXPhoneProperty));
+  addMultiLines(out, "Address", multi(person, KXAddressProperty));
   addLine(out, "Note", text(person, KXNoteProperty));
   std::string groups;
   NSArray *all = [book groups];

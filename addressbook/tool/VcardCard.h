@@ -16,6 +16,13 @@ struct TypedValue {
   bool preferred = false;
 };
 
+// A postal address (ADR); the post-office box and extended address of the RFC are not kept.
+struct PostalAddress {
+  std::string street, city, region, postalCode, country;
+  std::vector<std::string> types;
+  bool preferred = false;
+};
+
 struct Card {
   std::string uid;
   std::string formattedName;  // FN
@@ -26,6 +33,7 @@ struct Card {
   std::string title;
   std::vector<TypedValue> emails;
   std::vector<TypedValue> phones;
+  std::vector<PostalAddress> addresses;
   std::string note;
   std::vector<std::string> categories;
   int line = 0;  // where the card began in the text it was read from (1-based); 0 when made

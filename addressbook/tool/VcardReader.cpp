@@ -123,8 +123,8 @@ std::string component(const std::vector<std::string> &parts, size_t i) {
 // Fills the card from one of its lines; false with a message when the line cannot be taken.
 bool applyLine(Card &card, const ContentLine &content, bool &hasName, std::string &error) {
   const std::string &name = content.name;
-  static const char *const known[] = {"VERSION", "N", "FN", "NICKNAME", "ORG", "TITLE",
-                                      "EMAIL", "TEL", "NOTE", "CATEGORIES", "UID"};
+  static const char *const known[] = {"VERSION", "N",   "FN",   "NICKNAME",   "ORG", "TITLE",
+                                      "EMAIL",   "TEL", "ADR",  "NOTE", "CATEGORIES", "UID"};
   bool isKnown = false;
   for (const char *k : known) isKnown = isKnown || name == k;
   if (!isKnown) return true;  // other properties (photos, addresses, ...) are not ours to keep
@@ -166,6 +166,18 @@ bool applyLine(Card &card, const ContentLine &content, bool &hasName, std::strin
     card.emails.push_back(typedValue(content, true));
   } else if (name == "TEL") {
     card.phones.push_back(typedValue(content, false));
+  } else if (name == "ADR") {
+    TypedValue typed = typedValue(content, false);
+    std::vector<std::string> parts = splitEscaped(content.value, ';');
+    PostalAddress address;
+    address.street = component(parts, 2);
+    address.city = component(parts, 3);
+    address.region = component(parts, 4);
+    address.postalCode = component(parts, 5);
+    address.country = component(parts, 6);
+    address.types = typed.types;
+    address.preferred = typed.preferred;
+    card.addresses.push_back(address);
   } else if (name == "NOTE") {
     card.note = unescapeText(content.value);
   } else if (name == "CATEGORIES") {

@@ -22,17 +22,30 @@ std::string paramValue(const std::string &value) {
   return quoted + "\"";
 }
 
-std::string typedLine(const char *name, const TypedValue &typed, const char *extraType) {
+// NAME;TYPE=a,b,PREF: with the types of one value.
+std::string typedName(const char *name, const std::vector<std::string> &valueTypes, bool preferred,
+                      const char *extraType) {
   std::string line = name;
   std::vector<std::string> types;
   if (extraType) types.push_back(extraType);
-  types.insert(types.end(), typed.types.begin(), typed.types.end());
-  if (typed.preferred) types.push_back("PREF");
+  types.insert(types.end(), valueTypes.begin(), valueTypes.end());
+  if (preferred) types.push_back("PREF");
   for (size_t i = 0; i < types.size(); ++i) {
     line += i == 0 ? ";TYPE=" : ",";
     line += paramValue(types[i]);
   }
-  return line + ":" + escapeText(typed.value);
+  return line + ":";
+}
+
+std::string typedLine(const char *name, const TypedValue &typed, const char *extraType) {
+  return typedName(name, typed.types, typed.preferred, extraType) + escapeText(typed.value);
+}
+
+std::string addressLine(const PostalAddress &address) {
+  return typedName("ADR", address.types, address.preferred, nullptr) + ";;" +
+         escapeText(address.street) + ";" + escapeText(address.city) + ";" +
+         escapeText(address.region) + ";" + escapeText(address.postalCode) + ";" +
+         escapeText(address.country);
 }
 
 std::string derivedFormattedName(const Card &card) {
@@ -66,6 +79,7 @@ std::string writeCard(const Card &card) {
   if (!card.title.empty()) out += foldLine("TITLE:" + escapeText(card.title));
   for (const TypedValue &email : card.emails) out += foldLine(typedLine("EMAIL", email, "INTERNET"));
   for (const TypedValue &phone : card.phones) out += foldLine(typedLine("TEL", phone, nullptr));
+  for (const PostalAddress &address : card.addresses) out += foldLine(addressLine(address));
   if (!card.note.empty()) out += foldLine("NOTE:" + escapeText(card.note));
   if (!card.categories.empty()) {
     std::string line = "CATEGORIES:";

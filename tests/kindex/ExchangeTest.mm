@@ -29,6 +29,17 @@ TEST_F(ToolTest, ExportThenImportGivesTheSameBook) {
   for (int i = 0; i < 30; ++i) [longName appendString:ns("Ĳsbrand日")];
   KXPerson *lengthy = person(longName, @"Long; with, separators\\", {});
   KXPerson *loner = person(nil, @"Omega", {{@"omega@example.org", KXEmailWorkLabel}});
+  KXMutableMultiValue *places = [[[KXMutableMultiValue alloc] init] autorelease];
+  [places addValue:[NSDictionary dictionaryWithObjectsAndKeys:@"12 St James's Square", KXAddressStreetKey,
+                                                              @"London", KXAddressCityKey,
+                                                              @"SW1Y 4JH", KXAddressZIPKey, nil]
+         withLabel:KXAddressHomeLabel];
+  [places addValue:[NSDictionary dictionaryWithObjectsAndKeys:ns("Rue de l'Église; 3"), KXAddressStreetKey,
+                                                              ns("Zürich"), KXAddressCityKey,
+                                                              @"ZH", KXAddressStateKey,
+                                                              ns("Schweiz"), KXAddressCountryKey, nil]
+         withLabel:KXAddressWorkLabel];
+  [ada setValue:places forProperty:KXAddressProperty];
   NSArray *all = [NSArray arrayWithObjects:ada, zoe, unknown, lengthy, loner, nil];
   for (NSUInteger i = 0; i < [all count]; ++i) ASSERT_TRUE([book addRecord:[all objectAtIndex:i]]);
   group(book, @"Friends", [NSArray arrayWithObjects:ada, zoe, nil]);
@@ -54,6 +65,7 @@ TEST_F(ToolTest, ExportThenImportGivesTheSameBook) {
     ASSERT_EQ(after.count(entry.first), 1u) << "missing after import: " << entry.first;
     const PersonFacts &a = entry.second, &b = after[entry.first];
     EXPECT_EQ(b.emails, a.emails) << entry.first;
+    EXPECT_EQ(b.addresses, a.addresses) << entry.first;
     EXPECT_EQ(b.primaryEmail, a.primaryEmail) << entry.first;
     EXPECT_EQ(b.groups, a.groups) << entry.first;
   }

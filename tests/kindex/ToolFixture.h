@@ -20,12 +20,10 @@ struct ToolRun {
 
 // What the tests compare of a person: the things a vCard carries for it.
 struct PersonFacts {
-  std::vector<std::pair<std::string, std::string>> emails;  // value, label
+  std::vector<std::pair<std::string, std::string>> emails;     // value, label
+  std::vector<std::pair<std::string, std::string>> addresses;  // "street|city|...", label
   std::string primaryEmail;
   std::set<std::string> groups;
-  bool operator==(const PersonFacts &o) const {
-    return emails == o.emails && primaryEmail == o.primaryEmail && groups == o.groups;
-  }
 };
 
 class ToolTest : public ::testing::Test {

@@ -80,6 +80,15 @@ std::map<std::string, PersonFacts> ToolTest::facts(KXAddressBook *book) {
     KXMultiValue *mails = [p valueForProperty:KXEmailProperty];
     for (NSUInteger k = 0; k < [mails count]; ++k)
       f.emails.push_back({text([mails valueAtIndex:k]), text([mails labelAtIndex:k])});
+    KXMultiValue *places = [p valueForProperty:KXAddressProperty];
+    for (NSUInteger k = 0; k < [places count]; ++k) {
+      NSDictionary *place = [places valueAtIndex:k];
+      std::string joined;
+      for (NSString *key : {KXAddressStreetKey, KXAddressCityKey, KXAddressStateKey, KXAddressZIPKey,
+                            KXAddressCountryKey})
+        joined += text([place objectForKey:key]) + "|";
+      f.addresses.push_back({joined, text([places labelAtIndex:k])});
+    }
     if ([mails count] > 0)
       f.primaryEmail = text([mails valueAtIndex:[mails indexForIdentifier:[mails primaryIdentifier]]]);
     for (NSUInteger g = 0; g < [groups count]; ++g) {

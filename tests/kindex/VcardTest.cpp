@@ -61,6 +61,16 @@ void expectSameCard(const Card &a, const Card &b, const std::string &row) {
     EXPECT_EQ(a.phones[i].value, b.phones[i].value);
     EXPECT_EQ(a.phones[i].types, b.phones[i].types);
   }
+  ASSERT_EQ(a.addresses.size(), b.addresses.size());
+  for (size_t i = 0; i < a.addresses.size(); ++i) {
+    EXPECT_EQ(a.addresses[i].street, b.addresses[i].street);
+    EXPECT_EQ(a.addresses[i].city, b.addresses[i].city);
+    EXPECT_EQ(a.addresses[i].region, b.addresses[i].region);
+    EXPECT_EQ(a.addresses[i].postalCode, b.addresses[i].postalCode);
+    EXPECT_EQ(a.addresses[i].country, b.addresses[i].country);
+    EXPECT_EQ(a.addresses[i].types, b.addresses[i].types);
+    EXPECT_EQ(a.addresses[i].preferred, b.addresses[i].preferred);
+  }
 }
 
 }  // namespace
@@ -206,6 +216,9 @@ TEST(VcardRoundTrip, WhatIsWrittenReadsBackUnchanged) {
                     {"zoë@münchen.example", {"HOME"}, false},
                     {"z@x.example", {"Ferienhaus am See"}, false}};
   awkward.phones = {{"+33 1 23", {"CELL"}, false}, {"+33 9", {"WORK", "FAX"}, false}};
+  awkward.addresses = {{"Rue de l'Église 3\nBâtiment B; 2e", "Paris", "", "75001", "France",
+                        {"WORK"}, true},
+                       {"Strøget 1, st.", "København", "", "1160", "Danmark", {"HOME"}, false}};
   awkward.note = "Line one\nLine two, with; all \\ sorts " + repeat("très long ", 30);
   awkward.categories = {"Amis", "Work, old", "日本"};
   awkward.uid = "A1B2-C3";
@@ -220,7 +233,9 @@ TEST(VcardRoundTrip, WhatIsWrittenReadsBackUnchanged) {
   expectSameCard(read.cards[0], plain, "plain");
   expectSameCard(read.cards[1], awkward, "awkward");
   expectSameCard(read.cards[2], bare, "bare");
-  EXPECT_EQ(read.cards[1].line, 6);  // after the five lines of the plain card
+  EXPECT_EQ(read.cards[1].line, 6);
+  EXPECT_NE(text.find("ADR;TYPE=WORK,PREF:;;Rue de l'Église 3\\nBâtiment B\\; 2e;Paris"),
+            std::string::npos);  // after the five lines of the plain card
 }
 
 TEST(VcardReader, ReadsCardsAsOtherProgramsWriteThem) {
