@@ -1,5 +1,5 @@
-// The library's tests run with GNUstep's user directories in a temporary home, set before
-// GNUstep first asks for a path, so the shared book never lands in the real user's Library.
+// The library's tests run with GNUstep's user directories in a temporary home, so the
+// shared book never lands in the real user's Library.
 #import <Foundation/Foundation.h>
 #include <gtest/gtest.h>
 
@@ -9,11 +9,12 @@
 std::string kindexTestLibrary;
 
 int main(int argc, char **argv) {
-  kxtest::TempDir home("kindex-home");
-  kindexTestLibrary = kxtest::useGNUstepHome(home.path());
+  std::string home = kxtest::restartWithTemporaryGNUstepHome(argv);
+  kindexTestLibrary = home + "/Library";
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   ::testing::InitGoogleTest(&argc, argv);
   int status = RUN_ALL_TESTS();
   [pool release];
+  kxtest::removeTree(home);
   return status;
 }

@@ -5,6 +5,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace kxtest {
 
@@ -31,6 +33,21 @@ std::string useGNUstepHome(const std::string &home) {
   if (!out) throw std::runtime_error("cannot write " + path);
   ::setenv("GNUSTEP_CONFIG_FILE", path.c_str(), 1);
   return library;
+}
+
+std::string restartWithTemporaryGNUstepHome(char **argv) {
+  const char *given = std::getenv("KINDEX_TEST_GNUSTEP_HOME");
+  if (given != nullptr && *given != '\0') return given;
+  const char *base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/kindex-home-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+  std::string home = buffer.data();
+  useGNUstepHome(home);
+  ::setenv("KINDEX_TEST_GNUSTEP_HOME", home.c_str(), 1);
+  execv("/proc/self/exe", argv);
+  throw std::runtime_error("cannot start the test program again");
 }
 
 }  // namespace kxtest
