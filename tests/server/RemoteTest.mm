@@ -1,0 +1,364 @@
+// A real Distributed Objects client against a real bookd: who gets a view for which
+// password, what a view can do to the served book, and that nothing but the two access
+// methods (and, on a view, what the view offers) can be reached from the wire.
+#import <Foundation/Foundation.h>
+#import <Kindex/Kindex.h>
+#include <objc/runtime.h>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+
+using testing_support::ChildProcess;
+
+// What an attacker declares so that its proxies send messages the server never offered.
+@protocol BookdAttack
+- (id)valueForKey:(NSString *)key;
+- (void)setValue:(id)value forKey:(NSString *)key;
+- (id)target;
+- (id)protocol;
+- (id)performSelector:(SEL)selector;
+- (id)performSelector:(SEL)selector withObject:(id)object;
+- (id)copy;
+- (id)mutableCopy;
+- (id)self;
+- (BOOL)removeRecordWithId:(NSString *)uid;
+- (BOOL)setValueData:(NSData *)value forProperty:(NSString *)property ofRecordWithId:(NSString *)uid;
+- (BOOL)save;
+@end
+
+namespace {
+
+const char kReadOnly[] = "ro-secret";
+const char kReadWrite[] = "rw-secret";
+
+NSString *Str(const std::string &text) { return [NSString stringWithUTF8String:text.c_str()]; }
+
+// Runs expr; true when it raised. The caught object is not touched: under GCC's
+// Objective-C++ it does not survive the catch.
+#define RAISES(expr)            \
+  ([&]() -> bool {              \
+    @try {                      \
+      (void)(expr);             \
+    } @catch (id) {             \
+      return true;              \
+    }                           \
+    return false;               \
+  }())
+
+class Remote : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pool_ = [NSAutoreleasePool new];
+    dir_ = testing_support::MakeTempDir("bookd-remote-");
+    book_ = dir_ + "/book";
+    mkdir(book_.c_str(), 0700);
+  }
+  void TearDown() override {
+    bookd_.kill();
+    [pool_ release];
+    testing_support::RemoveTree(dir_);
+  }
+
+  // Runs the helper tool to completion; its standard output.
+  std::string tool(const std::vector<std::string> &args, int *status = nullptr) {
+    ChildProcess child;
+    std::vector<std::string> argv{"bookd_book_tool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_TRUE(child.start(BOOK_TOOL_PATH, argv));
+    EXPECT_TRUE(child.waitForExit(60));
+    if (status) {
+      *status = child.status();
+    } else {
+      EXPECT_EQ(child.status(), 0) << child.error();
+    }
+    return child.output();
+  }
+
+  void startBookd(const std::string &ro = kReadOnly, const std::string &rw = kReadWrite) {
+    receivePort_ = testing_support::FreePort();
+    int sendPort = testing_support::FreePort();
+    ASSERT_TRUE(bookd_.start(BOOKD_PATH, {"bookd", "--ab", book_, "--ro", ro, "--rw", rw, "--rp",
+                                          std::to_string(receivePort_), "--sp",
+                                          std::to_string(sendPort), "--sock", "-1"}));
+    ASSERT_TRUE(bookd_.waitForError("Running.\n", 30)) << bookd_.error();
+  }
+
+  id server() {
+    NSPort *send = [NSSocketPort portWithNumber:receivePort_
+                                         onHost:[NSHost hostWithAddress:@"127.0.0.1"]
+                                   forceAddress:nil
+                                       listener:NO];
+    NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port]
+                                                              sendPort:send];
+    [connection setRequestTimeout:20];
+    [connection setReplyTimeout:20];
+    id root = [connection rootProxy];
+    [root setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
+    return root;
+  }
+
+  KXAddressBook *readOnly(id password = Str(kReadOnly)) {
+    return [server() addressBookForReadOnlyAccessWithAuth:password];
+  }
+  KXAddressBook *readWrite(id password = Str(kReadWrite)) {
+    return [server() addressBookForReadWriteAccessWithAuth:password];
+  }
+
+  // The proxy through which a view that crossed the connection talks to the server.
+  static id endpointOf(KXAddressBook *view) {
+    Ivar ivar = class_getInstanceVariable([view class], "_remote");
+    return ivar ? object_getIvar(view, ivar) : nil;
+  }
+
+  NSAutoreleasePool *pool_ = nil;
+  std::string dir_, book_;
+  int receivePort_ = -1;
+  ChildProcess bookd_;
+};
+
+struct GrantRow {
+  bool readWriteOperation;
+  id offered;
+  bool granted;
+};
+
+TEST_F(Remote, GrantsOnlyForTheExactPasswordOfEachOperation) {
+  startBookd();
+  const std::vector<GrantRow> rows = {
+      {false, Str(kReadOnly), true},      {true, Str(kReadWrite), true},
+      {false, nil, false},                {true, nil, false},
+      {false, @"", false},                {true, @"", false},
+      {false, @"RO-SECRET", false},       {true, @"RW-Secret", false},
+      {false, @" ro-secret", false},      {true, @"rw-secret\n", false},
+      {false, @"ro-secret ", false},      {true, @"\trw-secret", false},
+      {false, @"ro-secre", false},        {true, @"rw-secretx", false},
+      {false, Str(kReadWrite), false},    {true, Str(kReadOnly), false},
+      {false, [NSNumber numberWithInt:0], false},
+      {true, [NSArray arrayWithObject:Str(kReadWrite)], false},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(std::string(row.readWriteOperation ? "rw " : "ro ") +
+                 (row.offered ? [[row.offered description] UTF8String] : "nil"));
+    KXAddressBook *view = row.readWriteOperation ? readWrite(row.offered) : readOnly(row.offered);
+    EXPECT_EQ(view != nil, row.granted);
+    if (view != nil) {
+      EXPECT_EQ([(KXPublicAddressBook *)view isReadOnly], !row.readWriteOperation);
+    }
+  }
+}
+
+TEST_F(Remote, EmptyStoredPasswordMatchesOnlyTheEmptyString) {
+  startBookd("", "both");
+  EXPECT_NE(readOnly(@""), nil);
+  EXPECT_EQ(readOnly(nil), nil);
+  EXPECT_EQ(readOnly(@" "), nil);
+  EXPECT_EQ(readWrite(@""), nil);
+}
+
+TEST_F(Remote, TwoGrantsAreTwoViewsOfOneBook) {
+  startBookd();
+  KXAddressBook *first = readWrite();
+  KXAddressBook *second = readWrite();
+  ASSERT_NE(first, nil);
+  ASSERT_NE(second, nil);
+  EXPECT_NE(first, second);
+  EXPECT_NE(endpointOf(first), endpointOf(second));
+
+  KXPerson *person = [[[KXPerson alloc] init] autorelease];
+  [person setValue:@"Ada" forProperty:KXFirstNameProperty];
+  ASSERT_TRUE([first addRecord:person]);
+  // Unsaved, the change is in the one served book, so every other view sees it.
+  ASSERT_EQ([[second people] count], 1u);
+  EXPECT_TRUE([[[[second people] objectAtIndex:0] valueForProperty:KXFirstNameProperty]
+      isEqualToString:@"Ada"]);
+  EXPECT_EQ([[readOnly() people] count], 1u);
+}
+
+TEST_F(Remote, ReadWriteClientSavesForOtherProcesses) {
+  startBookd();
+  KXAddressBook *view = readWrite();
+  ASSERT_NE(view, nil);
+  KXPerson *person = [[[KXPerson alloc] init] autorelease];
+  [person setValue:@"Grace" forProperty:KXFirstNameProperty];
+  [person setValue:@"Hopper" forProperty:KXLastNameProperty];
+  KXMutableMultiValue *mail = [[[KXMutableMultiValue alloc] init] autorelease];
+  [mail addValue:@"grace@example.org" withLabel:KXEmailWorkLabel];
+  [person setValue:mail forProperty:KXEmailProperty];
+  ASSERT_TRUE([view addRecord:person]);
+  ASSERT_TRUE([view save]);
+  EXPECT_EQ(tool({"list", book_}), "Grace Hopper grace@example.org\n");
+}
+
+TEST_F(Remote, ReadOnlyClientChangesNothing) {
+  tool({"fill", book_, "3"});
+  startBookd();
+  KXAddressBook *view = readOnly();
+  ASSERT_NE(view, nil);
+  NSArray *people = [view people];
+  NSArray *groups = [view groups];
+  ASSERT_EQ([people count], 3u);
+  ASSERT_EQ([groups count], 1u);
+  const auto before = testing_support::ReadTree(book_);
+  KXPerson *someone = [people objectAtIndex:0];
+  KXGroup *group = [groups objectAtIndex:0];
+
+  KXPerson *stranger = [[[KXPerson alloc] init] autorelease];
+  [stranger setValue:@"Mallory" forProperty:KXFirstNameProperty];
+  EXPECT_FALSE([view addRecord:stranger]);
+  EXPECT_FALSE([view removeRecord:someone]);
+  EXPECT_FALSE([someone setValue:@"Changed" forProperty:KXFirstNameProperty]);
+  EXPECT_FALSE([someone removeValueForProperty:KXLastNameProperty]);
+  EXPECT_FALSE([group addMember:[people objectAtIndex:1]]);
+  EXPECT_FALSE([group removeMember:[[group members] objectAtIndex:0]]);
+  EXPECT_FALSE([group setValue:@"Enemies" forProperty:KXGroupNameProperty]);
+
+  // A client that flips its own copy of the flag gets no further: the server decides.
+  Ivar flag = class_getInstanceVariable([view class], "_readOnly");
+  ASSERT_NE(flag, nullptr);
+  *reinterpret_cast<BOOL *>(reinterpret_cast<char *>(view) + ivar_getOffset(flag)) = NO;
+  EXPECT_FALSE([view addRecord:stranger]);
+  EXPECT_FALSE([view removeRecord:someone]);
+
+  // Nor does one that talks to the server's side directly.
+  id endpoint = endpointOf(view);
+  ASSERT_NE(endpoint, nil);
+  [endpoint setProtocolForProxy:@protocol(BookdAttack)];
+  BOOL removed = NO;
+  if (!RAISES(removed = [endpoint removeRecordWithId:[someone uniqueId]])) {
+    EXPECT_FALSE(removed);
+  }
+  BOOL set = NO;
+  NSData *junk = [@"x" dataUsingEncoding:NSUTF8StringEncoding];
+  if (!RAISES(set = [endpoint setValueData:junk forProperty:KXFirstNameProperty
+                            ofRecordWithId:[someone uniqueId]])) {
+    EXPECT_FALSE(set);
+  }
+  [view save];
+
+  EXPECT_FALSE([view hasUnsavedChanges]);
+  KXAddressBook *again = readOnly();
+  EXPECT_EQ([[again people] count], 3u);
+  EXPECT_EQ(tool({"list", book_}),
+            "First0 Last0 person0@example.org\nFirst1 Last1 person1@example.org\n"
+            "First2 Last2 person2@example.org\n");
+  EXPECT_TRUE(before == testing_support::ReadTree(book_)) << "the store changed";
+}
+
+
+struct Attack {
+  const char *name;
+  id (*send)(id proxy);
+};
+
+id SendValueForKeyRwPwd(id p) { return [p valueForKey:@"_rwPwd"]; }
+id SendValueForKeyRoPwd(id p) { return [p valueForKey:@"_roPwd"]; }
+id SendValueForKeyBook(id p) { return [p valueForKey:@"_book"]; }
+id SendTarget(id p) { return [p target]; }
+id SendProtocol(id p) { return [p protocol]; }
+id SendPerformTarget(id p) { return [p performSelector:@selector(target)]; }
+id SendPerformValueForKey(id p) {
+  return [p performSelector:@selector(valueForKey:) withObject:@"_book"];
+}
+id SendSetValueForKey(id p) {
+  [p setValue:@"owned" forKey:@"_rwPwd"];
+  return @"returned";  // reaching here without a raise counts as a breach
+}
+id SendCopy(id p) { return [p copy]; }
+id SendMutableCopy(id p) { return [p mutableCopy]; }
+
+const Attack kAttacks[] = {
+    {"valueForKey: _rwPwd", SendValueForKeyRwPwd},
+    {"valueForKey: _roPwd", SendValueForKeyRoPwd},
+    {"valueForKey: _book", SendValueForKeyBook},
+    {"target", SendTarget},
+    {"protocol", SendProtocol},
+    {"performSelector: target", SendPerformTarget},
+    {"performSelector: valueForKey:", SendPerformValueForKey},
+    {"setValue:forKey:", SendSetValueForKey},
+    {"copy", SendCopy},
+    {"mutableCopy", SendMutableCopy},
+};
+
+void ExpectAttacksFail(id proxy, const std::string &on) {
+  [proxy setProtocolForProxy:@protocol(BookdAttack)];
+  for (const auto &attack : kAttacks) {
+    SCOPED_TRACE(on + ": " + attack.name);
+    id result = nil;
+    bool raised = RAISES(result = attack.send(proxy));
+    EXPECT_TRUE(raised || result == nil) << "answered " << [[result description] UTF8String];
+  }
+}
+
+TEST_F(Remote, NothingButTheOfferedMethodsAnswers) {
+  startBookd();
+  id root = server();
+  ExpectAttacksFail(root, "root");
+  // The password fields stay where they were: a new server proxy still works as before.
+  ASSERT_NE(readWrite(), nil);
+
+  KXAddressBook *ro = readOnly();
+  KXAddressBook *rw = readWrite();
+  ASSERT_NE(endpointOf(ro), nil);
+  ASSERT_NE(endpointOf(rw), nil);
+  ExpectAttacksFail(endpointOf(ro), "read-only view");
+  ExpectAttacksFail(endpointOf(rw), "read-write view");
+  EXPECT_TRUE([(KXPublicAddressBook *)readOnly() isReadOnly]);
+}
+
+// Sends bytes to the receive port and goes away, gracefully or with a reset.
+void Vanish(int port, const std::string &bytes, bool reset) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+  if (!bytes.empty()) {
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+  }
+  if (reset) {
+    linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  }
+  close(fd);
+}
+
+TEST_F(Remote, ServesOnAfterClientsVanishMidRequest) {
+  tool({"fill", book_, "10000"});
+  startBookd();
+  Vanish(receivePort_, "", false);
+  Vanish(receivePort_, std::string("\0\0\0\1\0\0\0\x40partial", 15), false);
+  Vanish(receivePort_, std::string(200, '\xff'), true);
+
+  // A real client killed while the server answers it, at a few points of the exchange.
+  for (int delayMs : {0, 20, 60, 120}) {
+    ChildProcess client;
+    ASSERT_TRUE(client.start(BOOK_TOOL_PATH, {"bookd_book_tool", "remote-list", "127.0.0.1",
+                                              std::to_string(receivePort_), kReadOnly}));
+    usleep(delayMs * 1000);
+    client.kill();
+  }
+
+  ASSERT_TRUE(bookd_.running()) << bookd_.error();
+  KXAddressBook *view = readOnly();
+  ASSERT_NE(view, nil);
+  EXPECT_EQ([[view people] count], 10000u);
+  int status = -1;
+  std::string listing = tool({"remote-list", "127.0.0.1", std::to_string(receivePort_), kReadOnly},
+                             &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 10000);
+}
+
+}  // namespace
