@@ -192,7 +192,9 @@
 
 - (void)encodeWithCoder:(NSCoder *)coder {
   id endpoint = nil;
-  if (_book != nil) {
+  if (![coder isKindOfClass:[NSPortCoder class]]) {
+    // Only a connection can carry the endpoint; an archived view decodes as nil.
+  } else if (_book != nil) {
     KXViewEndpoint *own = [[KXViewEndpoint alloc] initWithAddressBook:_book readOnly:_readOnly];
     endpoint = [own vendable];
     [own release];

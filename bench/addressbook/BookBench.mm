@@ -3,8 +3,12 @@
 // with one prepared statement - and how long reopening and listing them takes. Each size
 // runs in a child process of its own, so that peak memory is that size's alone.
 //
-// Usage: bench_addressbook            runs every size and prints the figures
-//        bench_addressbook --child N  one size; prints "save floor reopen" seconds
+// A third figure lists a book through a view that crossed a loopback Distributed Objects
+// connection, as a client of bookd does.
+//
+// Usage: bench_addressbook             runs every size and prints the figures
+//        bench_addressbook --child N   one size; prints "save floor reopen" seconds
+//        bench_addressbook --remote N  prints "seconds requests" of one remote listing
 #import <Kindex/Kindex.h>
 #import "KXCodec.h"
 #import "KXPrivate.h"
@@ -14,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "BenchLine.h"
@@ -110,8 +116,89 @@ int runChild(int n) {
 
 }  // namespace
 
+@interface KXBenchVendor : NSObject
+{
+  KXAddressBook *_book;
+}
+- (id)initWithBook:(KXAddressBook *)book;
+- (KXAddressBook *)view;
+@end
+
+@implementation KXBenchVendor
+- (id)initWithBook:(KXAddressBook *)book {
+  if ((self = [super init]) != nil) _book = [book retain];
+  return self;
+}
+- (void)dealloc {
+  [_book release];
+  [super dealloc];
+}
+- (KXAddressBook *)view {
+  return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:YES] autorelease];
+}
+@end
+
+namespace {
+
+int runRemote(int n) {
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  kxtest::TempDir tmp("kindex-bench");
+  NSString *location = [NSString stringWithUTF8String:tmp.makeDir("book").c_str()];
+  KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:location] autorelease];
+  for (int i = 0; i < n; i++) [book addRecord:makePerson(i)];
+  if (![book save]) fail("save");
+  int fds[2];
+  if (pipe(fds) != 0) fail("pipe");
+  pid_t server = fork();
+  if (server == 0) {
+    NSSocketPort *port = [NSSocketPort portWithNumber:0 onHost:nil forceAddress:@"127.0.0.1" listener:YES];
+    NSConnection *served = [[NSConnection alloc] initWithReceivePort:port sendPort:nil];
+    [served setRootObject:[[[KXBenchVendor alloc] initWithBook:book] autorelease]];
+    int number = [port portNumber];
+    if (write(fds[1], &number, sizeof number) != sizeof number) _exit(1);
+    [[NSRunLoop currentRunLoop] runUntilDate:[NSDate dateWithTimeIntervalSinceNow:60]];
+    _exit(0);
+  }
+  int number = 0;
+  if (read(fds[0], &number, sizeof number) != sizeof number) fail("server");
+  NSSocketPort *send = [NSSocketPort portWithNumber:number onHost:[NSHost hostWithAddress:@"127.0.0.1"]
+                                       forceAddress:nil listener:NO];
+  NSSocketPort *receive = [NSSocketPort portWithNumber:0 onHost:nil forceAddress:@"127.0.0.1" listener:YES];
+  NSConnection *connection = [[NSConnection alloc] initWithReceivePort:receive sendPort:send];
+  [connection setReplyTimeout:30];
+  [connection setRequestTimeout:30];
+  double seconds = -1;
+  unsigned requests = 0;
+  @try {
+    KXAddressBook *view = [(KXBenchVendor *)[connection rootProxy] view];
+    unsigned before = [[[connection statistics] objectForKey:NSConnectionRequestsSent] unsignedIntValue];
+    auto start = std::chrono::steady_clock::now();
+    NSArray *people = [view people];
+    size_t characters = 0;
+    for (NSUInteger i = 0; i < [people count]; i++) {
+      KXRecord *p = [people objectAtIndex:i];
+      characters += [[p valueForProperty:KXFirstNameProperty] length] + [[p valueForProperty:KXLastNameProperty] length] +
+                    [[[p valueForProperty:KXEmailProperty] valueAtIndex:0] length];
+    }
+    seconds = bench::seconds(start);
+    requests = [[[connection statistics] objectForKey:NSConnectionRequestsSent] unsignedIntValue] - before;
+    if ([people count] != static_cast<NSUInteger>(n) || characters == 0) seconds = -1;
+  } @catch (id e) {
+    seconds = -1;
+  }
+  kill(server, SIGKILL);
+  waitpid(server, nullptr, 0);
+  if (seconds < 0) fail("remote listing");
+  std::printf("%f %u\n", seconds, requests);
+  [pool release];
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char **argv) {
   if (argc == 3 && std::string(argv[1]) == "--child") return runChild(std::atoi(argv[2]));
+  if (argc == 3 && std::string(argv[1]) == "--remote") return runRemote(std::atoi(argv[2]));
 
   char self[4096];
   ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -143,5 +230,17 @@ int main(int argc, char **argv) {
   bench::line("book save growth 10k->100k (linear = 10)", results[1].save, "s", results[0].save, "ratio ~ 10");
   bench::line("book reopen+list growth 10k->100k (linear = 10)", results[1].reopen, "s", results[0].reopen, "ratio ~ 10");
   bench::line("book peak memory growth 10k->100k (linear <= 10)", results[1].peakKiB, "KiB", results[0].peakKiB, "ratio <= 10");
+  {
+    std::string out = std::string("/tmp/kindex-bench-") + std::to_string(getpid());
+    bench::ChildCost cost = bench::runChild({"/bin/sh", "-c", std::string("'") + self + "' --remote 10000 > " + out});
+    FILE *f = std::fopen(out.c_str(), "r");
+    double seconds = 0;
+    unsigned requests = 0;
+    if (cost.status != 0 || f == nullptr || std::fscanf(f, "%lf %u", &seconds, &requests) != 2) fail("remote child");
+    std::fclose(f);
+    std::remove(out.c_str());
+    bench::line("remote view list 10000 persons (names, e-mail)", seconds, "s", "well under 1 s");
+    bench::line("remote view list 10000 persons: requests", requests, "calls", "fixed (1)");
+  }
   return 0;
 }
