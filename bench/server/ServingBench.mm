@@ -1,0 +1,247 @@
+// bookd over Distributed Objects, measured from a client on loopback.
+//
+// Grants per second: each round asks for a read-only view, sends it one query and lets it
+// go. The floor is a bare GNUstep DO server started from this same program: its one method
+// hands out a fresh object by reference, which the client queries once and lets go, the same
+// exchange without bookd's code. Both run twice: with the client's sockets as GNUstep leaves
+// them (Nagle on: each round then waits ~40 ms for a delayed acknowledgement, on either
+// server) and with TCP_NODELAY on the client's sockets as well. Listing: 10,000 persons with names and e-mails read through
+// one read-only view; round trips are the replies the client's connections received.
+#import <Foundation/Foundation.h>
+#import <Kindex/Kindex.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BenchLine.h"
+#include "BenchProcess.h"
+
+@protocol FloorItem
+- (BOOL)isReady;
+@end
+@protocol FloorServing
+- (id)itemWithAuth:(id)auth;
+@end
+
+@interface FloorItem : NSObject <FloorItem>
+@end
+@implementation FloorItem
+- (BOOL)isReady { return YES; }
+@end
+
+@interface FloorServer : NSObject <FloorServing>
+@end
+@implementation FloorServer
+- (id)itemWithAuth:(id)auth { return [[[FloorItem alloc] init] autorelease]; }
+@end
+
+namespace {
+
+const double kRoundSeconds = 2.0;
+
+int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  int port = -1;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
+    port = ntohs(addr.sin_port);
+  close(fd);
+  return port;
+}
+
+int RunFloorServer(int port) {
+  NSSocketPort *receive = (NSSocketPort *)[NSSocketPort portWithNumber:port onHost:nil
+                                                          forceAddress:nil listener:YES];
+  if (receive == nil) return 1;
+  NSConnection *connection = [[NSConnection alloc] initWithReceivePort:receive sendPort:receive];
+  [connection setRootObject:[[FloorServer alloc] init]];
+  [[NSRunLoop currentRunLoop] run];
+  return 0;
+}
+
+pid_t Spawn(const std::vector<std::string> &argv) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (freopen("/dev/null", "w", stderr) == nullptr) _exit(127);
+    std::vector<char *> args;
+    for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+void Stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+void NoDelayOnPort(NSPort *port) {
+  NSInteger fds[256];
+  NSInteger count = 256;
+  [(NSSocketPort *)port getFds:fds count:&count];
+  for (NSInteger i = 0; i < count; i++) {
+    int on = 1;
+    setsockopt((int)fds[i], IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  }
+}
+
+// The client's own sockets: a client that releases a proxy (a one-way message) and then sends
+// its next request otherwise waits for the server's delayed acknowledgement.
+void ClientNoDelay(id root) {
+  NSConnection *connection = [root connectionForProxy];
+  NoDelayOnPort([connection sendPort]);
+  NoDelayOnPort([connection receivePort]);
+}
+
+// The server's root proxy, retrying while the server starts (bounded).
+id Connect(int port, Protocol *protocol) {
+  for (int attempt = 0; attempt < 100; attempt++) {
+    @try {
+      NSPort *send = [NSSocketPort portWithNumber:port
+                                           onHost:[NSHost hostWithAddress:@"127.0.0.1"]
+                                     forceAddress:nil
+                                         listener:NO];
+      NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port]
+                                                                sendPort:send];
+      id root = [connection rootProxy];
+      if (root != nil) {
+        [root setProtocolForProxy:protocol];
+        return root;
+      }
+    } @catch (id) {
+    }
+    usleep(50000);
+  }
+  return nil;
+}
+
+double RoundsPerSecond(id root, bool floor) {
+  auto start = std::chrono::steady_clock::now();
+  long rounds = 0;
+  while (bench::seconds(start) < kRoundSeconds) {
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    if (floor) {
+      id item = [root itemWithAuth:@"secret"];
+      [item setProtocolForProxy:@protocol(FloorItem)];
+      if (![item isReady]) std::abort();
+    } else {
+      KXAddressBook *view = [root addressBookForReadOnlyAccessWithAuth:@"secret"];
+      if (view == nil || [view hasUnsavedChanges]) std::abort();
+    }
+    [pool release];
+    rounds++;
+  }
+  return rounds / bench::seconds(start);
+}
+
+long RepliesReceived() {
+  long total = 0;
+  NSArray *connections = [NSConnection allConnections];
+  for (NSUInteger i = 0; i < [connections count]; i++)
+    total += [[[[connections objectAtIndex:i] statistics]
+        objectForKey:NSConnectionRepliesReceived] longValue];
+  return total;
+}
+
+bool FillBook(NSString *dir, int count) {
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:dir] autorelease];
+  for (int i = 0; book != nil && i < count; i++) {
+    KXPerson *person = [[[KXPerson alloc] init] autorelease];
+    [person setValue:[NSString stringWithFormat:@"First%d", i] forProperty:KXFirstNameProperty];
+    [person setValue:[NSString stringWithFormat:@"Last%d", i] forProperty:KXLastNameProperty];
+    KXMutableMultiValue *mail = [[[KXMutableMultiValue alloc] init] autorelease];
+    [mail addValue:[NSString stringWithFormat:@"p%d@example.org", i] withLabel:KXEmailWorkLabel];
+    [person setValue:mail forProperty:KXEmailProperty];
+    [book addRecord:person];
+  }
+  bool saved = book != nil && [book save];
+  [pool release];
+  return saved;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  if (argc == 3 && std::strcmp(argv[1], "--floor-server") == 0) return RunFloorServer(std::atoi(argv[2]));
+
+  char dirTemplate[] = "/tmp/bench_bookd_XXXXXX";
+  if (mkdtemp(dirTemplate) == nullptr) return 1;
+  const std::string dir = dirTemplate;
+  const int persons = 10000;
+  if (!FillBook([NSString stringWithUTF8String:dir.c_str()], persons)) return 1;
+
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return 1;
+  self[n] = '\0';
+  const int floorPort = FreePort();
+  pid_t floorServer = Spawn({self, "--floor-server", std::to_string(floorPort)});
+  const int receivePort = FreePort();
+  pid_t bookd = Spawn({BOOKD_PATH, "--ab", dir, "--ro", "secret", "--rw", "other", "--rp",
+                       std::to_string(receivePort), "--sp", std::to_string(FreePort()),
+                       "--sock", "-1"});
+
+  int status = 1;
+  id floorRoot = Connect(floorPort, @protocol(FloorServing));
+  id bookdRoot = Connect(receivePort, @protocol(KXSimpleAddressBookServing));
+  if (floorRoot != nil && bookdRoot != nil) {
+    double floorRate = RoundsPerSecond(floorRoot, true);
+    double grantRate = RoundsPerSecond(bookdRoot, false);
+    bench::line("bookd grants/s, client with Nagle on", grantRate, "1/s", floorRate,
+                ">= 0.80 of floor");
+    ClientNoDelay(floorRoot);
+    ClientNoDelay(bookdRoot);
+    floorRate = RoundsPerSecond(floorRoot, true);
+    grantRate = RoundsPerSecond(bookdRoot, false);
+    bench::line("bookd grants/s, client with TCP_NODELAY", grantRate, "1/s", floorRate,
+                ">= 0.80 of floor");
+
+    auto start = std::chrono::steady_clock::now();
+    long repliesBefore = RepliesReceived();
+    KXAddressBook *view = [bookdRoot addressBookForReadOnlyAccessWithAuth:@"secret"];
+    NSArray *people = [view people];
+    long characters = 0;
+    for (NSUInteger i = 0; i < [people count]; i++) {
+      KXPerson *person = [people objectAtIndex:i];
+      KXMultiValue *mail = [person valueForProperty:KXEmailProperty];
+      characters += [[person valueForProperty:KXFirstNameProperty] length] +
+                    [[person valueForProperty:KXLastNameProperty] length] +
+                    [[mail valueAtIndex:0] length];
+    }
+    double listSeconds = bench::seconds(start);
+    long roundTrips = RepliesReceived() - repliesBefore;
+    if ([people count] == static_cast<NSUInteger>(persons) && characters > 0) {
+      bench::line("bookd list 10,000 persons + e-mails: round trips", roundTrips, "count",
+                  "fixed, not per record");
+      bench::line("bookd list 10,000 persons + e-mails: wall time", listSeconds, "s", "< 1 s");
+      status = 0;
+    }
+  }
+  Stop(bookd);
+  Stop(floorServer);
+  std::string remove = "rm -rf '" + dir + "'";
+  if (std::system(remove.c_str()) != 0) status = 1;
+  [pool release];
+  return status;
+}
