@@ -26,7 +26,7 @@ namespace kx {
 
 class BookState {
  public:
-  // nil location rules: see KXLocalAddressBook.h. Logs why when it gives null.
+  // Null for a location that holds no book of ours (see KXLocalAddressBook.h).
   static BookState *open(KXAddressBook *book, NSString *location);
   ~BookState();
 

@@ -17,11 +17,13 @@ NSString *stringOf(const char *bytes, size_t length) {
 
 }  // namespace
 
+// A location that does not hold a book is an answer, not a failure: callers such as bookd
+// report it in their own words on a standard error they keep exact, so open() logs nothing.
+// Failures of a book that did open (a save, an unreadable row) are logged.
 BookState *BookState::open(KXAddressBook *book, NSString *location) {
   NSFileManager *files = [NSFileManager defaultManager];
   BOOL isDirectory = NO;
   if (![files fileExistsAtPath:location isDirectory:&isDirectory] || !isDirectory) {
-    NSLog(@"Kindex: %@ is not a directory", location);
     return nullptr;
   }
   NSString *path = [location stringByAppendingPathComponent:[NSString stringWithUTF8String:Store::fileName()]];
@@ -30,18 +32,12 @@ BookState *BookState::open(KXAddressBook *book, NSString *location) {
     // Only an empty directory becomes a new book: a mistyped path to some other directory
     // must not fill it with a book.
     NSArray *contents = [files contentsOfDirectoryAtPath:location error:NULL];
-    if (contents == nil || [contents count] != 0) {
-      NSLog(@"Kindex: %@ holds no address book", location);
-      return nullptr;
-    }
+    if (contents == nil || [contents count] != 0) return nullptr;
     create = true;
   }
   std::unique_ptr<Store> store;
   Status status = Store::open([path fileSystemRepresentation], create, &store);
-  if (!status.isOk()) {
-    NSLog(@"Kindex: cannot open the address book in %@: %s", location, status.message().c_str());
-    return nullptr;
-  }
+  if (!status.isOk()) return nullptr;
   BookState *state = new BookState(book, std::move(store));
   if (!state->load()) {
     delete state;
@@ -78,11 +74,7 @@ bool BookState::load() {
       },
       &seq_);
   [pool release];
-  if (!status.isOk()) {
-    NSLog(@"Kindex: cannot read the address book: %s", status.message().c_str());
-    return false;
-  }
-  return true;
+  return status.isOk();
 }
 
 KXRecord *BookState::find(const std::string &uid) const {
