@@ -144,7 +144,10 @@ NSArray *BookState::records(int kind) {
   catchUp();
   NSMutableArray *result = [NSMutableArray arrayWithCapacity:kind == KXRecordKindGroup ? groups_.size() : records_.size()];
   if (kind == KXRecordKindGroup) {
-    for (const auto &uid : groups_) [result addObject:find(uid)];
+    for (const auto &uid : groups_) {
+      KXRecord *group = find(uid);
+      if (group != nil) [result addObject:group];
+    }
   } else {
     for (const auto &entry : records_) {
       if ([entry.second _kind] == kind) [result addObject:entry.second];

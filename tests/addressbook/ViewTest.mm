@@ -57,7 +57,7 @@ class ViewTest : public BookTest {
     EXPECT_EQ(S(@"Ann"), S([[again recordForUniqueId:[ann_ uniqueId]] valueForProperty:KXFirstNameProperty]));
     EXPECT_EQ(S(@"Lee"), S([ann_ valueForProperty:KXLastNameProperty]));
     EXPECT_EQ(1u, [[(KXGroup *)[again recordForUniqueId:[friends_ uniqueId]] members] count]);
-    EXPECT_EQ(1u, [[[ann_ valueForProperty:KXEmailProperty] self] count]);
+    EXPECT_EQ(1u, [(KXMultiValue *)[ann_ valueForProperty:KXEmailProperty] count]);
   }
 
   KXLocalAddressBook *book_ = nil;
