@@ -6,6 +6,7 @@
  * connection only, the next accept is always requested, and a failing accept is retried
  * from a timer instead of from a busy loop. */
 #import "AddressBookServer.h"
+#import "ConnectionWatcher.h"
 #import "FileHandleAuth.h"
 
 #include <arpa/inet.h>
@@ -148,15 +149,8 @@ NSString *InputOfRead(NSData *data) {
   [_connections addObject:auth];
   [_connectionIndex setObject:auth forKey:connection];
   [auth release];
-  if (!SendText(connection, hello)) {
+  if (!SendText(connection, hello) || ![[ConnectionWatcher sharedWatcher] watchOnce:connection])
     [self forgetConnection:auth];
-  } else {
-    @try {
-      [connection waitForDataInBackgroundAndNotify];
-    } @catch (id e) {
-      [self forgetConnection:auth];
-    }
-  }
   [pool release];
 }
 
@@ -183,13 +177,9 @@ NSString *InputOfRead(NSData *data) {
     return;
   }
   [self handleInput:InputOfRead(data) withAuth:auth];
-  if ([self recordOfConnection:connection] == auth) {
-    @try {
-      [connection waitForDataInBackgroundAndNotify];
-    } @catch (id e) {
-      [self forgetConnection:auth];
-    }
-  }
+  if ([self recordOfConnection:connection] == auth &&
+      ![[ConnectionWatcher sharedWatcher] watchOnce:connection])
+    [self forgetConnection:auth];
   [pool release];
 }
 
@@ -271,6 +261,7 @@ NSString *InputOfRead(NSData *data) {
   NSFileHandle *connection = [auth fileHandle];
   if ([self recordOfConnection:connection] != auth) return;
   [[auth retain] autorelease];
+  [[ConnectionWatcher sharedWatcher] forget:connection];
   [_connectionIndex removeObjectForKey:connection];
   [_connections removeObjectIdenticalTo:auth];
   // Closed now rather than when the last reference goes: the run loop and the notification

@@ -10,10 +10,14 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <iterator>
+#include <sstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -51,6 +55,22 @@ long ResidentKiB(pid_t pid) {
   while (std::getline(status, line))
     if (line.compare(0, 6, "VmRSS:") == 0) return std::atol(line.c_str() + 6);
   return -1;
+}
+
+// CPU seconds a process has used so far, user and system.
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; i++) {
+    if (i == 14) utime = std::atol(field.c_str());
+    if (i == 15) stime = std::atol(field.c_str());
+  }
+  return static_cast<double>(utime + stime) / sysconf(_SC_CLK_TCK);
 }
 
 // The service answers when a client gets its greeting.
@@ -99,6 +119,9 @@ void Stop(pid_t pid) {
   kill(pid, SIGKILL);
   waitpid(pid, nullptr, 0);
 }
+
+long g_rssAfterFirst = 0;
+pid_t g_server = -1;
 
 // A Distributed Objects client that asks for read-only views until its standard input
 // closes, then prints how many views, nils and failures it got.
@@ -203,9 +226,6 @@ void AllAtOnce(int socketPort, int receivePort) {
   bench::line("after the run: DO views granted", viewsAfter, "views", "> 0");
 }
 
-long g_rssAfterFirst = 0;
-pid_t g_server = -1;
-
 void Cycles(int socketPort) {
   const long kCycles = 100000;
   const auto start = std::chrono::steady_clock::now();
@@ -220,25 +240,42 @@ void Cycles(int socketPort) {
               "<= 1.10");
 }
 
-double Rate(int port, int open) {
-  loginbench::Clients clients;
-  if (clients.openGreeted(port, open, 4, 60) != open) return 0;
-  clients.loginRate("auth ro secret\n", 0.3);  // warm up
-  return clients.loginRate("auth ro secret\n", 1.5);
-}
-
+// Other work on the machine slows either server at random moments; the best of a few
+// alternating trials on the same connections is what each server can do.
 void Rates(int socketPort, int floorPort) {
+  const int kTrials = 3;
   double at10 = 0, at1000 = 0;
   const int counts[] = {1, 10, 100, 1000};
+  std::map<int, double> cpuPerLogin;
   for (int open : counts) {
-    const double served = Rate(socketPort, open);
-    const double floor = Rate(floorPort, open);
-    if (open == 10) at10 = served;
-    if (open == 1000) at1000 = served;
-    bench::line("login round trips/s, " + std::to_string(open) + " open", served, "1/s", floor,
+    loginbench::Clients served, floored;
+    if (served.openGreeted(socketPort, open, 4, 60) != open ||
+        floored.openGreeted(floorPort, open, 4, 60) != open) {
+      std::fprintf(stderr, "bench_socket: could not open %d connections\n", open);
+      continue;
+    }
+    served.loginRate("auth ro secret\n", 0.2);  // warm up
+    floored.loginRate("auth ro secret\n", 0.2);
+    double best = 0, bestFloor = 0, cpu = 0, logins = 0;
+    for (int trial = 0; trial < kTrials; trial++) {
+      const double cpuBefore = CpuSeconds(g_server);
+      const double rate = served.loginRate("auth ro secret\n", 1.0);
+      cpu += CpuSeconds(g_server) - cpuBefore;
+      logins += rate * 1.0;
+      best = std::max(best, rate);
+      bestFloor = std::max(bestFloor, floored.loginRate("auth ro secret\n", 1.0));
+    }
+    // The server's own cost per login moves little with the machine's other load, and shows
+    // whether anything grows with the number of connections.
+    cpuPerLogin[open] = logins > 0 ? cpu / logins * 1e6 : 0;
+    if (open == 10) at10 = best;
+    if (open == 1000) at1000 = best;
+    bench::line("login round trips/s, " + std::to_string(open) + " open", best, "1/s", bestFloor,
                 open == 100 ? ">= 0.50" : "-");
   }
   bench::line("login round trips/s, 1000 open (floor: 10 open)", at1000, "1/s", at10, ">= 0.80");
+  for (int open : counts)
+    bench::line("bookd CPU per login, " + std::to_string(open) + " open", cpuPerLogin[open], "us", "-");
 }
 
 }  // namespace
@@ -264,9 +301,11 @@ int main(int argc, char **argv) {
   const int floorPort = FreePort();
   const pid_t floor = StartFloor(floorPort);
 
-  AllAtOnce(socketPort, receivePort);
-  Cycles(socketPort);
-  Rates(socketPort, floorPort);
+  // One phase alone when named ("burst", "cycles", "rates"); all of them by default.
+  const std::string only = argc > 1 ? argv[1] : "";
+  if (only.empty() || only == "burst") AllAtOnce(socketPort, receivePort);
+  if (only.empty() || only == "cycles") Cycles(socketPort);
+  if (only.empty() || only == "rates") Rates(socketPort, floorPort);
 
   Stop(floor);
   Stop(g_server);
