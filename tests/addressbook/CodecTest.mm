@@ -3,6 +3,8 @@
 #include "BookTest.h"
 #import "KXCodec.h"
 
+#include <sqlite3.h>
+
 class CodecTest : public BookTest {
  protected:
   static NSData *bytes(const std::string &b) { return [NSData dataWithBytes:b.data() length:b.size()]; }
@@ -50,4 +52,30 @@ TEST_F(CodecTest, ABatchComesBackWhole) {
   EXPECT_TRUE([[p valueForProperty:KXAddressProperty] isEqual:[q valueForProperty:KXAddressProperty]]);
   EXPECT_EQ(S(@"Ångström"), S([q valueForProperty:KXLastNameProperty]));
   EXPECT_TRUE([[back objectAtIndex:1] isKindOfClass:[KXGroup class]]);
+}
+
+TEST_F(CodecTest, AnUnreadableStoredRecordIsSkippedAndLeftAsItIs) {
+  KXLocalAddressBook *book = newBook();
+  KXPerson *good = person(@"Good", nil, nil);
+  [book addRecord:good];
+  ASSERT_TRUE([book save]);
+  std::string store = S([book location]) + "/book.sqlite";
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(store.c_str(), &db));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "INSERT INTO records(uid, kind, data, seq) VALUES('bad', 1, x'01ff', 1)",
+                                    nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+
+  KXLocalAddressBook *again = reopen(book);
+  ASSERT_TRUE(again != nil);
+  EXPECT_EQ(1u, [[again people] count]);
+  [again addRecord:person(@"New", nil, nil)];
+  ASSERT_TRUE([again save]);
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(store.c_str(), &db));
+  sqlite3_stmt *stmt = nullptr;
+  sqlite3_prepare_v2(db, "SELECT hex(data) FROM records WHERE uid = 'bad'", -1, &stmt, nullptr);
+  ASSERT_EQ(SQLITE_ROW, sqlite3_step(stmt));
+  EXPECT_EQ("01FF", std::string(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0))));
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
 }
