@@ -204,7 +204,7 @@ NSString *InputOfRead(NSData *data) {
 
 - (NSArray *)connections
 {
-  return _connections;
+  return [[_connections copy] autorelease];
 }
 
 - (int)socketServicePort
