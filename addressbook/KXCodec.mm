@@ -33,8 +33,33 @@ void putVarint(std::string *out, uint64_t n) {
 // Appends the UTF-8 bytes of text; no temporary objects, which matters when saving 100,000 records.
 // Appends text as UTF-8, converting from its UTF-16 units here: no temporary objects, which
 // matters when a save codes 100,000 records. A lone surrogate becomes U+FFFD.
+// Nearly every string of a book is of one or two classes: looking their two methods up once
+// per class, rather than once per message, takes a third off coding a record.
+struct StringMethods {
+  Class cls = Nil;
+  NSUInteger (*length)(id, SEL) = nullptr;
+  void (*getCharacters)(id, SEL, unichar *, NSRange) = nullptr;
+};
+
+const StringMethods &methodsOf(NSString *text) {
+  static thread_local StringMethods last[2];
+  Class cls = object_getClass(text);
+  if (last[0].cls == cls) return last[0];
+  if (last[1].cls == cls) return last[1];
+  last[1] = last[0];
+  last[0].cls = cls;
+  // IMP is declared variadic; going through a plain function pointer type is the sanctioned cast.
+  using Plain = void (*)();
+  last[0].length = reinterpret_cast<NSUInteger (*)(id, SEL)>(
+      reinterpret_cast<Plain>(class_getMethodImplementation(cls, @selector(length))));
+  last[0].getCharacters = reinterpret_cast<void (*)(id, SEL, unichar *, NSRange)>(
+      reinterpret_cast<Plain>(class_getMethodImplementation(cls, @selector(getCharacters:range:))));
+  return last[0];
+}
+
 void appendUTF8(std::string *out, NSString *text, size_t *length) {
-  NSUInteger units = [text length];
+  const StringMethods &methods = methodsOf(text);
+  NSUInteger units = methods.length(text, @selector(length));
   unichar small[256];
   std::vector<unichar> large;
   unichar *chars = small;
@@ -42,32 +67,37 @@ void appendUTF8(std::string *out, NSString *text, size_t *length) {
     large.resize(units);
     chars = large.data();
   }
-  [text getCharacters:chars range:NSMakeRange(0, units)];
+  methods.getCharacters(text, @selector(getCharacters:range:), chars, NSMakeRange(0, units));
   size_t start = out->size();
-  out->reserve(start + units * 3);
+  out->resize(start + units * 3);
+  char *p = &(*out)[start];
   for (NSUInteger i = 0; i < units; i++) {
     uint32_t c = chars[i];
+    if (c < 0x80) {
+      *p++ = static_cast<char>(c);
+      continue;
+    }
     if (c >= 0xd800 && c <= 0xdbff && i + 1 < units && chars[i + 1] >= 0xdc00 && chars[i + 1] <= 0xdfff) {
       c = 0x10000 + ((c - 0xd800) << 10) + (chars[++i] - 0xdc00);
     } else if (c >= 0xd800 && c <= 0xdfff) {
       c = 0xfffd;
     }
-    if (c < 0x80) {
-      out->push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out->push_back(static_cast<char>(0xc0 | (c >> 6)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3f)));
+    if (c < 0x800) {
+      *p++ = static_cast<char>(0xc0 | (c >> 6));
+      *p++ = static_cast<char>(0x80 | (c & 0x3f));
     } else if (c < 0x10000) {
-      out->push_back(static_cast<char>(0xe0 | (c >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3f)));
+      *p++ = static_cast<char>(0xe0 | (c >> 12));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+      *p++ = static_cast<char>(0x80 | (c & 0x3f));
     } else {
-      out->push_back(static_cast<char>(0xf0 | (c >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3f)));
-      out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3f)));
-      out->push_back(static_cast<char>(0x80 | (c & 0x3f)));
+      // A surrogate pair: two units in, four bytes out, within the three bytes a unit may use.
+      *p++ = static_cast<char>(0xf0 | (c >> 18));
+      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+      *p++ = static_cast<char>(0x80 | (c & 0x3f));
     }
   }
+  out->resize(p - out->data());
   *length = out->size() - start;
 }
 
@@ -75,14 +105,20 @@ void appendUTF8(std::string *out, NSString *text, size_t *length) {
 // The length is known only after the bytes: reserve the longest varint the text could need,
 // then close the gap when the length is shorter.
 void putCounted(std::string *out, NSString *text, uint64_t extra) {
+  // The length is known only after the bytes: leave room for a 2-byte varint (texts under
+  // 16 KiB, that is nearly all), then close or widen the gap.
+  const size_t reserved = 2;
   size_t mark = out->size();
-  char prefix[10];
-  size_t reserved = encodeVarint(prefix, static_cast<uint64_t>([text length]) * 3 + extra);
   out->append(reserved, '\0');
   size_t length = 0;
   appendUTF8(out, text, &length);
+  char prefix[10];
   size_t used = encodeVarint(prefix, length + extra);
-  if (used != reserved) out->erase(mark, reserved - used);
+  if (used < reserved) {
+    out->erase(mark, reserved - used);
+  } else if (used > reserved) {
+    out->insert(mark, used - reserved, '\0');
+  }
   out->replace(mark, used, prefix, used);
 }
 
@@ -96,9 +132,20 @@ void putOptText(std::string *out, NSString *text) {
   putCounted(out, text, 1);
 }
 
+// Whether object is a string (else, by the checks done when it was stored, a dictionary or a
+// multi-value), remembering the last string class seen.
+bool isString(id object) {
+  static thread_local Class lastStringClass = Nil;
+  static Class stringClass = [NSString class];
+  Class cls = object_getClass(object);
+  if (cls == lastStringClass) return true;
+  if (![object isKindOfClass:stringClass]) return false;
+  lastStringClass = cls;
+  return true;
+}
+
 void putItem(std::string *out, id item) {
-  static Class dictionaryClass = [NSDictionary class];
-  if (![item isKindOfClass:dictionaryClass]) {
+  if (isString(item)) {
     out->push_back(static_cast<char>(kString));
     putText(out, item);
     return;
@@ -114,8 +161,7 @@ void putItem(std::string *out, id item) {
 }
 
 void putValue(std::string *out, id value) {
-  static Class multiValueClass = [KXMultiValue class];
-  if (![value isKindOfClass:multiValueClass]) {
+  if (isString(value)) {
     out->push_back(static_cast<char>(kString));
     putText(out, value);
     return;

@@ -20,6 +20,10 @@ TEST_F(RoundTripTest, PersonsAndMultiValuesSurviveReopen) {
   ASSERT_TRUE([p setValue:addresses forProperty:KXAddressProperty]);
   ASSERT_TRUE([p setValue:@"line one\nline two\t\"quoted\"" forProperty:KXNoteProperty]);
   ASSERT_TRUE([p setValue:@"custom" forProperty:@"X-Custom"]);
+  // Long enough that its length needs a wider prefix than usual in the stored bytes.
+  NSMutableString *longText = [NSMutableString string];
+  for (int i = 0; i < 3000; i++) [longText appendString:@"Grüße 🌍 "];
+  ASSERT_TRUE([p setValue:longText forProperty:@"X-Long"]);
   ASSERT_TRUE([book addRecord:p]);
   ASSERT_TRUE([book save]);
   EXPECT_FALSE([book hasUnsavedChanges]);
