@@ -46,8 +46,9 @@ class Store {
 
   static const char *fileName() { return "book.sqlite"; }
 
-  // Opens the store at path; with create, makes a new book there when the file is missing
-  // or empty. A file that is not a book of ours gives kNotOurs and is left as it was.
+  // Opens the store at path; with create, makes a new book there when the file is missing.
+  // An empty file (what a creation cut short leaves) also becomes a new book. A file that is
+  // not a book of ours gives kNotOurs and is left as it was.
   static Status open(const std::string &path, bool create, std::unique_ptr<Store> *out);
   ~Store();
 
