@@ -39,6 +39,7 @@ class BookState {
   bool markChanged(KXRecord *record);
   NSArray *members(KXGroup *group);
   NSArray *parentGroups(KXRecord *record);
+  void setBusyTimeout(int milliseconds) { store_->setBusyTimeout(milliseconds); }
 
  private:
   BookState(KXAddressBook *book, std::unique_ptr<Store> store) : book_(book), store_(std::move(store)) {}

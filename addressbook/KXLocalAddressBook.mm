@@ -89,4 +89,8 @@
   return [self _state]->parentGroups(record);
 }
 
+- (void)_setBusyTimeout:(int)milliseconds {
+  [self _state]->setBusyTimeout(milliseconds);
+}
+
 @end

@@ -8,6 +8,7 @@
 #import <Kindex/KXAddressBook.h>
 #import <Kindex/KXRecord.h>
 #import <Kindex/KXMultiValue.h>
+#import <Kindex/KXLocalAddressBook.h>
 
 /* What kind of record a stored row or a coded record is. Stored in books: never renumber. */
 enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
@@ -49,6 +50,11 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 - (BOOL)_group:(KXGroup *)group willRemoveMember:(KXRecord *)member;
 - (NSArray *)_membersOfGroup:(KXGroup *)group;
 - (NSArray *)_parentGroupsOfRecord:(KXRecord *)record;
+@end
+
+@interface KXLocalAddressBook (Private)
+/* How long -save waits for another process's save (10 s unless set); for tests. */
+- (void)_setBusyTimeout:(int)milliseconds;
 @end
 
 @interface KXMultiValue (Private)

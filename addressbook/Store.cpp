@@ -59,6 +59,8 @@ Store::~Store() {
   sqlite3_close(db_);
 }
 
+void Store::setBusyTimeout(int milliseconds) { sqlite3_busy_timeout(db_, milliseconds); }
+
 Status Store::prepare(sqlite3_stmt **stmt, const char *sql) {
   return Status::fromSqlite(sqlite3_prepare_v2(db_, sql, -1, stmt, nullptr), db_, "prepare");
 }

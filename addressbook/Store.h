@@ -67,6 +67,9 @@ class Store {
   Status commit(uint64_t seq);
   void rollback();
 
+  // How long a save waits for another process's save before giving up (kBusy).
+  void setBusyTimeout(int milliseconds);
+
   sqlite3 *handle() { return db_; }
 
  private:

@@ -163,3 +163,24 @@ TEST_F(SharingTest, KilledDuringASaveTheBookHoldsAllOrNothing) {
   }
   RecordProperty("interrupted", interrupted);
 }
+
+TEST_F(SharingTest, ASaveThatCannotWriteSaysSoAndKeepsItsChanges) {
+  KXLocalAddressBook *book = newBook();
+  [book _setBusyTimeout:50];
+  KXPerson *p = person(@"Waiting", nil, nil);
+  [book addRecord:p];
+  // Another writer holds the book for longer than this one waits.
+  std::string store = S([book location]) + "/book.sqlite";
+  sqlite3 *other = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(store.c_str(), &other));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  EXPECT_FALSE([book save]);
+  EXPECT_TRUE([book hasUnsavedChanges]);
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(0u, [[reopen(book) people] count]);
+
+  ASSERT_TRUE([book save]);
+  EXPECT_FALSE([book hasUnsavedChanges]);
+  EXPECT_TRUE([reopen(book) recordForUniqueId:[p uniqueId]] != nil);
+}
