@@ -152,14 +152,20 @@ void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray 
   kx::writeBytes(coder, std::string(static_cast<const char *>([data bytes]), [data length]));
 }
 
+// Decodes into an object of the class that was sent, so a mutable multi-value stays mutable.
 - (id)initWithCoder:(NSCoder *)coder {
   std::string bytes;
   id decoded = nil;
-  [self release];
-  if (!kx::readBytes(coder, &bytes)) return nil;
-  NSData *data = [NSData dataWithBytesNoCopy:&bytes[0] length:bytes.size() freeWhenDone:NO];
-  if (!kx::decodeValue(data, &decoded) || ![decoded isKindOfClass:[KXMultiValue class]]) return nil;
-  return [decoded retain];
+  if (!kx::readBytes(coder, &bytes) ||
+      !kx::decodeValue([NSData dataWithBytes:bytes.data() length:bytes.size()], &decoded) ||
+      ![decoded isKindOfClass:[KXMultiValue class]]) {
+    [self release];
+    return nil;
+  }
+  NSArray *identifiers = nil, *labels = nil, *values = nil;
+  NSString *primary = nil;
+  KXMultiValueParts(decoded, &identifiers, &labels, &values, &primary);
+  return [self _initWithIdentifiers:identifiers labels:labels values:values primary:primary];
 }
 
 @end
