@@ -1,0 +1,86 @@
+// The server object in-process, without the socket service: what it holds after creation,
+// what it accepts as a password, and that its teardown leaves the book usable.
+#import <Foundation/Foundation.h>
+#import <Kindex/Kindex.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <string>
+
+#import "AddressBookServer.h"
+#include "ChildProcess.h"
+
+namespace {
+
+class ServerObject : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pool_ = [NSAutoreleasePool new];
+    dir_ = testing_support::MakeTempDir("bookd-server-");
+    book_ = [[KXLocalAddressBook alloc] initWithLocation:[NSString stringWithUTF8String:dir_.c_str()]];
+    ASSERT_NE(book_, nil);
+  }
+  void TearDown() override {
+    [book_ release];
+    [pool_ release];
+    testing_support::RemoveTree(dir_);
+  }
+
+  NSAutoreleasePool *pool_ = nil;
+  std::string dir_;
+  KXLocalAddressBook *book_ = nil;
+};
+
+TEST_F(ServerObject, WithoutSocketServiceServesBothOperations) {
+  NSMutableString *ro = [NSMutableString stringWithString:@"read"];
+  AddressBookServer *server = [[AddressBookServer alloc] initWithAddressBook:book_
+                                                            readOnlyPassword:ro
+                                                           readWritePassword:@"write"
+                                                          socketServerAtPort:-1];
+  // The server keeps its own copy: changing the caller's string changes nothing.
+  [ro setString:@"changed"];
+  EXPECT_NE([server addressBookForReadOnlyAccessWithAuth:@"read"], nil);
+  EXPECT_EQ([server addressBookForReadOnlyAccessWithAuth:@"changed"], nil);
+  EXPECT_NE([server connections], nil);
+  EXPECT_EQ([[server connections] count], 0u);
+
+  KXAddressBook *first = [server addressBookForReadWriteAccessWithAuth:@"write"];
+  KXAddressBook *second = [server addressBookForReadWriteAccessWithAuth:
+                                      [NSMutableString stringWithString:@"write"]];
+  ASSERT_NE(first, nil);
+  ASSERT_NE(second, nil);
+  EXPECT_NE(first, second);
+  EXPECT_FALSE([(KXPublicAddressBook *)first isReadOnly]);
+
+  // Objects that are not strings never match, even when they print as the password.
+  EXPECT_EQ([server addressBookForReadWriteAccessWithAuth:
+                        [@"write" dataUsingEncoding:NSUTF8StringEncoding]], nil);
+  EXPECT_EQ([server addressBookForReadWriteAccessWithAuth:[NSArray arrayWithObject:@"write"]], nil);
+
+  // Views outlive the server; the book is still there for them and for its opener.
+  [server release];
+  [pool_ release];
+  pool_ = [NSAutoreleasePool new];
+  KXPerson *person = [[[KXPerson alloc] init] autorelease];
+  EXPECT_TRUE([book_ addRecord:person]);
+  EXPECT_EQ([[book_ people] count], 1u);
+}
+
+TEST_F(ServerObject, PasswordsWithNonAsciiAndNulCompareExactly) {
+  NSString *umlaut = [NSString stringWithUTF8String:"gr\xC3\xBC\xC3\x9F"];
+  unichar withNul[] = {'a', 0, 'b'};
+  NSString *nul = [NSString stringWithCharacters:withNul length:3];
+  AddressBookServer *server = [[[AddressBookServer alloc] initWithAddressBook:book_
+                                                             readOnlyPassword:umlaut
+                                                            readWritePassword:nul
+                                                           socketServerAtPort:-1] autorelease];
+  EXPECT_NE([server addressBookForReadOnlyAccessWithAuth:[NSString stringWithUTF8String:"gr\xC3\xBC\xC3\x9F"]], nil);
+  EXPECT_EQ([server addressBookForReadOnlyAccessWithAuth:[NSString stringWithUTF8String:"GR\xC3\x9C\xC3\x9F"]], nil);
+  EXPECT_NE([server addressBookForReadWriteAccessWithAuth:[NSString stringWithCharacters:withNul length:3]], nil);
+  // A comparison that stopped at the NUL would let "a" in.
+  EXPECT_EQ([server addressBookForReadWriteAccessWithAuth:@"a"], nil);
+}
+
+}  // namespace
