@@ -166,6 +166,22 @@ TEST_F(Remote, EmptyStoredPasswordMatchesOnlyTheEmptyString) {
   EXPECT_EQ(readWrite(@""), nil);
 }
 
+TEST_F(Remote, FoundByNameWhereTheNameServerRuns) {
+  // A password of its own, so that only this bookd can grant it.
+  const std::string password = "by-name-" + std::to_string(getpid());
+  startBookd(password);
+  if (bookd_.error().find("Could not register the name AddressServer") != std::string::npos)
+    GTEST_SKIP() << "no socket-port name server took the name: " << bookd_.error();
+  NSConnection *connection =
+      [NSConnection connectionWithRegisteredName:@"AddressServer"
+                                            host:@"127.0.0.1"
+                                 usingNameServer:[NSSocketPortNameServer sharedInstance]];
+  ASSERT_NE(connection, nil);
+  id root = [connection rootProxy];
+  [root setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
+  EXPECT_NE([root addressBookForReadOnlyAccessWithAuth:Str(password)], nil);
+}
+
 TEST_F(Remote, TwoGrantsAreTwoViewsOfOneBook) {
   startBookd();
   KXAddressBook *first = readWrite();
