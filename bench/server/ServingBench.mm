@@ -5,8 +5,10 @@
 // hands out a fresh object by reference, which the client queries once and lets go, the same
 // exchange without bookd's code. Both run twice: with the client's sockets as GNUstep leaves
 // them (Nagle on: each round then waits ~40 ms for a delayed acknowledgement, on either
-// server) and with TCP_NODELAY on the client's sockets as well. Listing: 10,000 persons with names and e-mails read through
-// one read-only view; round trips are the replies the client's connections received.
+// server) and with TCP_NODELAY on the client's sockets as well.
+//
+// Listing: 10,000 persons with names and e-mails read through one read-only view; round
+// trips are the replies the client's connections received.
 #import <Foundation/Foundation.h>
 #import <Kindex/Kindex.h>
 
