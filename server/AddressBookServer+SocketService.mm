@@ -239,17 +239,21 @@ NSString *InputOfRead(NSData *data) {
 
 - (void)noteFailedAccept:(NSNotification *)notification
 {
-  // Logged once for a run of failures, not once per attempt.
-  if (!_acceptFailing) {
-    _acceptFailing = YES;
-    id reason = [[notification userInfo] objectForKey:GSFileHandleNotificationError];
-    NSLog(@"Couldn't accept a connection - %@\n", reason != nil ? reason : @"unknown error");
-  }
+  // The retry is scheduled before anything is logged: logging itself may need a descriptor
+  // and raise, and nothing after that would run.
   [NSTimer scheduledTimerWithTimeInterval:kAcceptRetryDelay
                                    target:self
                                  selector:@selector(retryAccept:)
                                  userInfo:nil
                                   repeats:NO];
+  // Logged once for a run of failures, not once per attempt.
+  if (_acceptFailing) return;
+  _acceptFailing = YES;
+  @try {
+    id reason = [[notification userInfo] objectForKey:GSFileHandleNotificationError];
+    NSLog(@"Couldn't accept a connection - %@\n", reason != nil ? reason : @"unknown error");
+  } @catch (id e) {
+  }
 }
 
 - (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection

@@ -7,7 +7,11 @@
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <sys/resource.h>
+#include <vector>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +89,30 @@ TEST_F(ServiceStart, BusyPortIsLoggedAndTheServerGoesOn) {
   EXPECT_TRUE(client.waitForBytes(6));
   EXPECT_EQ("Hello\n", client.received());
   [above release];
+}
+
+// Out of descriptors at start-up, the socket cannot even be made: said once, no service,
+// and the server object is whole.
+TEST_F(ServiceStart, NoDescriptorForTheSocketIsLogged) {
+  NSUserName();  // the log looks the user up once, which takes a descriptor of its own
+  rlimit limit{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_NOFILE, &limit));
+  const rlimit saved = limit;
+  testing::internal::CaptureStderr();
+  limit.rlim_cur = std::min<rlim_t>(limit.rlim_cur, 4096);
+  ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
+  std::vector<int> filler;
+  for (int fd; (fd = dup(0)) >= 0;) filler.push_back(fd);
+  AddressBookServer *server = harness::NewServer(0);
+  for (int fd : filler) close(fd);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  const std::string logged = testing::internal::GetCapturedStderr();
+  EXPECT_NE(std::string::npos, logged.find(std::string("Unable to create socket - ") + strerror(EMFILE)))
+      << logged;
+  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(0u, [[server connections] count]);
+  EXPECT_EQ(nil, [server addressBookForReadOnlyAccessWithAuth:@"wrong"]);
+  [server release];
 }
 
 // A server killed with clients logged in leaves its port with closing connections; the next
