@@ -140,12 +140,12 @@ NSString *InputOfRead(NSData *data) {
     [pool release];
     return;
   }
+  // Asked for first, so that nothing this connection does can keep the next one out.
+  [self requestNextAccept];
   if (_acceptFailing) {
     _acceptFailing = NO;
     NSLog(@"Accepting connections again\n");
   }
-  // Asked for first, so that nothing this connection does can keep the next one out.
-  [self requestNextAccept];
 
   FileHandleAuth *auth = [[FileHandleAuth alloc] initWithFileHandle:connection];
   [_connections addObject:auth];
