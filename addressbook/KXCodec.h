@@ -5,7 +5,8 @@
  *   record     := count:varint property* members
  *   property   := key:text value
  *   value      := 0x01 text | 0x02 multivalue
- *   multivalue := primary:opttext count:varint entry*
+ *   multivalue := primary:varint count:varint entry*   -- primary: index of the primary
+ *                                                     -- entry; 0 also when none was chosen
  *   entry      := id:text label:opttext item
  *   item       := 0x01 text | 0x03 count:varint (key:text text)*
  *   members    := count:varint uid:text*        -- 0 for persons

@@ -167,10 +167,10 @@ void putValue(std::string *out, id value) {
     return;
   }
   NSArray *ids = nil, *labels = nil, *items = nil;
-  NSString *primary = nil;
+  NSUInteger primary = 0;
   KXMultiValueParts(value, &ids, &labels, &items, &primary);
   out->push_back(static_cast<char>(kMulti));
-  putOptText(out, primary);
+  putVarint(out, primary);
   NSUInteger count = [items count];
   putVarint(out, count);
   static id none = [NSNull null];
@@ -256,11 +256,6 @@ struct Reader {
     return ownedInternedTextOfLength(n - 1);
   }
 
-  NSString *ownedOptText() {
-    uint64_t n = varint();
-    if (failed || n == 0) return nil;
-    return ownedTextOfLength(n - 1);
-  }
 
   // A count of items that each take at least one byte: bounded by what is left.
   uint64_t count() {
@@ -303,8 +298,9 @@ id readValue(Reader *r) {
     r->failed = true;
     return nil;
   }
-  NSString *primary = r->ownedOptText();
+  uint64_t primary = r->varint();
   uint64_t n = r->count();
+  if (primary >= (n > 0 ? n : 1)) r->failed = true;
   NSMutableArray *ids = [[NSMutableArray alloc] initWithCapacity:n];
   NSMutableArray *labels = [[NSMutableArray alloc] initWithCapacity:n];
   NSMutableArray *items = [[NSMutableArray alloc] initWithCapacity:n];
@@ -323,9 +319,9 @@ id readValue(Reader *r) {
   }
   KXMultiValue *mv = nil;
   if (!r->failed) {
-    mv = [[KXMultiValue alloc] _initAdoptingIdentifiers:ids labels:labels values:items primary:primary];
+    mv = [[KXMultiValue alloc] _initAdoptingIdentifiers:ids labels:labels values:items
+                                                 primary:(n > 0 ? [ids objectAtIndex:primary] : nil)];
   }
-  [primary release];
   [ids release];
   [labels release];
   [items release];

@@ -64,19 +64,14 @@ static id KXImmutableEntryValue(id value) {
 }
 
 void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray **labels, NSArray **values,
-                       NSString **primary) {
+                       NSUInteger *primaryIndex) {
   *identifiers = multiValue->_identifiers;
   *labels = multiValue->_labels;
   *values = multiValue->_values;
   // A chosen primary that is gone, or none chosen, means the first entry.
   NSString *chosen = multiValue->_primaryIdentifier;
-  if ([multiValue->_identifiers count] == 0) {
-    *primary = nil;
-  } else if (chosen != nil && [multiValue->_identifiers containsObject:chosen]) {
-    *primary = chosen;
-  } else {
-    *primary = [multiValue->_identifiers objectAtIndex:0];
-  }
+  NSUInteger index = chosen != nil ? [multiValue->_identifiers indexOfObject:chosen] : static_cast<NSUInteger>(NSNotFound);
+  *primaryIndex = index != NSNotFound ? index : 0;
 }
 
 - (NSUInteger)count {
@@ -163,9 +158,10 @@ void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray 
     return nil;
   }
   NSArray *identifiers = nil, *labels = nil, *values = nil;
-  NSString *primary = nil;
+  NSUInteger primary = 0;
   KXMultiValueParts(decoded, &identifiers, &labels, &values, &primary);
-  return [self _initWithIdentifiers:identifiers labels:labels values:values primary:primary];
+  return [self _initWithIdentifiers:identifiers labels:labels values:values
+                            primary:[identifiers count] > 0 ? [identifiers objectAtIndex:primary] : nil];
 }
 
 @end

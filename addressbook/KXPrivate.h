@@ -65,10 +65,10 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
                         values:(NSMutableArray *)values primary:(NSString *)primaryIdentifier;
 @end
 
-/* The multi-value's own arrays (labels hold NSNull for none) and its primary identifier as
- * -primaryIdentifier answers it: for coders, which must not change them. */
+/* The multi-value's own arrays (labels hold NSNull for none), which callers must not change,
+ * and the index of the entry -primaryIdentifier answers (0 when empty): for coders. */
 void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray **labels, NSArray **values,
-                       NSString **primary);
+                       NSUInteger *primaryIndex);
 
 /* A fresh unique id: ordered by creation time, unique across processes and hosts. */
 NSString *KXNewUniqueId(void);
