@@ -53,7 +53,7 @@ class BookState {
   KXAddressBook *book_;  // owns this state
   std::unique_ptr<Store> store_;
   std::map<std::string, KXRecord *> records_;  // uid order is creation order
-  std::set<std::string> changed_;              // added or changed since the last save
+  std::map<std::string, KXRecord *> changed_;  // added or changed since the last save (in records_)
   std::set<std::string> removed_;              // removed since the last save, and stored
   std::set<std::string> added_;                // added since the last save: not in the store
   std::set<std::string> groups_;               // the uids of the groups among records_

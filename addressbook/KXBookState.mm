@@ -86,7 +86,7 @@ void BookState::forgetMember(const std::string &uid) {
   NSString *key = [NSString stringWithUTF8String:uid.c_str()];
   for (const auto &groupId : groups_) {
     KXGroup *group = (KXGroup *)find(groupId);
-    if ([group _forgetMemberId:key]) changed_.insert(groupId);
+    if ([group _forgetMemberId:key]) changed_[groupId] = group;
   }
 }
 
@@ -170,7 +170,7 @@ bool BookState::add(KXRecord *record) {
   records_[uid] = [record retain];
   [record _setBook:book_ retain:NO];
   if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
-  changed_.insert(uid);
+  changed_[uid] = record;
   // A record removed and added again before a save is still in the store.
   if (removed_.erase(uid) == 0) added_.insert(uid);
   return true;
@@ -192,7 +192,7 @@ bool BookState::remove(KXRecord *record) {
 }
 
 bool BookState::markChanged(KXRecord *record) {
-  changed_.insert(keyOf([record uniqueId]));
+  changed_[keyOf([record uniqueId])] = record;
   return true;
 }
 
@@ -234,11 +234,10 @@ bool BookState::save() {
   std::string data;
   size_t written = 0;
   for (auto it = changed_.begin(); status.isOk() && it != changed_.end(); ++it) {
-    KXRecord *record = find(*it);
-    if (record == nil) continue;
+    KXRecord *record = it->second;
     data.clear();
     encodeRecord(record, &data);
-    status = store_->put(it->data(), it->size(), [record _kind], data.data(), data.size(), next);
+    status = store_->put(it->first.data(), it->first.size(), [record _kind], data.data(), data.size(), next);
     if (++written % 1024 == 0) {
       [pool release];
       pool = [NSAutoreleasePool new];
