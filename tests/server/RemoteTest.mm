@@ -37,6 +37,11 @@ using testing_support::ChildProcess;
 - (BOOL)save;
 @end
 
+// How a crafted client sends any message at all, past its own proxy's local methods.
+@interface NSConnection (BookdAttack)
+- (void)forwardInvocation:(NSInvocation *)invocation forProxy:(NSDistantObject *)proxy;
+@end
+
 namespace {
 
 const char kReadOnly[] = "ro-secret";
@@ -316,6 +321,19 @@ void ExpectAttacksFail(id proxy, const std::string &on) {
   }
 }
 
+// Sends release straight down the wire, as many times as asked: an object that obeyed would
+// be freed under the server's feet.
+void SendCraftedReleases(id proxy, int times) {
+  SEL release = @selector(release);
+  NSMethodSignature *signature = [NSObject instanceMethodSignatureForSelector:release];
+  for (int i = 0; i < times; i++) {
+    NSInvocation *invocation = [NSInvocation invocationWithMethodSignature:signature];
+    [invocation setSelector:release];
+    [invocation setTarget:proxy];
+    (void)RAISES([[proxy connectionForProxy] forwardInvocation:invocation forProxy:proxy]);
+  }
+}
+
 TEST_F(Remote, NothingButTheOfferedMethodsAnswers) {
   startBookd();
   id root = server();
@@ -330,6 +348,12 @@ TEST_F(Remote, NothingButTheOfferedMethodsAnswers) {
   ExpectAttacksFail(endpointOf(ro), "read-only view");
   ExpectAttacksFail(endpointOf(rw), "read-write view");
   EXPECT_TRUE([(KXPublicAddressBook *)readOnly() isReadOnly]);
+
+  SendCraftedReleases(root, 50);
+  SendCraftedReleases(endpointOf(ro), 50);
+  EXPECT_EQ([[ro people] count], 0u);
+  ASSERT_NE(readWrite(), nil);
+  EXPECT_TRUE(bookd_.running()) << bookd_.error();
 }
 
 // Sends bytes to the receive port and goes away, gracefully or with a reset.
