@@ -2,7 +2,9 @@
  *
  * The book owns its records (retained here) and tells each which book it belongs to. What
  * changed since the last save is kept as a set of changed uids and a set of removed ones;
- * a save writes exactly those in one transaction. Before each read and inside each save,
+ * a save writes exactly those in one transaction. A book may hold hundreds of thousands of
+ * records, so the bookkeeping per record is kept small: the changed set points at the keys
+ * of the record map rather than copying them, and "added since the last save" is a flag. Before each read and inside each save,
  * what other processes saved is merged in: their changes replace a record in place unless
  * this process changed it too (the unsaved local change wins), and records they removed go.
  */
@@ -49,13 +51,27 @@ class BookState {
   void applyWritten(const RowView &row);
   KXRecord *find(const std::string &uid) const;
   void forgetMember(const std::string &uid);
+  void markChanged(const std::string &uid);
+
+  struct Entry {
+    KXRecord *record;
+    bool added;  // added since the last save: not in the store
+  };
+  using Records = std::map<std::string, Entry>;
+  // Orders entries of records_ by uid, and finds them by a uid.
+  struct KeyLess {
+    using is_transparent = void;
+    bool operator()(Records::iterator a, Records::iterator b) const { return a->first < b->first; }
+    bool operator()(Records::iterator a, const std::string &b) const { return a->first < b; }
+    bool operator()(const std::string &a, Records::iterator b) const { return a < b->first; }
+  };
 
   KXAddressBook *book_;  // owns this state
   std::unique_ptr<Store> store_;
-  std::map<std::string, KXRecord *> records_;  // uid order is creation order
-  std::map<std::string, KXRecord *> changed_;  // added or changed since the last save (in records_)
+  Records records_;                            // uid order is creation order
+  // Added or changed since the last save: entries of records_, dropped before their entry goes.
+  std::set<Records::iterator, KeyLess> changed_;
   std::set<std::string> removed_;              // removed since the last save, and stored
-  std::set<std::string> added_;                // added since the last save: not in the store
   std::set<std::string> groups_;               // the uids of the groups among records_
   uint64_t seq_ = 0;                           // the last save of the store merged in
 };

@@ -48,8 +48,8 @@ BookState *BookState::open(KXAddressBook *book, NSString *location) {
 
 BookState::~BookState() {
   for (auto &entry : records_) {
-    [entry.second _setBook:nil retain:NO];
-    [entry.second release];
+    [entry.second.record _setBook:nil retain:NO];
+    [entry.second.record release];
   }
 }
 
@@ -65,7 +65,7 @@ bool BookState::load() {
           return;
         }
         [record _setBook:book_ retain:NO];
-        records_.emplace_hint(records_.end(), std::string(row.uid, row.uidLength), record);
+        records_.emplace_hint(records_.end(), std::string(row.uid, row.uidLength), Entry{record, false});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
         if (++rows % 1024 == 0) {
           [pool release];
@@ -79,14 +79,14 @@ bool BookState::load() {
 
 KXRecord *BookState::find(const std::string &uid) const {
   auto it = records_.find(uid);
-  return it != records_.end() ? it->second : nil;
+  return it != records_.end() ? it->second.record : nil;
 }
 
 void BookState::forgetMember(const std::string &uid) {
   NSString *key = [NSString stringWithUTF8String:uid.c_str()];
   for (const auto &groupId : groups_) {
     KXGroup *group = (KXGroup *)find(groupId);
-    if ([group _forgetMemberId:key]) changed_[groupId] = group;
+    if ([group _forgetMemberId:key]) markChanged(groupId);
   }
 }
 
@@ -105,7 +105,7 @@ void BookState::applyRemoved(const std::string &uid) {
   if (changed_.count(uid) != 0) return;
   auto it = records_.find(uid);
   if (it == records_.end()) return;
-  KXRecord *record = it->second;
+  KXRecord *record = it->second.record;
   records_.erase(it);
   groups_.erase(uid);
   // The other process took it out of the groups it saved; groups changed here keep the
@@ -136,7 +136,7 @@ void BookState::applyWritten(const RowView &row) {
     [existing release];
   }
   [record _setBook:book_ retain:NO];
-  records_[uid] = record;
+  records_[uid] = Entry{record, false};
   if (row.kind == KXRecordKindGroup) groups_.insert(uid); else groups_.erase(uid);
 }
 
@@ -150,7 +150,7 @@ NSArray *BookState::records(int kind) {
     }
   } else {
     for (const auto &entry : records_) {
-      if ([entry.second _kind] == kind) [result addObject:entry.second];
+      if ([entry.second.record _kind] == kind) [result addObject:entry.second.record];
     }
   }
   return result;
@@ -167,12 +167,12 @@ bool BookState::add(KXRecord *record) {
   if ([record _book] != nil || [record isReadOnly]) return false;
   std::string uid = keyOf([record uniqueId]);
   if (uid.empty() || records_.count(uid) != 0) return false;
-  records_[uid] = [record retain];
+  // A record removed and added again before a save is still in the store.
+  bool stored = removed_.erase(uid) != 0;
+  auto it = records_.emplace(uid, Entry{[record retain], !stored}).first;
   [record _setBook:book_ retain:NO];
   if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
-  changed_[uid] = record;
-  // A record removed and added again before a save is still in the store.
-  if (removed_.erase(uid) == 0) added_.insert(uid);
+  changed_.insert(it);
   return true;
 }
 
@@ -180,20 +180,26 @@ bool BookState::remove(KXRecord *record) {
   if (![record isKindOfClass:[KXRecord class]]) return false;
   std::string uid = keyOf([record uniqueId]);
   auto it = records_.find(uid);
-  if (it == records_.end() || it->second != record) return false;
+  if (it == records_.end() || it->second.record != record) return false;
+  bool added = it->second.added;
+  changed_.erase(it);
   records_.erase(it);
   groups_.erase(uid);
   forgetMember(uid);
-  changed_.erase(uid);
-  if (added_.erase(uid) == 0) removed_.insert(uid);
+  if (!added) removed_.insert(uid);
   [record _setBook:nil retain:NO];
   [record release];
   return true;
 }
 
 bool BookState::markChanged(KXRecord *record) {
-  changed_[keyOf([record uniqueId])] = record;
+  markChanged(keyOf([record uniqueId]));
   return true;
+}
+
+void BookState::markChanged(const std::string &uid) {
+  auto it = records_.find(uid);
+  if (it != records_.end()) changed_.insert(it);
 }
 
 NSArray *BookState::members(KXGroup *group) {
@@ -234,10 +240,11 @@ bool BookState::save() {
   std::string data;
   size_t written = 0;
   for (auto it = changed_.begin(); status.isOk() && it != changed_.end(); ++it) {
-    KXRecord *record = it->second;
+    const std::string &uid = (*it)->first;
+    KXRecord *record = (*it)->second.record;
     data.clear();
     encodeRecord(record, &data);
-    status = store_->put(it->first.data(), it->first.size(), [record _kind], data.data(), data.size(), next);
+    status = store_->put(uid.data(), uid.size(), [record _kind], data.data(), data.size(), next);
     if (++written % 1024 == 0) {
       [pool release];
       pool = [NSAutoreleasePool new];
@@ -253,9 +260,9 @@ bool BookState::save() {
     NSLog(@"Kindex: cannot save: %s", status.message().c_str());
     return false;
   }
+  for (auto entry : changed_) entry->second.added = false;
   changed_.clear();
   removed_.clear();
-  added_.clear();
   seq_ = next;
   return true;
 }

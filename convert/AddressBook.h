@@ -15,7 +15,8 @@ class GraphCheck;
 // Writes nothing: the converter only ever reads archives.
 - (void)encodeWithCoder:(NSCoder *)coder;
 // Converts each element of allGroups in order, then saves the shared book (see
-// SharedBookSave.h for how a failed save is noticed).
+// SharedBookSave.h for how a failed save is noticed). Called once: it lets go of each
+// group as soon as it is converted, and leaves allGroups empty.
 - (void)addToAddressBook;
 
 // Empty when the field and the elements it reaches are as expected; otherwise what is wrong.

@@ -32,15 +32,23 @@
   [super dealloc];
 }
 
+// Converting uses the book up: each group is let go once converted, so that the decoded
+// archive shrinks while the records grow, rather than the two adding up.
 - (void)addToAddressBook
 {
-  NSUInteger count = [allGroups count];
+  NSMutableArray *pending = [allGroups mutableCopy];
+  [allGroups release];
+  allGroups = nil;
+  NSUInteger count = [pending count];
+  NSNull *done = [NSNull null];
   for (NSUInteger i = 0; i < count; i++)
     {
       NSAutoreleasePool *pool = [NSAutoreleasePool new];
-      ConvertElement([allGroups objectAtIndex: i]);
+      ConvertElement([pending objectAtIndex: i]);
+      [pending replaceObjectAtIndex: i withObject: done];
       [pool release];
     }
+  [pending release];
   SaveSharedBook();
 }
 

@@ -96,19 +96,23 @@ id Decode(NSData *data, std::string *reason)
 
 id ReadArchivedBook(const char *path, std::string *error)
 {
+  std::string reason;
+  id root = nil;
+  // The file's bytes go as soon as they are decoded, not at the end of the run.
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
   NSData *data = ReadWholeFile(path);
   if (data == nil)
     {
       *error = std::string("Error: cannot read '") + path + "': " + strerror(errno);
+      [pool release];
       return nil;
     }
-  std::string reason;
-  id root = nil;
   {
     StackOverflowGuard guard(std::string("Error: '") + path + "' " + notBook +
                              "it can't be decoded (the unarchiver crashed on it)");
     root = Decode(data, &reason);
   }
+  [pool release];
   if (root != nil)
     {
       GraphCheck check;
