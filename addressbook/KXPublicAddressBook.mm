@@ -1,3 +1,4 @@
+#import <Kindex/KXConnectionTuning.h>
 #import <Kindex/KXPublicAddressBook.h>
 #import <Kindex/KXRecord.h>
 #import "KXCodec.h"
@@ -218,6 +219,10 @@
     if ([_remote isProxy]) {
       [_remote setProtocolForProxy:@protocol(KXViewServing)];
     }
+    // Every change and every released record would otherwise wait out the server's delayed
+    // acknowledgement.
+    if ([coder isKindOfClass:[NSPortCoder class]])
+      KXTurnOffNagleOnConnection([(NSPortCoder *)coder connection]);
   }
   return self;
 }

@@ -210,8 +210,10 @@ int main(int argc, char **argv) {
   if (floorRoot != nil && bookdRoot != nil) {
     double floorRate = RoundsPerSecond(floorRoot, true);
     double grantRate = RoundsPerSecond(bookdRoot, false);
-    bench::line("bookd grants/s, client with Nagle on", grantRate, "1/s", floorRate,
-                ">= 0.80 of floor");
+    // A view that arrives turns Nagle off on its own connection; the bare floor server's
+    // client keeps it on, so this line shows what a plain client gains, not a like-for-like ratio.
+    bench::line("bookd grants/s, plain client (floor: Nagle on)", grantRate, "1/s", floorRate,
+                "informative");
     ClientNoDelay(floorRoot);
     ClientNoDelay(bookdRoot);
     floorRate = RoundsPerSecond(floorRoot, true);

@@ -9,5 +9,6 @@
 #import <Kindex/KXLocalAddressBook.h>
 #import <Kindex/KXPublicAddressBook.h>
 #import <Kindex/KXSimpleAddressBookServing.h>
+#import <Kindex/KXConnectionTuning.h>
 
 #endif
