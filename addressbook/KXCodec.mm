@@ -328,14 +328,18 @@ id readValue(Reader *r) {
   return mv;
 }
 
-BOOL readRecord(Reader *r, NSMutableDictionary *values, NSMutableArray *members) {
+BOOL readRecord(Reader *r, KXValueList *values, NSMutableArray *members) {
   uint64_t n = r->count();
+  values->pairs.reserve(n);
   for (uint64_t i = 0; i < n && !r->failed; i++) {
     NSString *key = r->ownedInternedText();
     id value = r->failed ? nil : readValue(r);
-    if (!r->failed) [values setObject:value forKey:key];
-    [key release];
-    [value release];
+    if (!r->failed) {
+      values->adopt(key, value);
+    } else {
+      [key release];
+      [value release];
+    }
   }
   uint64_t m = r->count();
   for (uint64_t i = 0; i < m && !r->failed; i++) {
@@ -355,22 +359,11 @@ Class classForKind(int kind) {
 }  // namespace
 
 void encodeRecord(KXRecord *record, std::string *out) {
-  NSDictionary *values = [record _values];
-  NSUInteger count = [values count];
-  id smallKeys[16], smallValues[16];
-  std::vector<id> largeKeys, largeValues;
-  id *keys = smallKeys, *objects = smallValues;
-  if (count > 16) {
-    largeKeys.resize(count);
-    largeValues.resize(count);
-    keys = largeKeys.data();
-    objects = largeValues.data();
-  }
-  [values getObjects:objects andKeys:keys];
-  putVarint(out, count);
-  for (NSUInteger i = 0; i < count; i++) {
-    putText(out, keys[i]);
-    putValue(out, objects[i]);
+  const KXValueList &values = [record _values];
+  putVarint(out, values.pairs.size());
+  for (const KXValueList::Pair &pair : values.pairs) {
+    putText(out, pair.key);
+    putValue(out, pair.value);
   }
   NSArray *members = [record _kind] == KXRecordKindGroup ? [(KXGroup *)record _memberIds] : nil;
   NSUInteger memberCount = [members count];
@@ -380,14 +373,15 @@ void encodeRecord(KXRecord *record, std::string *out) {
 
 BOOL decodeInto(KXRecord *record, const void *data, size_t length) {
   Reader r{static_cast<const unsigned char *>(data), static_cast<const unsigned char *>(data) + length};
-  NSMutableDictionary *values = [[NSMutableDictionary alloc] init];
+  KXValueList *values = new KXValueList();
   NSMutableArray *members = [[NSMutableArray alloc] init];
   BOOL ok = readRecord(&r, values, members);
   if (ok) {
     [record _adoptValues:values];
     if ([record _kind] == KXRecordKindGroup) [(KXGroup *)record _adoptMemberIds:members];
+  } else {
+    delete values;
   }
-  [values release];
   [members release];
   return ok;
 }
@@ -395,7 +389,7 @@ BOOL decodeInto(KXRecord *record, const void *data, size_t length) {
 KXRecord *decodeRecord(int kind, NSString *uid, const void *data, size_t length) {
   Class cls = classForKind(kind);
   if (cls == Nil || uid == nil) return nil;
-  KXRecord *record = [[cls alloc] _initWithUniqueId:uid values:nil];
+  KXRecord *record = [[cls alloc] _initWithUniqueId:uid];
   if (!decodeInto(record, data, length)) {
     [record release];
     return nil;

@@ -3,8 +3,8 @@
 
 @implementation KXGroup
 
-- (id)_initWithUniqueId:(NSString *)uniqueId values:(NSDictionary *)values {
-  if ((self = [super _initWithUniqueId:uniqueId values:values]) != nil) {
+- (id)_initWithUniqueId:(NSString *)uniqueId {
+  if ((self = [super _initWithUniqueId:uniqueId]) != nil) {
     _memberIds = [NSMutableArray new];
   }
   return self;

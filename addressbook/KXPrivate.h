@@ -13,20 +13,22 @@
 /* What kind of record a stored row or a coded record is. Stored in books: never renumber. */
 enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 
+#include "KXValueList.h"
+
 @interface KXRecord (Private)
-- (id)_initWithUniqueId:(NSString *)uniqueId values:(NSDictionary *)values;
+/* A record with no values yet. */
+- (id)_initWithUniqueId:(NSString *)uniqueId;
 - (int)_kind;
 /* The book the record belongs to; retained only when retainBook (records that a view made
  * for a caller: nothing else keeps their book alive). */
 - (KXAddressBook *)_book;
 - (void)_setBook:(KXAddressBook *)book retain:(BOOL)retainBook;
 - (void)_setReadOnly:(BOOL)readOnly;
-/* The record's own dictionary; callers must not change it. */
-- (NSDictionary *)_values;
-/* Puts in a newer version without going through the book: no change is reported. */
-- (void)_replaceValues:(NSDictionary *)values;
-/* The same, taking over values (retained, not copied): for decoders that just made it. */
-- (void)_adoptValues:(NSMutableDictionary *)values;
+/* The record's own values; callers must not change them. */
+- (const KXValueList &)_values;
+/* Puts in a newer version without going through the book (no change is reported), taking
+ * over values, which the record deletes: for decoders that just made them. */
+- (void)_adoptValues:(KXValueList *)values;
 /* The same record for another holder: same uid, same values and members, bound to book. */
 - (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly;
 /* Whether value may be stored under property. */

@@ -32,13 +32,13 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 @implementation KXRecord
 
 - (id)init {
-  return [self _initWithUniqueId:KXNewUniqueId() values:nil];
+  return [self _initWithUniqueId:KXNewUniqueId()];
 }
 
-- (id)_initWithUniqueId:(NSString *)uniqueId values:(NSDictionary *)values {
+- (id)_initWithUniqueId:(NSString *)uniqueId {
   if ((self = [super init]) != nil) {
     _uniqueId = [uniqueId copy];
-    _values = values != nil ? [values mutableCopy] : [NSMutableDictionary new];
+    _values = new KXValueList();
   }
   return self;
 }
@@ -46,7 +46,7 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 - (void)dealloc {
   if (_retainsBook) [_book release];
   [_uniqueId release];
-  [_values release];
+  delete _values;
   [super dealloc];
 }
 
@@ -63,7 +63,7 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 }
 
 - (id)valueForProperty:(NSString *)property {
-  return property != nil ? [_values objectForKey:property] : nil;
+  return property != nil ? _values->get(property) : nil;
 }
 
 + (BOOL)_isValidValue:(id)value forProperty:(NSString *)property {
@@ -95,7 +95,7 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
   BOOL allowed = _book == nil || [_book _record:self willSetValue:copy forProperty:property];
   if (allowed) {
     NSString *key = [property copy];
-    [_values setObject:copy forKey:key];
+    _values->set(key, copy);
     [key release];
   }
   [copy release];
@@ -104,18 +104,19 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 
 - (BOOL)removeValueForProperty:(NSString *)property {
   if (_readOnly || ![property isKindOfClass:[NSString class]]) return NO;
-  if ([_values objectForKey:property] == nil) return YES;
+  if (_values->get(property) == nil) return YES;
   if (_book != nil && ![_book _record:self willSetValue:nil forProperty:property]) return NO;
-  [_values removeObjectForKey:property];
+  _values->remove(property);
   return YES;
 }
 
 - (NSArray *)properties {
-  return [_values allKeys];
+  return _values->keys();
 }
 
 - (NSString *)description {
-  return [NSString stringWithFormat:@"<%@ %@ %@>", NSStringFromClass([self class]), _uniqueId, _values];
+  return [NSString stringWithFormat:@"<%@ %@ %@>", NSStringFromClass([self class]), _uniqueId,
+                                    _values->dictionary()];
 }
 
 - (KXAddressBook *)_book {
@@ -133,24 +134,18 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
   _readOnly = readOnly;
 }
 
-- (NSDictionary *)_values {
-  return _values;
+- (const KXValueList &)_values {
+  return *_values;
 }
 
-- (void)_replaceValues:(NSDictionary *)values {
-  NSMutableDictionary *copy = [values mutableCopy];
-  [_values release];
-  _values = copy;
-}
-
-- (void)_adoptValues:(NSMutableDictionary *)values {
-  [values retain];
-  [_values release];
+- (void)_adoptValues:(KXValueList *)values {
+  delete _values;
   _values = values;
 }
 
 - (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly {
-  KXRecord *copy = [[[self class] alloc] _initWithUniqueId:_uniqueId values:_values];
+  KXRecord *copy = [[[self class] alloc] _initWithUniqueId:_uniqueId];
+  [copy _adoptValues:new KXValueList(*_values)];
   [copy _setBook:book retain:YES];
   copy->_readOnly = readOnly;
   return copy;
@@ -179,7 +174,7 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
     [self release];
     return nil;
   }
-  self = [self _initWithUniqueId:uid values:nil];
+  self = [self _initWithUniqueId:uid];
   if (self != nil && !kx::decodeInto(self, bytes.data(), bytes.size())) {
     [self release];
     return nil;

@@ -19,7 +19,7 @@
 @interface KXRecord : NSObject <NSCoding>
 {
   NSString *_uniqueId;
-  NSMutableDictionary *_values;
+  struct KXValueList *_values;   /* the values by property, private to the library */
   KXAddressBook *_book;   /* not retained when the book holds the record (see _retainsBook) */
   BOOL _readOnly;
   BOOL _retainsBook;      /* records a view made for a caller keep their view alive */
