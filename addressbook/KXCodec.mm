@@ -166,19 +166,15 @@ void putValue(std::string *out, id value) {
     putText(out, value);
     return;
   }
-  NSArray *ids = nil, *labels = nil, *items = nil;
   NSUInteger primary = 0;
-  KXMultiValueParts(value, &ids, &labels, &items, &primary);
+  const KXEntryList &entries = KXMultiValueEntries(value, &primary);
   out->push_back(static_cast<char>(kMulti));
   putVarint(out, primary);
-  NSUInteger count = [items count];
-  putVarint(out, count);
-  static id none = [NSNull null];
-  for (NSUInteger i = 0; i < count; i++) {
-    putText(out, [ids objectAtIndex:i]);
-    id label = [labels objectAtIndex:i];
-    putOptText(out, label == none ? nil : label);
-    putItem(out, [items objectAtIndex:i]);
+  putVarint(out, entries.size());
+  for (const KXEntryList::Entry &entry : entries.entries) {
+    putText(out, entry.identifier);
+    putOptText(out, entry.label);
+    putItem(out, entry.value);
   }
 }
 
@@ -301,31 +297,26 @@ id readValue(Reader *r) {
   uint64_t primary = r->varint();
   uint64_t n = r->count();
   if (primary >= (n > 0 ? n : 1)) r->failed = true;
-  NSMutableArray *ids = [[NSMutableArray alloc] initWithCapacity:n];
-  NSMutableArray *labels = [[NSMutableArray alloc] initWithCapacity:n];
-  NSMutableArray *items = [[NSMutableArray alloc] initWithCapacity:n];
+  KXEntryList *entries = new KXEntryList();
+  entries->entries.reserve(n);
   for (uint64_t i = 0; i < n && !r->failed; i++) {
     NSString *identifier = r->ownedText();
     NSString *label = r->ownedOptInternedText();
     id item = r->failed ? nil : readItem(r);
     if (!r->failed) {
-      [ids addObject:identifier];
-      [labels addObject:(label != nil ? (id)label : (id)[NSNull null])];
-      [items addObject:item];
+      entries->insertAdopting(entries->size(), identifier, label, item);
+    } else {
+      [identifier release];
+      [label release];
+      [item release];
     }
-    [identifier release];
-    [label release];
-    [item release];
   }
-  KXMultiValue *mv = nil;
-  if (!r->failed) {
-    mv = [[KXMultiValue alloc] _initAdoptingIdentifiers:ids labels:labels values:items
-                                                 primary:(n > 0 ? [ids objectAtIndex:primary] : nil)];
+  if (r->failed) {
+    delete entries;
+    return nil;
   }
-  [ids release];
-  [labels release];
-  [items release];
-  return mv;
+  return [[KXMultiValue alloc] _initAdoptingEntries:entries
+                                            primary:(n > 0 ? entries->entries[primary].identifier : nil)];
 }
 
 BOOL readRecord(Reader *r, KXValueList *values, NSMutableArray *members) {

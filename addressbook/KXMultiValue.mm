@@ -25,103 +25,91 @@ static id KXImmutableEntryValue(id value) {
 @implementation KXMultiValue
 
 - (id)init {
-  if ((self = [super init]) != nil) {
-    _identifiers = [NSMutableArray new];
-    _labels = [NSMutableArray new];
-    _values = [NSMutableArray new];
-  }
+  if ((self = [super init]) != nil) _entries = new KXEntryList();
   return self;
 }
 
-- (id)_initWithIdentifiers:(NSArray *)identifiers labels:(NSArray *)labels values:(NSArray *)values
-                   primary:(NSString *)primaryIdentifier {
-  if ((self = [super init]) != nil) {
-    _identifiers = [identifiers mutableCopy];
-    _labels = [labels mutableCopy];
-    _values = [values mutableCopy];
-    _primaryIdentifier = [primaryIdentifier copy];
-  }
-  return self;
+- (id)_initWithEntries:(const KXEntryList &)entries primary:(NSString *)primaryIdentifier {
+  return [self _initAdoptingEntries:new KXEntryList(entries) primary:primaryIdentifier];
 }
 
-- (id)_initAdoptingIdentifiers:(NSMutableArray *)identifiers labels:(NSMutableArray *)labels
-                        values:(NSMutableArray *)values primary:(NSString *)primaryIdentifier {
+- (id)_initAdoptingEntries:(KXEntryList *)entries primary:(NSString *)primaryIdentifier {
   if ((self = [super init]) != nil) {
-    _identifiers = [identifiers retain];
-    _labels = [labels retain];
-    _values = [values retain];
+    _entries = entries;
     _primaryIdentifier = [primaryIdentifier copy];
+  } else {
+    delete entries;
   }
   return self;
 }
 
 - (void)dealloc {
-  [_identifiers release];
-  [_labels release];
-  [_values release];
+  delete _entries;
   [_primaryIdentifier release];
   [super dealloc];
 }
 
-void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray **labels, NSArray **values,
-                       NSUInteger *primaryIndex) {
-  *identifiers = multiValue->_identifiers;
-  *labels = multiValue->_labels;
-  *values = multiValue->_values;
+const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *primaryIndex) {
   // A chosen primary that is gone, or none chosen, means the first entry.
-  NSString *chosen = multiValue->_primaryIdentifier;
-  NSUInteger index = chosen != nil ? [multiValue->_identifiers indexOfObject:chosen] : static_cast<NSUInteger>(NSNotFound);
-  *primaryIndex = index != NSNotFound ? index : 0;
+  size_t index = multiValue->_entries->indexOf(multiValue->_primaryIdentifier);
+  *primaryIndex = index != KXEntryList::npos ? index : 0;
+  return *multiValue->_entries;
 }
 
 - (NSUInteger)count {
-  return [_values count];
+  return _entries->size();
 }
 
 - (id)valueAtIndex:(NSUInteger)index {
-  return index < [_values count] ? [_values objectAtIndex:index] : nil;
+  return index < _entries->size() ? _entries->entries[index].value : nil;
 }
 
 - (NSString *)labelAtIndex:(NSUInteger)index {
-  if (index >= [_labels count]) return nil;
-  id label = [_labels objectAtIndex:index];
-  return label == [NSNull null] ? nil : label;
+  return index < _entries->size() ? _entries->entries[index].label : nil;
 }
 
 - (NSString *)identifierAtIndex:(NSUInteger)index {
-  return index < [_identifiers count] ? [_identifiers objectAtIndex:index] : nil;
+  return index < _entries->size() ? _entries->entries[index].identifier : nil;
 }
 
 - (NSUInteger)indexForIdentifier:(NSString *)identifier {
-  if (identifier == nil) return NSNotFound;
-  return [_identifiers indexOfObject:identifier];
+  size_t index = _entries->indexOf(identifier);
+  return index != KXEntryList::npos ? index : static_cast<NSUInteger>(NSNotFound);
 }
 
 - (NSString *)primaryIdentifier {
-  if ([_identifiers count] == 0) return nil;
-  if (_primaryIdentifier != nil && [_identifiers containsObject:_primaryIdentifier]) {
-    return _primaryIdentifier;
-  }
-  return [_identifiers objectAtIndex:0];
+  if (_entries->size() == 0) return nil;
+  if (_entries->indexOf(_primaryIdentifier) != KXEntryList::npos) return _primaryIdentifier;
+  return _entries->entries[0].identifier;
+}
+
+static BOOL KXSame(id a, id b) {
+  return a == b || (a != nil && [a isEqual:b]);
 }
 
 - (BOOL)isEqual:(id)other {
   if (other == self) return YES;
   if (![other isKindOfClass:[KXMultiValue class]]) return NO;
   KXMultiValue *mv = other;
-  NSString *p1 = [self primaryIdentifier], *p2 = [mv primaryIdentifier];
-  return [_identifiers isEqualToArray:mv->_identifiers] && [_labels isEqualToArray:mv->_labels] &&
-         [_values isEqualToArray:mv->_values] && (p1 == p2 || [p1 isEqualToString:p2]);
+  const std::vector<KXEntryList::Entry> &mine = _entries->entries, &theirs = mv->_entries->entries;
+  if (mine.size() != theirs.size()) return NO;
+  for (size_t i = 0; i < mine.size(); i++) {
+    if (!KXSame(mine[i].identifier, theirs[i].identifier) || !KXSame(mine[i].label, theirs[i].label) ||
+        !KXSame(mine[i].value, theirs[i].value)) {
+      return NO;
+    }
+  }
+  return KXSame([self primaryIdentifier], [mv primaryIdentifier]);
 }
 
 - (NSUInteger)hash {
-  return [_values count];
+  return _entries->size();
 }
 
 - (NSString *)description {
   NSMutableString *text = [NSMutableString stringWithString:@"("];
-  for (NSUInteger i = 0; i < [_values count]; i++) {
-    [text appendFormat:@"%@%@: %@", i ? @", " : @"", [self labelAtIndex:i], [_values objectAtIndex:i]];
+  for (NSUInteger i = 0; i < _entries->size(); i++) {
+    [text appendFormat:@"%@%@: %@", i ? @", " : @"", [self labelAtIndex:i], [self valueAtIndex:i]];
   }
   [text appendString:@")"];
   return text;
@@ -129,8 +117,7 @@ void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray 
 
 - (id)copyWithZone:(NSZone *)zone {
   if ([self class] == [KXMultiValue class]) return [self retain];
-  return [[KXMultiValue allocWithZone:zone] _initWithIdentifiers:_identifiers labels:_labels
-                                                          values:_values primary:_primaryIdentifier];
+  return [[KXMultiValue allocWithZone:zone] _initWithEntries:*_entries primary:_primaryIdentifier];
 }
 
 - (id)mutableCopyWithZone:(NSZone *)zone {
@@ -157,11 +144,9 @@ void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray 
     [self release];
     return nil;
   }
-  NSArray *identifiers = nil, *labels = nil, *values = nil;
   NSUInteger primary = 0;
-  KXMultiValueParts(decoded, &identifiers, &labels, &values, &primary);
-  return [self _initWithIdentifiers:identifiers labels:labels values:values
-                            primary:[identifiers count] > 0 ? [identifiers objectAtIndex:primary] : nil];
+  const KXEntryList &entries = KXMultiValueEntries(decoded, &primary);
+  return [self _initWithEntries:entries primary:entries.size() > 0 ? entries.entries[primary].identifier : nil];
 }
 
 @end
@@ -174,54 +159,45 @@ void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray 
 
 - (id)initWithMultiValue:(KXMultiValue *)multiValue {
   if (multiValue == nil) return [self init];
-  return [self _initWithIdentifiers:multiValue->_identifiers labels:multiValue->_labels
-                             values:multiValue->_values primary:multiValue->_primaryIdentifier];
+  return [self _initWithEntries:*multiValue->_entries primary:multiValue->_primaryIdentifier];
 }
 
 - (NSString *)addValue:(id)value withLabel:(NSString *)label {
   if (value == nil) return nil;
-  if (![self insertValue:value withLabel:label atIndex:[_values count]]) return nil;
-  return [_identifiers lastObject];
+  if (![self insertValue:value withLabel:label atIndex:_entries->size()]) return nil;
+  return _entries->entries.back().identifier;
 }
 
 - (BOOL)insertValue:(id)value withLabel:(NSString *)label atIndex:(NSUInteger)index {
-  if (value == nil || index > [_values count]) return NO;
-  id copy = KXImmutableEntryValue(value);
-  NSString *labelCopy = [label copy];
-  [_values insertObject:copy atIndex:index];
-  [_labels insertObject:(labelCopy != nil ? (id)labelCopy : (id)[NSNull null]) atIndex:index];
-  [_identifiers insertObject:KXNewUniqueId() atIndex:index];
-  [copy release];
-  [labelCopy release];
+  if (value == nil || index > _entries->size()) return NO;
+  _entries->insertAdopting(index, KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value));
   return YES;
 }
 
 - (BOOL)removeValueAndLabelAtIndex:(NSUInteger)index {
-  if (index >= [_values count]) return NO;
-  [_values removeObjectAtIndex:index];
-  [_labels removeObjectAtIndex:index];
-  [_identifiers removeObjectAtIndex:index];
+  if (index >= _entries->size()) return NO;
+  _entries->erase(index);
   return YES;
 }
 
 - (BOOL)replaceValueAtIndex:(NSUInteger)index withValue:(id)value {
-  if (value == nil || index >= [_values count]) return NO;
+  if (value == nil || index >= _entries->size()) return NO;
   id copy = KXImmutableEntryValue(value);
-  [_values replaceObjectAtIndex:index withObject:copy];
-  [copy release];
+  [_entries->entries[index].value release];
+  _entries->entries[index].value = copy;
   return YES;
 }
 
 - (BOOL)replaceLabelAtIndex:(NSUInteger)index withLabel:(NSString *)label {
-  if (index >= [_labels count]) return NO;
+  if (index >= _entries->size()) return NO;
   NSString *labelCopy = [label copy];
-  [_labels replaceObjectAtIndex:index withObject:(labelCopy != nil ? (id)labelCopy : (id)[NSNull null])];
-  [labelCopy release];
+  [_entries->entries[index].label release];
+  _entries->entries[index].label = labelCopy;
   return YES;
 }
 
 - (BOOL)setPrimaryIdentifier:(NSString *)identifier {
-  if (identifier == nil || ![_identifiers containsObject:identifier]) return NO;
+  if (_entries->indexOf(identifier) == KXEntryList::npos) return NO;
   NSString *copy = [identifier copy];
   [_primaryIdentifier release];
   _primaryIdentifier = copy;

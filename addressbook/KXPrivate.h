@@ -13,6 +13,7 @@
 /* What kind of record a stored row or a coded record is. Stored in books: never renumber. */
 enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 
+#include "KXEntryList.h"
 #include "KXValueList.h"
 
 @interface KXRecord (Private)
@@ -60,19 +61,19 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 @end
 
 @interface KXMultiValue (Private)
-- (id)_initWithIdentifiers:(NSArray *)identifiers labels:(NSArray *)labels values:(NSArray *)values
-                   primary:(NSString *)primaryIdentifier;
-/* Takes over the arrays (retained, not copied): for decoders that just made them. */
-- (id)_initAdoptingIdentifiers:(NSMutableArray *)identifiers labels:(NSMutableArray *)labels
-                        values:(NSMutableArray *)values primary:(NSString *)primaryIdentifier;
+/* A copy of entries (sharing their objects) with the given primary. */
+- (id)_initWithEntries:(const KXEntryList &)entries primary:(NSString *)primaryIdentifier;
+/* Takes over entries, which the multi-value deletes: for decoders that just made them. */
+- (id)_initAdoptingEntries:(KXEntryList *)entries primary:(NSString *)primaryIdentifier;
 @end
 
-/* The multi-value's own arrays (labels hold NSNull for none), which callers must not change,
- * and the index of the entry -primaryIdentifier answers (0 when empty): for coders. */
-void KXMultiValueParts(KXMultiValue *multiValue, NSArray **identifiers, NSArray **labels, NSArray **values,
-                       NSUInteger *primaryIndex);
+/* The multi-value's own entries, which callers must not change, and the index of the entry
+ * -primaryIdentifier answers (0 when empty): for coders. */
+const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *primaryIndex);
 
 /* A fresh unique id: ordered by creation time, unique across processes and hosts. */
 NSString *KXNewUniqueId(void);
+/* The same, retained: the caller releases it. */
+NSString *KXNewOwnedUniqueId(void);
 
 #endif

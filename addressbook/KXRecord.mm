@@ -32,7 +32,10 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 @implementation KXRecord
 
 - (id)init {
-  return [self _initWithUniqueId:KXNewUniqueId()];
+  NSString *uid = KXNewOwnedUniqueId();
+  self = [self _initWithUniqueId:uid];
+  [uid release];
+  return self;
 }
 
 - (id)_initWithUniqueId:(NSString *)uniqueId {

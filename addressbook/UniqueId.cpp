@@ -9,6 +9,12 @@
 namespace kx {
 
 std::string newUniqueId() {
+  char text[48];
+  size_t length = newUniqueId(text);
+  return std::string(text, length);
+}
+
+size_t newUniqueId(char (&text)[48]) {
   static std::mutex lock;
   static pid_t tagOwner = 0;
   static unsigned tag = 0;
@@ -23,11 +29,10 @@ std::string newUniqueId() {
   }
   auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
                     std::chrono::system_clock::now().time_since_epoch()).count();
-  char text[48];
-  std::snprintf(text, sizeof text, "%012llx-%04llx-%08x-%08x",
-                static_cast<unsigned long long>(micros) >> 16,
-                static_cast<unsigned long long>(micros) & 0xffff, tag, ++counter);
-  return text;
+  int length = std::snprintf(text, sizeof text, "%012llx-%04llx-%08x-%08x",
+                             static_cast<unsigned long long>(micros) >> 16,
+                             static_cast<unsigned long long>(micros) & 0xffff, tag, ++counter);
+  return static_cast<size_t>(length);
 }
 
 }  // namespace kx

@@ -12,5 +12,7 @@
 namespace kx {
 
 std::string newUniqueId();
+// The same into text, without allocating; gives the length.
+size_t newUniqueId(char (&text)[48]);
 
 }  // namespace kx

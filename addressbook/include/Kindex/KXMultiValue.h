@@ -17,9 +17,7 @@
 
 @interface KXMultiValue : NSObject <NSCoding, NSCopying, NSMutableCopying>
 {
-  NSMutableArray *_identifiers;
-  NSMutableArray *_labels;
-  NSMutableArray *_values;
+  struct KXEntryList *_entries;   /* private to the library */
   NSString *_primaryIdentifier;
 }
 
