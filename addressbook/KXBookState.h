@@ -3,8 +3,9 @@
  * The book owns its records (retained here) and tells each which book it belongs to. What
  * changed since the last save is kept as a set of changed uids and a set of removed ones;
  * a save writes exactly those in one transaction. A book may hold hundreds of thousands of
- * records, so the bookkeeping per record is kept small: the changed set points at the keys
- * of the record map rather than copying them, and "added since the last save" is a flag. Before each read and inside each save,
+ * records, so the bookkeeping per record is kept small: "changed" and "added since the last
+ * save" are flags on a record's entry, and the changed entries are also listed in the order
+ * they changed, so that a small save does not walk the whole book. Before each read and inside each save,
  * what other processes saved is merged in: their changes replace a record in place unless
  * this process changed it too (the unsaved local change wins), and records they removed go.
  */
@@ -17,6 +18,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "Store.h"
 
@@ -37,7 +39,7 @@ class BookState {
   bool add(KXRecord *record);
   bool remove(KXRecord *record);
   bool save();
-  bool hasUnsavedChanges() const { return !changed_.empty() || !removed_.empty(); }
+  bool hasUnsavedChanges() const { return changedCount_ != 0 || !removed_.empty(); }
   bool markChanged(KXRecord *record);
   NSArray *members(KXGroup *group);
   NSArray *parentGroups(KXRecord *record);
@@ -51,26 +53,26 @@ class BookState {
   void applyWritten(const RowView &row);
   KXRecord *find(const std::string &uid) const;
   void forgetMember(const std::string &uid);
-  void markChanged(const std::string &uid);
 
   struct Entry {
     KXRecord *record;
-    bool added;  // added since the last save: not in the store
+    bool added;    // added since the last save: not in the store
+    bool changed;  // added or changed since the last save
   };
   using Records = std::map<std::string, Entry>;
-  // Orders entries of records_ by uid, and finds them by a uid.
-  struct KeyLess {
-    using is_transparent = void;
-    bool operator()(Records::iterator a, Records::iterator b) const { return a->first < b->first; }
-    bool operator()(Records::iterator a, const std::string &b) const { return a->first < b; }
-    bool operator()(const std::string &a, Records::iterator b) const { return a < b->first; }
-  };
+
+  void markChanged(Records::iterator entry);
+  bool isChanged(const std::string &uid) const;
+  const std::vector<Records::iterator> &changedInUidOrder();
 
   KXAddressBook *book_;  // owns this state
   std::unique_ptr<Store> store_;
   Records records_;                            // uid order is creation order
-  // Added or changed since the last save: entries of records_, dropped before their entry goes.
-  std::set<Records::iterator, KeyLess> changed_;
+  size_t changedCount_ = 0;                    // entries of records_ marked changed
+  // The changed entries in the order they were marked; when a changed entry is removed the
+  // list is dropped (stale) and a save finds the changed entries by walking records_.
+  std::vector<Records::iterator> changedList_;
+  bool changedListStale_ = false;
   std::set<std::string> removed_;              // removed since the last save, and stored
   std::set<std::string> groups_;               // the uids of the groups among records_
   uint64_t seq_ = 0;                           // the last save of the store merged in

@@ -2,6 +2,8 @@
 #import "KXCodec.h"
 #import "KXPrivate.h"
 
+#include <algorithm>
+
 namespace kx {
 
 namespace {
@@ -65,7 +67,7 @@ bool BookState::load() {
           return;
         }
         [record _setBook:book_ retain:NO];
-        records_.emplace_hint(records_.end(), std::string(row.uid, row.uidLength), Entry{record, false});
+        records_.emplace_hint(records_.end(), std::string(row.uid, row.uidLength), Entry{record, false, false});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
         if (++rows % 1024 == 0) {
           [pool release];
@@ -86,7 +88,7 @@ void BookState::forgetMember(const std::string &uid) {
   NSString *key = [NSString stringWithUTF8String:uid.c_str()];
   for (const auto &groupId : groups_) {
     KXGroup *group = (KXGroup *)find(groupId);
-    if ([group _forgetMemberId:key]) markChanged(groupId);
+    if ([group _forgetMemberId:key]) markChanged(records_.find(groupId));
   }
 }
 
@@ -102,9 +104,8 @@ void BookState::catchUp() {
 
 void BookState::applyRemoved(const std::string &uid) {
   // An unsaved local change wins: the next save writes the record back.
-  if (changed_.count(uid) != 0) return;
   auto it = records_.find(uid);
-  if (it == records_.end()) return;
+  if (it == records_.end() || it->second.changed) return;
   KXRecord *record = it->second.record;
   records_.erase(it);
   groups_.erase(uid);
@@ -112,7 +113,7 @@ void BookState::applyRemoved(const std::string &uid) {
   // uid, which members() skips while no such record exists.
   NSString *key = [NSString stringWithUTF8String:uid.c_str()];
   for (const auto &groupId : groups_) {
-    if (changed_.count(groupId) == 0) [(KXGroup *)find(groupId) _forgetMemberId:key];
+    if (!isChanged(groupId)) [(KXGroup *)find(groupId) _forgetMemberId:key];
   }
   [record _setBook:nil retain:NO];
   [record release];
@@ -120,7 +121,7 @@ void BookState::applyRemoved(const std::string &uid) {
 
 void BookState::applyWritten(const RowView &row) {
   std::string uid(row.uid, row.uidLength);
-  if (changed_.count(uid) != 0 || removed_.count(uid) != 0) return;
+  if (isChanged(uid) || removed_.count(uid) != 0) return;
   KXRecord *existing = find(uid);
   if (existing != nil && [existing _kind] == row.kind) {
     if (!decodeInto(existing, row.data, row.dataLength)) NSLog(@"Kindex: unreadable record %s", uid.c_str());
@@ -136,7 +137,7 @@ void BookState::applyWritten(const RowView &row) {
     [existing release];
   }
   [record _setBook:book_ retain:NO];
-  records_[uid] = Entry{record, false};
+  records_[uid] = Entry{record, false, false};
   if (row.kind == KXRecordKindGroup) groups_.insert(uid); else groups_.erase(uid);
 }
 
@@ -169,10 +170,10 @@ bool BookState::add(KXRecord *record) {
   if (uid.empty() || records_.count(uid) != 0) return false;
   // A record removed and added again before a save is still in the store.
   bool stored = removed_.erase(uid) != 0;
-  auto it = records_.emplace(uid, Entry{[record retain], !stored}).first;
+  auto it = records_.emplace(uid, Entry{[record retain], !stored, false}).first;
   [record _setBook:book_ retain:NO];
   if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
-  changed_.insert(it);
+  markChanged(it);
   return true;
 }
 
@@ -182,7 +183,11 @@ bool BookState::remove(KXRecord *record) {
   auto it = records_.find(uid);
   if (it == records_.end() || it->second.record != record) return false;
   bool added = it->second.added;
-  changed_.erase(it);
+  if (it->second.changed) {
+    changedCount_--;
+    changedListStale_ = true;
+    std::vector<Records::iterator>().swap(changedList_);
+  }
   records_.erase(it);
   groups_.erase(uid);
   forgetMember(uid);
@@ -193,13 +198,38 @@ bool BookState::remove(KXRecord *record) {
 }
 
 bool BookState::markChanged(KXRecord *record) {
-  markChanged(keyOf([record uniqueId]));
+  markChanged(records_.find(keyOf([record uniqueId])));
   return true;
 }
 
-void BookState::markChanged(const std::string &uid) {
+void BookState::markChanged(Records::iterator entry) {
+  if (entry == records_.end() || entry->second.changed) return;
+  entry->second.changed = true;
+  changedCount_++;
+  if (!changedListStale_) changedList_.push_back(entry);
+}
+
+bool BookState::isChanged(const std::string &uid) const {
   auto it = records_.find(uid);
-  if (it != records_.end()) changed_.insert(it);
+  return it != records_.end() && it->second.changed;
+}
+
+const std::vector<BookState::Records::iterator> &BookState::changedInUidOrder() {
+  if (changedListStale_) {
+    changedList_.reserve(changedCount_);
+    for (auto it = records_.begin(); it != records_.end(); ++it) {
+      if (it->second.changed) changedList_.push_back(it);
+    }
+    changedListStale_ = false;
+    return changedList_;
+  }
+  // New uids grow in creation order, so the list is most often sorted already. Rows written
+  // in key order go to the end of the store's index instead of all over it.
+  auto byUid = [](Records::iterator a, Records::iterator b) { return a->first < b->first; };
+  if (!std::is_sorted(changedList_.begin(), changedList_.end(), byUid)) {
+    std::sort(changedList_.begin(), changedList_.end(), byUid);
+  }
+  return changedList_;
 }
 
 NSArray *BookState::members(KXGroup *group) {
@@ -239,7 +269,8 @@ bool BookState::save() {
   uint64_t next = current + 1;
   std::string data;
   size_t written = 0;
-  for (auto it = changed_.begin(); status.isOk() && it != changed_.end(); ++it) {
+  const std::vector<Records::iterator> &changed = changedInUidOrder();
+  for (auto it = changed.begin(); status.isOk() && it != changed.end(); ++it) {
     const std::string &uid = (*it)->first;
     KXRecord *record = (*it)->second.record;
     data.clear();
@@ -260,8 +291,10 @@ bool BookState::save() {
     NSLog(@"Kindex: cannot save: %s", status.message().c_str());
     return false;
   }
-  for (auto entry : changed_) entry->second.added = false;
-  changed_.clear();
+  for (auto entry : changed) entry->second.added = entry->second.changed = false;
+  changedCount_ = 0;
+  std::vector<Records::iterator>().swap(changedList_);
+  changedListStale_ = false;
   removed_.clear();
   seq_ = next;
   return true;

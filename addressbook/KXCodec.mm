@@ -170,8 +170,8 @@ void putValue(std::string *out, id value) {
   const KXEntryList &entries = KXMultiValueEntries(value, &primary);
   out->push_back(static_cast<char>(kMulti));
   putVarint(out, primary);
-  putVarint(out, entries.size());
-  for (const KXEntryList::Entry &entry : entries.entries) {
+  putVarint(out, entries.count);
+  for (const KXEntryList::Item &entry : entries) {
     putText(out, entry.identifier);
     putOptText(out, entry.label);
     putItem(out, entry.value);
@@ -297,14 +297,13 @@ id readValue(Reader *r) {
   uint64_t primary = r->varint();
   uint64_t n = r->count();
   if (primary >= (n > 0 ? n : 1)) r->failed = true;
-  KXEntryList *entries = new KXEntryList();
-  entries->entries.reserve(n);
+  KXEntryList *entries = KXEntryList::make(n);
   for (uint64_t i = 0; i < n && !r->failed; i++) {
     NSString *identifier = r->ownedText();
     NSString *label = r->ownedOptInternedText();
     id item = r->failed ? nil : readItem(r);
     if (!r->failed) {
-      entries->insertAdopting(entries->size(), identifier, label, item);
+      KXEntryList::insert(entries, entries->count, identifier, label, item);
     } else {
       [identifier release];
       [label release];
@@ -312,21 +311,20 @@ id readValue(Reader *r) {
     }
   }
   if (r->failed) {
-    delete entries;
+    KXEntryList::destroy(entries);
     return nil;
   }
-  return [[KXMultiValue alloc] _initAdoptingEntries:entries
-                                            primary:(n > 0 ? entries->entries[primary].identifier : nil)];
+  return [[KXMultiValue alloc] _initAdoptingEntries:entries primary:(n > 0 ? (*entries)[primary].identifier : nil)];
 }
 
-BOOL readRecord(Reader *r, KXValueList *values, NSMutableArray *members) {
+BOOL readRecord(Reader *r, KXValueList **values, NSMutableArray *members) {
   uint64_t n = r->count();
-  values->pairs.reserve(n);
+  *values = KXValueList::make(n);
   for (uint64_t i = 0; i < n && !r->failed; i++) {
     NSString *key = r->ownedInternedText();
     id value = r->failed ? nil : readValue(r);
     if (!r->failed) {
-      values->adopt(key, value);
+      KXValueList::adopt(*values, key, value);
     } else {
       [key release];
       [value release];
@@ -351,10 +349,10 @@ Class classForKind(int kind) {
 
 void encodeRecord(KXRecord *record, std::string *out) {
   const KXValueList &values = [record _values];
-  putVarint(out, values.pairs.size());
-  for (const KXValueList::Pair &pair : values.pairs) {
-    putText(out, pair.key);
-    putValue(out, pair.value);
+  putVarint(out, values.count);
+  for (const KXValueList::Item &item : values) {
+    putText(out, item.key);
+    putValue(out, item.value);
   }
   NSArray *members = [record _kind] == KXRecordKindGroup ? [(KXGroup *)record _memberIds] : nil;
   NSUInteger memberCount = [members count];
@@ -364,14 +362,14 @@ void encodeRecord(KXRecord *record, std::string *out) {
 
 BOOL decodeInto(KXRecord *record, const void *data, size_t length) {
   Reader r{static_cast<const unsigned char *>(data), static_cast<const unsigned char *>(data) + length};
-  KXValueList *values = new KXValueList();
+  KXValueList *values = nullptr;
   NSMutableArray *members = [[NSMutableArray alloc] init];
-  BOOL ok = readRecord(&r, values, members);
+  BOOL ok = readRecord(&r, &values, members);
   if (ok) {
     [record _adoptValues:values];
     if ([record _kind] == KXRecordKindGroup) [(KXGroup *)record _adoptMemberIds:members];
   } else {
-    delete values;
+    KXValueList::destroy(values);
   }
   [members release];
   return ok;

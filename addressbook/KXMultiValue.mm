@@ -25,12 +25,12 @@ static id KXImmutableEntryValue(id value) {
 @implementation KXMultiValue
 
 - (id)init {
-  if ((self = [super init]) != nil) _entries = new KXEntryList();
+  if ((self = [super init]) != nil) _entries = KXEntryList::make(0);
   return self;
 }
 
 - (id)_initWithEntries:(const KXEntryList &)entries primary:(NSString *)primaryIdentifier {
-  return [self _initAdoptingEntries:new KXEntryList(entries) primary:primaryIdentifier];
+  return [self _initAdoptingEntries:KXEntryList::clone(&entries) primary:primaryIdentifier];
 }
 
 - (id)_initAdoptingEntries:(KXEntryList *)entries primary:(NSString *)primaryIdentifier {
@@ -38,13 +38,13 @@ static id KXImmutableEntryValue(id value) {
     _entries = entries;
     _primaryIdentifier = [primaryIdentifier copy];
   } else {
-    delete entries;
+    KXEntryList::destroy(entries);
   }
   return self;
 }
 
 - (void)dealloc {
-  delete _entries;
+  KXEntryList::destroy(_entries);
   [_primaryIdentifier release];
   [super dealloc];
 }
@@ -57,19 +57,19 @@ const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *pri
 }
 
 - (NSUInteger)count {
-  return _entries->size();
+  return _entries->count;
 }
 
 - (id)valueAtIndex:(NSUInteger)index {
-  return index < _entries->size() ? _entries->entries[index].value : nil;
+  return index < _entries->count ? (*_entries)[index].value : nil;
 }
 
 - (NSString *)labelAtIndex:(NSUInteger)index {
-  return index < _entries->size() ? _entries->entries[index].label : nil;
+  return index < _entries->count ? (*_entries)[index].label : nil;
 }
 
 - (NSString *)identifierAtIndex:(NSUInteger)index {
-  return index < _entries->size() ? _entries->entries[index].identifier : nil;
+  return index < _entries->count ? (*_entries)[index].identifier : nil;
 }
 
 - (NSUInteger)indexForIdentifier:(NSString *)identifier {
@@ -78,9 +78,9 @@ const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *pri
 }
 
 - (NSString *)primaryIdentifier {
-  if (_entries->size() == 0) return nil;
+  if (_entries->count == 0) return nil;
   if (_entries->indexOf(_primaryIdentifier) != KXEntryList::npos) return _primaryIdentifier;
-  return _entries->entries[0].identifier;
+  return (*_entries)[0].identifier;
 }
 
 static BOOL KXSame(id a, id b) {
@@ -91,9 +91,9 @@ static BOOL KXSame(id a, id b) {
   if (other == self) return YES;
   if (![other isKindOfClass:[KXMultiValue class]]) return NO;
   KXMultiValue *mv = other;
-  const std::vector<KXEntryList::Entry> &mine = _entries->entries, &theirs = mv->_entries->entries;
-  if (mine.size() != theirs.size()) return NO;
-  for (size_t i = 0; i < mine.size(); i++) {
+  const KXEntryList &mine = *_entries, &theirs = *mv->_entries;
+  if (mine.count != theirs.count) return NO;
+  for (size_t i = 0; i < mine.count; i++) {
     if (!KXSame(mine[i].identifier, theirs[i].identifier) || !KXSame(mine[i].label, theirs[i].label) ||
         !KXSame(mine[i].value, theirs[i].value)) {
       return NO;
@@ -103,12 +103,12 @@ static BOOL KXSame(id a, id b) {
 }
 
 - (NSUInteger)hash {
-  return _entries->size();
+  return _entries->count;
 }
 
 - (NSString *)description {
   NSMutableString *text = [NSMutableString stringWithString:@"("];
-  for (NSUInteger i = 0; i < _entries->size(); i++) {
+  for (NSUInteger i = 0; i < _entries->count; i++) {
     [text appendFormat:@"%@%@: %@", i ? @", " : @"", [self labelAtIndex:i], [self valueAtIndex:i]];
   }
   [text appendString:@")"];
@@ -146,7 +146,7 @@ static BOOL KXSame(id a, id b) {
   }
   NSUInteger primary = 0;
   const KXEntryList &entries = KXMultiValueEntries(decoded, &primary);
-  return [self _initWithEntries:entries primary:entries.size() > 0 ? entries.entries[primary].identifier : nil];
+  return [self _initWithEntries:entries primary:entries.count > 0 ? entries[primary].identifier : nil];
 }
 
 @end
@@ -164,35 +164,35 @@ static BOOL KXSame(id a, id b) {
 
 - (NSString *)addValue:(id)value withLabel:(NSString *)label {
   if (value == nil) return nil;
-  if (![self insertValue:value withLabel:label atIndex:_entries->size()]) return nil;
-  return _entries->entries.back().identifier;
+  if (![self insertValue:value withLabel:label atIndex:_entries->count]) return nil;
+  return (*_entries)[_entries->count - 1].identifier;
 }
 
 - (BOOL)insertValue:(id)value withLabel:(NSString *)label atIndex:(NSUInteger)index {
-  if (value == nil || index > _entries->size()) return NO;
-  _entries->insertAdopting(index, KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value));
+  if (value == nil || index > _entries->count) return NO;
+  KXEntryList::insert(_entries, index, KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value));
   return YES;
 }
 
 - (BOOL)removeValueAndLabelAtIndex:(NSUInteger)index {
-  if (index >= _entries->size()) return NO;
+  if (index >= _entries->count) return NO;
   _entries->erase(index);
   return YES;
 }
 
 - (BOOL)replaceValueAtIndex:(NSUInteger)index withValue:(id)value {
-  if (value == nil || index >= _entries->size()) return NO;
+  if (value == nil || index >= _entries->count) return NO;
   id copy = KXImmutableEntryValue(value);
-  [_entries->entries[index].value release];
-  _entries->entries[index].value = copy;
+  [(*_entries)[index].value release];
+  (*_entries)[index].value = copy;
   return YES;
 }
 
 - (BOOL)replaceLabelAtIndex:(NSUInteger)index withLabel:(NSString *)label {
-  if (index >= _entries->size()) return NO;
+  if (index >= _entries->count) return NO;
   NSString *labelCopy = [label copy];
-  [_entries->entries[index].label release];
-  _entries->entries[index].label = labelCopy;
+  [(*_entries)[index].label release];
+  (*_entries)[index].label = labelCopy;
   return YES;
 }
 

@@ -41,7 +41,7 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 - (id)_initWithUniqueId:(NSString *)uniqueId {
   if ((self = [super init]) != nil) {
     _uniqueId = [uniqueId copy];
-    _values = new KXValueList();
+    _values = KXValueList::make(0);
   }
   return self;
 }
@@ -49,7 +49,7 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 - (void)dealloc {
   if (_retainsBook) [_book release];
   [_uniqueId release];
-  delete _values;
+  KXValueList::destroy(_values);
   [super dealloc];
 }
 
@@ -98,7 +98,7 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
   BOOL allowed = _book == nil || [_book _record:self willSetValue:copy forProperty:property];
   if (allowed) {
     NSString *key = [property copy];
-    _values->set(key, copy);
+    KXValueList::set(_values, key, copy);
     [key release];
   }
   [copy release];
@@ -142,13 +142,13 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 }
 
 - (void)_adoptValues:(KXValueList *)values {
-  delete _values;
+  KXValueList::destroy(_values);
   _values = values;
 }
 
 - (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly {
   KXRecord *copy = [[[self class] alloc] _initWithUniqueId:_uniqueId];
-  [copy _adoptValues:new KXValueList(*_values)];
+  [copy _adoptValues:KXValueList::clone(_values)];
   [copy _setBook:book retain:YES];
   copy->_readOnly = readOnly;
   return copy;
