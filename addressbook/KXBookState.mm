@@ -14,7 +14,7 @@ std::string keyOf(NSString *uid) {
 }
 
 NSString *stringOf(const char *bytes, size_t length) {
-  return [[[NSString alloc] initWithBytes:bytes length:length encoding:NSUTF8StringEncoding] autorelease];
+  return [newString(bytes, length) autorelease];
 }
 
 }  // namespace

@@ -28,6 +28,9 @@
 
 namespace kx {
 
+/* A new string (retained, caller releases) of UTF-8 bytes; nil when they are not UTF-8. */
+NSString *newString(const void *bytes, size_t length);
+
 void encodeRecord(KXRecord *record, std::string *out);
 /* A new record (retained, caller releases) of kind with uid, or nil when data is malformed. */
 KXRecord *decodeRecord(int kind, NSString *uid, const void *data, size_t length);

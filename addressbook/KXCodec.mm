@@ -178,6 +178,29 @@ void putValue(std::string *out, id value) {
   }
 }
 
+}  // namespace
+
+// GNUstep keeps the characters of a string made from a C string inside the string object,
+// where a string made from bytes gets a second allocation for them. Short ASCII texts (ids,
+// names, addresses: nearly all of a book) go the first way; the rest, and any text with a
+// NUL inside, the second.
+NSString *newString(const void *bytes, size_t length) {
+  const unsigned char *p = static_cast<const unsigned char *>(bytes);
+  if (length < 256) {
+    bool ascii = true;
+    for (size_t i = 0; i < length; i++) ascii = ascii && p[i] != 0 && p[i] < 0x80;
+    if (ascii) {
+      char text[256];
+      std::memcpy(text, p, length);
+      text[length] = '\0';
+      return [[NSString alloc] initWithUTF8String:text];
+    }
+  }
+  return [[NSString alloc] initWithBytes:p length:length encoding:NSUTF8StringEncoding];
+}
+
+namespace {
+
 // Reads from a byte range; any read past the end or malformed item sets failed.
 struct Reader {
   const unsigned char *p;
@@ -210,7 +233,7 @@ struct Reader {
       failed = true;
       return nil;
     }
-    NSString *text = [[NSString alloc] initWithBytes:p length:length encoding:NSUTF8StringEncoding];
+    NSString *text = newString(p, length);
     p += length;
     if (text == nil) failed = true;
     return text;

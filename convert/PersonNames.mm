@@ -14,18 +14,10 @@ std::u16string Units(NSString *text)
   return units;
 }
 
-// Names are nearly always ASCII: a string of one byte a character then takes half the
-// memory, which counts in a book of 100,000 persons.
 NSString *Text(const std::u16string &units)
 {
-  bool ascii = true;
-  for (char16_t unit : units) ascii = ascii && unit < 0x80;
-  if (!ascii)
-    return [NSString stringWithCharacters: reinterpret_cast<const unichar *>(units.data())
-                                   length: units.size()];
-  std::string bytes(units.begin(), units.end());
-  return [[[NSString alloc] initWithBytes: bytes.data() length: bytes.size()
-                                 encoding: NSASCIIStringEncoding] autorelease];
+  return [NSString stringWithCharacters: reinterpret_cast<const unichar *>(units.data())
+                                 length: units.size()];
 }
 
 }  // namespace
