@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Store.h"
+#include "UidKey.h"
 
 @class KXRecord;
 @class KXGroup;
@@ -59,7 +60,7 @@ class BookState {
     bool added;    // added since the last save: not in the store
     bool changed;  // added or changed since the last save
   };
-  using Records = std::map<std::string, Entry>;
+  using Records = std::map<UidKey, Entry, UidLess>;
 
   void markChanged(Records::iterator entry);
   bool isChanged(const std::string &uid) const;

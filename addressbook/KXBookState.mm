@@ -67,7 +67,7 @@ bool BookState::load() {
           return;
         }
         [record _setBook:book_ retain:NO];
-        records_.emplace_hint(records_.end(), std::string(row.uid, row.uidLength), Entry{record, false, false});
+        records_.emplace_hint(records_.end(), std::string_view(row.uid, row.uidLength), Entry{record, false, false});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
         if (++rows % 1024 == 0) {
           [pool release];
@@ -137,7 +137,12 @@ void BookState::applyWritten(const RowView &row) {
     [existing release];
   }
   [record _setBook:book_ retain:NO];
-  records_[uid] = Entry{record, false, false};
+  auto it = records_.find(uid);
+  if (it != records_.end()) {
+    it->second = Entry{record, false, false};
+  } else {
+    records_.emplace(uid, Entry{record, false, false});
+  }
   if (row.kind == KXRecordKindGroup) groups_.insert(uid); else groups_.erase(uid);
 }
 
@@ -225,7 +230,7 @@ const std::vector<BookState::Records::iterator> &BookState::changedInUidOrder() 
   }
   // New uids grow in creation order, so the list is most often sorted already. Rows written
   // in key order go to the end of the store's index instead of all over it.
-  auto byUid = [](Records::iterator a, Records::iterator b) { return a->first < b->first; };
+  auto byUid = [](Records::iterator a, Records::iterator b) { return a->first.view() < b->first.view(); };
   if (!std::is_sorted(changedList_.begin(), changedList_.end(), byUid)) {
     std::sort(changedList_.begin(), changedList_.end(), byUid);
   }
@@ -271,7 +276,7 @@ bool BookState::save() {
   size_t written = 0;
   const std::vector<Records::iterator> &changed = changedInUidOrder();
   for (auto it = changed.begin(); status.isOk() && it != changed.end(); ++it) {
-    const std::string &uid = (*it)->first;
+    const UidKey &uid = (*it)->first;
     KXRecord *record = (*it)->second.record;
     data.clear();
     encodeRecord(record, &data);
