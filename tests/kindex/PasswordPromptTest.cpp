@@ -12,7 +12,7 @@
 #include <chrono>
 #include <string>
 
-#include "ChildRun.h"
+#include "LoopbackPort.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ bool readUntil(int fd, std::string &seen, const std::string &text, double second
 
 TEST(PasswordPrompt, AsksOnTheTerminalWithoutEcho) {
   // Nothing listens on the port: the password is asked for first, then the connection fails.
-  std::string address = "127.0.0.1:" + std::to_string(kxtool::freePort());
+  std::string address = "127.0.0.1:" + std::to_string(kxtest::freePort());
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   ASSERT_GE(pid, 0);

@@ -10,8 +10,8 @@ namespace {
 class Server {
  public:
   bool start(const std::string &book) {
-    port_ = kxtool::freePort();
-    int sendPort = kxtool::freePort();
+    port_ = kxtest::freePort();
+    int sendPort = kxtest::freePort();
     if (port_ <= 0 || sendPort <= 0 || port_ == sendPort) return false;
     if (!child_.start(BOOKD_PATH, {"bookd", "--ab", book, "--ro", "reader pass", "--rw", "writer",
                                    "--rp", std::to_string(port_), "--sp", std::to_string(sendPort),
@@ -23,7 +23,7 @@ class Server {
   std::string log() const { return child_.error(); }
 
  private:
-  kxtool::ChildRun child_;  // killed when the test ends
+  kxtest::ChildProcess child_;  // killed when the test ends
   int port_ = -1;
 };
 
@@ -99,7 +99,7 @@ TEST_F(ToolTest, RemoteReadOnlyListingMatchesTheLocalOne) {
 }
 
 TEST_F(ToolTest, NoServerIsOneLineAndStatusOne) {
-  int port = kxtool::freePort();
+  int port = kxtest::freePort();
   std::string address = "127.0.0.1:" + std::to_string(port);
   ToolRun run = kindex({"--server", address, "--password-file", write("pw", "x"), "list"});
   EXPECT_EQ(run.status, 1);

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "ChildRun.h"
+#include "ChildProcess.h"
+#include "LoopbackPort.h"
 #include "TempDir.h"
 
 struct ToolRun {

@@ -11,7 +11,7 @@ std::string text(id value) {
 }  // namespace
 
 ToolRun ToolTest::kindex(const std::vector<std::string> &args) {
-  kxtool::ChildRun child;
+  kxtest::ChildProcess child;
   std::vector<std::string> argv = {"kindex"};
   argv.insert(argv.end(), args.begin(), args.end());
   ToolRun run;

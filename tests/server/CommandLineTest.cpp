@@ -14,8 +14,11 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "FileBytes.h"
+#include "LoopbackPort.h"
+#include "TempDir.h"
 
-using testing_support::ChildProcess;
+using kxtest::ChildProcess;
 
 namespace {
 
@@ -39,21 +42,18 @@ const char kUsage[] =
 class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = testing_support::MakeTempDir("bookd-cli-");
-    ASSERT_FALSE(dir_.empty());
+    dir_ = tmp_.path();
     vars_["BOOK"] = dir_ + "/book";
     mkdir(vars_["BOOK"].c_str(), 0700);
     vars_["MISSING"] = dir_ + "/missing.plist";
-    vars_["RP"] = std::to_string(testing_support::FreePort());
-    vars_["SP"] = std::to_string(testing_support::FreePort());
-    vars_["RP2"] = std::to_string(testing_support::FreePort());
+    vars_["RP"] = std::to_string(kxtest::freePort());
+    vars_["SP"] = std::to_string(kxtest::freePort());
+    vars_["RP2"] = std::to_string(kxtest::freePort());
   }
-  void TearDown() override { testing_support::RemoveTree(dir_); }
-
   // Writes a configuration file named name and makes {name} stand for its path.
   void config(const std::string &name, const std::string &content) {
     vars_[name] = dir_ + "/" + name;
-    testing_support::WriteFile(vars_[name], expand(content));
+    kxtest::writeFile(vars_[name], expand(content));
   }
 
   std::string expand(std::string text) const {
@@ -71,6 +71,7 @@ class CommandLine : public ::testing::Test {
     return full;
   }
 
+  kxtest::TempDir tmp_{"bookd-cli"};
   std::string dir_;
   std::map<std::string, std::string> vars_;
 };
@@ -175,7 +176,7 @@ TEST_F(CommandLine, RefusesUnreadableConfiguration) {
 }
 
 TEST_F(CommandLine, RefusesBookThatDoesNotOpen) {
-  testing_support::WriteFile(dir_ + "/plainfile", "not a book");
+  kxtest::writeFile(dir_ + "/plainfile", "not a book");
   for (const std::string &location :
        {std::string("/nonexistent/book"), dir_ + "/plainfile", std::string(""),
         std::string("/no/%d%s%@/here")}) {

@@ -18,8 +18,11 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "FileBytes.h"
+#include "LoopbackPort.h"
+#include "TempDir.h"
 
-using testing_support::ChildProcess;
+using kxtest::ChildProcess;
 
 // What an attacker declares so that its proxies send messages the server never offered.
 @protocol BookdAttack
@@ -65,14 +68,12 @@ class Remote : public ::testing::Test {
  protected:
   void SetUp() override {
     pool_ = [NSAutoreleasePool new];
-    dir_ = testing_support::MakeTempDir("bookd-remote-");
-    book_ = dir_ + "/book";
+    book_ = tmp_.path() + "/book";
     mkdir(book_.c_str(), 0700);
   }
   void TearDown() override {
     bookd_.kill();
     [pool_ release];
-    testing_support::RemoveTree(dir_);
   }
 
   // Runs the helper tool to completion; its standard output.
@@ -91,8 +92,8 @@ class Remote : public ::testing::Test {
   }
 
   void startBookd(const std::string &ro = kReadOnly, const std::string &rw = kReadWrite) {
-    receivePort_ = testing_support::FreePort();
-    int sendPort = testing_support::FreePort();
+    receivePort_ = kxtest::freePort();
+    int sendPort = kxtest::freePort();
     ASSERT_TRUE(bookd_.start(BOOKD_PATH, {"bookd", "--ab", book_, "--ro", ro, "--rw", rw, "--rp",
                                           std::to_string(receivePort_), "--sp",
                                           std::to_string(sendPort), "--sock", "-1"}));
@@ -127,7 +128,8 @@ class Remote : public ::testing::Test {
   }
 
   NSAutoreleasePool *pool_ = nil;
-  std::string dir_, book_;
+  kxtest::TempDir tmp_{"bookd-remote"};
+  std::string book_;
   int receivePort_ = -1;
   ChildProcess bookd_;
 };
@@ -230,7 +232,7 @@ TEST_F(Remote, ReadOnlyClientChangesNothing) {
   NSArray *groups = [view groups];
   ASSERT_EQ([people count], 3u);
   ASSERT_EQ([groups count], 1u);
-  const auto before = testing_support::ReadTree(book_);
+  const auto before = kxtest::readTree(book_);
   KXPerson *someone = [people objectAtIndex:0];
   KXGroup *group = [groups objectAtIndex:0];
 
@@ -273,7 +275,7 @@ TEST_F(Remote, ReadOnlyClientChangesNothing) {
   EXPECT_EQ(tool({"list", book_}),
             "First0 Last0 person0@example.org\nFirst1 Last1 person1@example.org\n"
             "First2 Last2 person2@example.org\n");
-  EXPECT_TRUE(before == testing_support::ReadTree(book_)) << "the store changed";
+  EXPECT_TRUE(before == kxtest::readTree(book_)) << "the store changed";
 }
 
 

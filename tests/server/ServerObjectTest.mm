@@ -10,7 +10,7 @@
 #include <string>
 
 #import "AddressBookServer.h"
-#include "ChildProcess.h"
+#include "TempDir.h"
 
 namespace {
 
@@ -18,18 +18,16 @@ class ServerObject : public ::testing::Test {
  protected:
   void SetUp() override {
     pool_ = [NSAutoreleasePool new];
-    dir_ = testing_support::MakeTempDir("bookd-server-");
-    book_ = [[KXLocalAddressBook alloc] initWithLocation:[NSString stringWithUTF8String:dir_.c_str()]];
+    book_ = [[KXLocalAddressBook alloc] initWithLocation:[NSString stringWithUTF8String:tmp_.path().c_str()]];
     ASSERT_NE(book_, nil);
   }
   void TearDown() override {
     [book_ release];
     [pool_ release];
-    testing_support::RemoveTree(dir_);
   }
 
   NSAutoreleasePool *pool_ = nil;
-  std::string dir_;
+  kxtest::TempDir tmp_{"bookd-server"};
   KXLocalAddressBook *book_ = nil;
 };
 

@@ -1,17 +1,15 @@
-#include "ChildRun.h"
+#include "ChildProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 
-namespace kxtool {
+namespace kxtest {
 
 namespace {
 
@@ -21,13 +19,14 @@ double now() {
 
 }  // namespace
 
-ChildRun::~ChildRun() {
+ChildProcess::~ChildProcess() {
   kill();
   if (outFd_ >= 0) close(outFd_);
   if (errFd_ >= 0) close(errFd_);
 }
 
-bool ChildRun::start(const std::string &path, const std::vector<std::string> &argv) {
+bool ChildProcess::start(const std::string &path, const std::vector<std::string> &argv,
+                         const std::vector<std::string> &env) {
   int out[2], err[2];
   if (pipe(out) != 0) return false;
   if (pipe(err) != 0) {
@@ -36,13 +35,17 @@ bool ChildRun::start(const std::string &path, const std::vector<std::string> &ar
     return false;
   }
   pid_ = fork();
-  if (pid_ < 0) return false;
+  if (pid_ < 0) {
+    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    return false;
+  }
   if (pid_ == 0) {
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
     for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    for (const std::string &e : env) putenv(const_cast<char *>(e.c_str()));
     std::vector<char *> args;
     for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
@@ -56,7 +59,7 @@ bool ChildRun::start(const std::string &path, const std::vector<std::string> &ar
   return true;
 }
 
-void ChildRun::pump(int timeoutMs) {
+void ChildProcess::pump(int timeoutMs) {
   pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
   if (poll(fds, 2, timeoutMs) <= 0) return;
   char buffer[65536];
@@ -68,7 +71,7 @@ void ChildRun::pump(int timeoutMs) {
   }
 }
 
-void ChildRun::reap(bool block) {
+void ChildProcess::reap(bool block) {
   if (!running()) return;
   int raw = 0;
   if (waitpid(pid_, &raw, block ? 0 : WNOHANG) != pid_) return;
@@ -82,7 +85,7 @@ void ChildRun::reap(bool block) {
   }
 }
 
-bool ChildRun::waitForError(const std::string &text, double seconds) {
+bool ChildProcess::waitForError(const std::string &text, double seconds) {
   double deadline = now() + seconds;
   while (err_.find(text) == std::string::npos) {
     if (!running() || now() > deadline) return false;
@@ -92,7 +95,7 @@ bool ChildRun::waitForError(const std::string &text, double seconds) {
   return true;
 }
 
-bool ChildRun::waitForExit(double seconds) {
+bool ChildProcess::waitForExit(double seconds) {
   double deadline = now() + seconds;
   while (running()) {
     if (now() > deadline) return false;
@@ -102,25 +105,10 @@ bool ChildRun::waitForExit(double seconds) {
   return true;
 }
 
-void ChildRun::kill() {
+void ChildProcess::kill() {
   if (!running()) return;
   ::kill(pid_, SIGKILL);
   reap(true);
 }
 
-int freePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return -1;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  close(fd);
-  return port;
-}
-
-}  // namespace kxtool
+}  // namespace kxtest
