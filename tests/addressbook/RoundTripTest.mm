@@ -2,6 +2,7 @@
 // multi-values with their labels, identifiers and primary entry, postal addresses, group
 // membership in order, and the unique ids everything refers to.
 #include "BookTest.h"
+#import "KXCodec.h"
 
 class RoundTripTest : public BookTest {};
 
@@ -112,6 +113,48 @@ TEST_F(RoundTripTest, UnsavedChangesStayOutOfTheStore) {
   KXLocalAddressBook *other = reopen(book);
   EXPECT_EQ(1u, [[other people] count]);
   EXPECT_EQ(S(@"Kept"), S([[other recordForUniqueId:[kept uniqueId]] valueForProperty:KXFirstNameProperty]));
+}
+
+// A record added and removed again before a save, texts whose bytes are read back by
+// different routes (short ASCII, long, with a NUL inside), and a uid longer than the
+// library's own, as a peer may send a record with: all must come back exactly.
+TEST_F(RoundTripTest, UnsavedRemovalsUnusualTextsAndLongUidsComeBack) {
+  KXLocalAddressBook *book = newBook();
+  KXPerson *a = person(@"Ann", nil, nil), *b = person(@"Bob", nil, nil), *c = person(@"Cid", nil, nil);
+  [book addRecord:a]; [book addRecord:b]; [book addRecord:c];
+  ASSERT_TRUE([b setValue:@"Bobby" forProperty:KXNicknameProperty]);
+  ASSERT_TRUE([book removeRecord:b]);
+  const unichar withNul[] = {'a', 0, 'b'};
+  NSString *texts[] = {[@"" stringByPaddingToLength:255 withString:@"x" startingAtIndex:0],
+                       [@"" stringByPaddingToLength:256 withString:@"y" startingAtIndex:0],
+                       [NSString stringWithCharacters:withNul length:3], @"", @"é"};
+  NSString *keys[] = {@"X-255", @"X-256", @"X-Nul", @"X-Empty", @"X-Accent"};
+  for (int i = 0; i < 5; i++) ASSERT_TRUE([a setValue:texts[i] forProperty:keys[i]]);
+  NSString *longUid = [@"peer-" stringByPaddingToLength:60 withString:@"0123456789" startingAtIndex:0];
+  KXRecord *peer = kx::decodeRecord(KXRecordKindPerson, longUid, "\x00\x00", 2);
+  ASSERT_TRUE(peer != nil);
+  ASSERT_TRUE([book addRecord:[peer autorelease]]);
+  ASSERT_TRUE([book save]);
+
+  KXLocalAddressBook *again = reopen(book);
+  EXPECT_EQ(3u, [[again people] count]);
+  EXPECT_TRUE([again recordForUniqueId:[b uniqueId]] == nil);
+  KXRecord *backA = [again recordForUniqueId:[a uniqueId]];
+  for (int i = 0; i < 5; i++) {
+    EXPECT_TRUE([texts[i] isEqualToString:[backA valueForProperty:keys[i]]]) << S(keys[i]);
+  }
+  ASSERT_TRUE([again recordForUniqueId:longUid] != nil);
+
+  // The next save after one that dropped an unsaved record still writes every change.
+  ASSERT_TRUE([[again recordForUniqueId:[c uniqueId]] setValue:@"Cyd" forProperty:KXFirstNameProperty]);
+  ASSERT_TRUE([again removeRecord:[again recordForUniqueId:longUid]]);
+  KXPerson *d = person(@"Dee", nil, nil);
+  ASSERT_TRUE([again addRecord:d]);
+  ASSERT_TRUE([again save]);
+  KXLocalAddressBook *third = reopen(again);
+  EXPECT_EQ(S(@"Cyd"), S([[third recordForUniqueId:[c uniqueId]] valueForProperty:KXFirstNameProperty]));
+  EXPECT_TRUE([third recordForUniqueId:[d uniqueId]] != nil);
+  EXPECT_TRUE([third recordForUniqueId:longUid] == nil);
 }
 
 TEST_F(RoundTripTest, RecordsRefuseValuesTheirPropertyCannotHold) {
