@@ -1,20 +1,16 @@
 // The login service inside the real bookd, beside its Distributed Objects service: neither
 // a busy socket port nor misbehaving socket clients may cost a remote client its view.
 #import "ServiceHarness.h"
+#include "ChildProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <random>
 #include <string>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -30,35 +26,15 @@ class Bookd {
                  std::vector<std::string> passwords = {"--ro", "secret", "--rw", "rw-secret"}) {
     char dir[] = "/tmp/socket_bookd_test.XXXXXX";
     if (mkdtemp(dir) != nullptr) book_ = dir;
-    receivePort_ = harness::FreePort();
-    const int sendPort = harness::FreePort();
+    receivePort_ = kxtest::freePort();
+    const int sendPort = kxtest::freePort();
     std::vector<std::string> args = {BOOKD_PATH, "--ab", book_, "--rp", std::to_string(receivePort_),
                                      "--sp", std::to_string(sendPort), "--sock", std::to_string(socketPort)};
     args.insert(args.end(), passwords.begin(), passwords.end());
-    int err[2];
-    if (pipe(err) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      setenv("LC_ALL", "C.UTF-8", 1);
-      dup2(err[1], 2);
-      close(err[0]);
-      close(err[1]);
-      std::vector<char *> argv;
-      for (std::string &a : args) argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(err[1]);
-    err_ = err[0];
-    fcntl(err_, F_SETFL, O_NONBLOCK);
+    child_.start(BOOKD_PATH, args, {"LC_ALL=C.UTF-8"});
   }
   ~Bookd() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (err_ >= 0) close(err_);
+    child_.kill();
     if (!book_.empty()) {
       std::string remove = "rm -rf '" + book_ + "'";
       if (std::system(remove.c_str()) != 0) ADD_FAILURE() << "could not remove " << book_;
@@ -67,17 +43,7 @@ class Bookd {
 
   // Collects standard error until it holds text or the deadline passes.
   bool waitForError(const std::string &text, double seconds = 10) {
-    const auto start = std::chrono::steady_clock::now();
-    while (error_.find(text) == std::string::npos) {
-      if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) return false;
-      pollfd readable{err_, POLLIN, 0};
-      if (poll(&readable, 1, 50) <= 0) continue;
-      char buffer[4096];
-      ssize_t n = read(err_, buffer, sizeof buffer);
-      if (n <= 0) return false;
-      error_.append(buffer, static_cast<size_t>(n));
-    }
-    return true;
+    return child_.waitForError(text, seconds);
   }
 
   // Asks the server for a read-only view over Distributed Objects, as a remote client does.
@@ -105,14 +71,12 @@ class Bookd {
     return granted;
   }
 
-  const std::string &error() const { return error_; }
+  const std::string &error() const { return child_.error(); }
 
  private:
-  pid_t pid_ = -1;
-  int err_ = -1;
+  kxtest::ChildProcess child_;
   int receivePort_ = 0;
   std::string book_;
-  std::string error_;
 };
 
 void ExpectLoginServed(int port) {
@@ -131,7 +95,7 @@ class BookdProcess : public ::testing::Test {
 };
 
 TEST_F(BookdProcess, BusySocketPortIsLoggedAndViewsAreStillGranted) {
-  const int port = harness::FreePort();
+  const int port = kxtest::freePort();
   int taken = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -149,7 +113,7 @@ TEST_F(BookdProcess, BusySocketPortIsLoggedAndViewsAreStillGranted) {
 }
 
 TEST_F(BookdProcess, MisbehavingSocketClientsCostNeitherLoginsNorViews) {
-  const int port = harness::FreePort();
+  const int port = kxtest::freePort();
   Bookd bookd(port);
   ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
   std::mt19937 random(4);
@@ -218,7 +182,7 @@ TEST_F(BookdProcess, NonAsciiPasswordsLogInWithTheirOwnBytes) {
   ASSERT_EQ(static_cast<ssize_t>(config.size()), write(fd, config.data(), config.size()));
   close(fd);
 
-  const int port = harness::FreePort();
+  const int port = kxtest::freePort();
   Bookd bookd(port, {"--ro", "p\xc3\xa4ss\twort", "--conf", path});
   ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
   struct Case {

@@ -18,20 +18,8 @@ namespace {
 
 using harness::Client;
 
-class Faults : public ::testing::Test {
+class Faults : public harness::ServiceTest {
  protected:
-  void SetUp() override {
-    pool_ = [NSAutoreleasePool new];
-    server_ = harness::NewServer();
-    port_ = [server_ socketServicePort];
-    ASSERT_GT(port_, 0);
-  }
-  void TearDown() override {
-    [server_ release];
-    [pool_ release];
-  }
-  NSUInteger openConnections() { return [[server_ connections] count]; }
-
   // A fresh client that is greeted, logs in and quits, leaving no record behind.
   void expectWellBehavedClientServed() {
     const NSUInteger before = openConnections();
@@ -45,10 +33,6 @@ class Faults : public ::testing::Test {
     EXPECT_TRUE(good.waitForClose());
     EXPECT_TRUE(harness::RunUntil([&] { return openConnections() == before; }));
   }
-
-  NSAutoreleasePool *pool_ = nil;
-  AddressBookServer *server_ = nil;
-  int port_ = 0;
 };
 
 TEST_F(Faults, ResetsAtAnyStageEndOnlyThatConnection) {

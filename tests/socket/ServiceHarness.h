@@ -6,8 +6,12 @@
 #import "AddressBookServer.h"
 #import "FileHandleAuth.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
+
+#include "LoopbackPort.h"
 
 namespace harness {
 
@@ -27,8 +31,17 @@ void RunFor(double seconds);
 // A server over no book, with its service on a port the system chose.
 AddressBookServer *NewServer(int port = 0);
 
-// A port that was free a moment ago.
-int FreePort();
+// A test with a server from NewServer() in an autorelease pool of its own.
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  NSUInteger openConnections();
+
+  NSAutoreleasePool *pool_ = nil;
+  AddressBookServer *server_ = nil;
+  int port_ = 0;
+};
 
 // A loopback client. Everything it receives is kept in received().
 class Client {

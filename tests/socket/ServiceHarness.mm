@@ -58,17 +58,19 @@ AddressBookServer *NewServer(int port) {
                                      socketServerAtPort:port];
 }
 
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
+void ServiceTest::SetUp() {
+  pool_ = [NSAutoreleasePool new];
+  server_ = NewServer();
+  port_ = [server_ socketServicePort];
+  ASSERT_GT(port_, 0);
 }
+
+void ServiceTest::TearDown() {
+  [server_ release];
+  [pool_ release];
+}
+
+NSUInteger ServiceTest::openConnections() { return [[server_ connections] count]; }
 
 Client::~Client() { closeNow(); }
 

@@ -67,7 +67,7 @@ TEST_F(ServiceStart, MinusOneOpensNoSocketAndSaysNothing) {
 
 // The bind takes the low 16 bits of the number; a failure names the number as given.
 TEST_F(ServiceStart, BusyPortIsLoggedAndTheServerGoesOn) {
-  const int port = harness::FreePort();
+  const int port = kxtest::freePort();
   const int taken = ListenOn(port);
   ASSERT_GE(taken, 0);
 
@@ -118,7 +118,7 @@ TEST_F(ServiceStart, NoDescriptorForTheSocketIsLogged) {
 // A server killed with clients logged in leaves its port with closing connections; the next
 // server binds it at once and greets.
 TEST_F(ServiceStart, RestartBindsWhileOldConnectionsClose) {
-  const int port = harness::FreePort();
+  const int port = kxtest::freePort();
   int ready[2];
   ASSERT_EQ(0, pipe(ready));
   pid_t child = fork();

@@ -72,24 +72,7 @@ const std::vector<Row> &Rows() {
   return rows;
 }
 
-class WireTable : public ::testing::Test {
- protected:
-  void SetUp() override {
-    pool_ = [NSAutoreleasePool new];
-    server_ = harness::NewServer();
-    port_ = [server_ socketServicePort];
-    ASSERT_GT(port_, 0);
-  }
-  void TearDown() override {
-    [server_ release];
-    [pool_ release];
-  }
-  NSUInteger openConnections() { return [[server_ connections] count]; }
-
-  NSAutoreleasePool *pool_ = nil;
-  AddressBookServer *server_ = nil;
-  int port_ = 0;
-};
+class WireTable : public harness::ServiceTest {};
 
 TEST_F(WireTable, EveryInputGetsItsExactReplyAndFlags) {
   for (const Row &row : Rows()) {
