@@ -1,8 +1,10 @@
 // Runs a program as a child and measures what it cost: wall time, and peak resident memory
-// as the kernel accounted it for that child alone.
+// as the kernel accounted it for that child alone. Also starts and stops the servers a
+// benchmark runs against.
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -41,6 +43,28 @@ inline ChildCost runChild(const std::vector<std::string> &argv,
   cost.peakKiB = usage.ru_maxrss;
   cost.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return cost;
+}
+
+// Starts argv[0] with argv as a server that runs until stop(); its log (standard error) goes
+// to /dev/null, so that a benchmark's output is its lines alone.
+inline pid_t spawnQuiet(const std::vector<std::string> &argv) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (freopen("/dev/null", "w", stderr) == nullptr) _exit(127);
+    std::vector<char *> args;
+    for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+// Kills and reaps a child from spawnQuiet (or any fork); nothing for pid <= 0.
+inline void stop(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
 }
 
 inline double seconds(std::chrono::steady_clock::time_point since) {

@@ -12,12 +12,9 @@
 #import <Foundation/Foundation.h>
 #import <Kindex/Kindex.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,6 +26,7 @@
 
 #include "BenchLine.h"
 #include "BenchProcess.h"
+#include "LoopbackPort.h"
 
 @protocol FloorItem
 - (BOOL)isReady;
@@ -53,20 +51,6 @@ namespace {
 
 const double kRoundSeconds = 2.0;
 
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  int port = -1;
-  if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0)
-    port = ntohs(addr.sin_port);
-  close(fd);
-  return port;
-}
-
 int RunFloorServer(int port) {
   NSSocketPort *receive = (NSSocketPort *)[NSSocketPort portWithNumber:port onHost:nil
                                                           forceAddress:nil listener:YES];
@@ -75,25 +59,6 @@ int RunFloorServer(int port) {
   [connection setRootObject:[[FloorServer alloc] init]];
   [[NSRunLoop currentRunLoop] run];
   return 0;
-}
-
-pid_t Spawn(const std::vector<std::string> &argv) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (freopen("/dev/null", "w", stderr) == nullptr) _exit(127);
-    std::vector<char *> args;
-    for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
 }
 
 void NoDelayOnPort(NSPort *port) {
@@ -197,12 +162,12 @@ int main(int argc, char **argv) {
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0) return 1;
   self[n] = '\0';
-  const int floorPort = FreePort();
-  pid_t floorServer = Spawn({self, "--floor-server", std::to_string(floorPort)});
-  const int receivePort = FreePort();
-  pid_t bookd = Spawn({BOOKD_PATH, "--ab", dir, "--ro", "secret", "--rw", "other", "--rp",
-                       std::to_string(receivePort), "--sp", std::to_string(FreePort()),
-                       "--sock", "-1"});
+  const int floorPort = kxtest::freePort();
+  pid_t floorServer = bench::spawnQuiet({self, "--floor-server", std::to_string(floorPort)});
+  const int receivePort = kxtest::freePort();
+  pid_t bookd = bench::spawnQuiet({BOOKD_PATH, "--ab", dir, "--ro", "secret", "--rw", "other",
+                                   "--rp", std::to_string(receivePort), "--sp",
+                                   std::to_string(kxtest::freePort()), "--sock", "-1"});
 
   int status = 1;
   id floorRoot = Connect(floorPort, @protocol(FloorServing));
@@ -242,8 +207,8 @@ int main(int argc, char **argv) {
       status = 0;
     }
   }
-  Stop(bookd);
-  Stop(floorServer);
+  bench::stop(bookd);
+  bench::stop(floorServer);
   std::string remove = "rm -rf '" + dir + "'";
   if (std::system(remove.c_str()) != 0) status = 1;
   [pool release];

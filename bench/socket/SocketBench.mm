@@ -30,24 +30,13 @@
 #include "BenchLine.h"
 #include "BenchProcess.h"
 #include "EpollFloor.h"
+#include "LoopbackPort.h"
 #include "LoginClients.h"
 
 namespace {
 
 const char kReadOnly[] = "secret";
 const char kReadWrite[] = "rw-secret";
-
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 long ResidentKiB(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -87,16 +76,7 @@ pid_t StartBookd(const std::string &book, int socketPort, int receivePort, int s
   std::vector<std::string> args = {BOOKD_PATH, "--ab", book, "--ro", kReadOnly, "--rw", kReadWrite,
                                    "--rp", std::to_string(receivePort), "--sp", std::to_string(sendPort),
                                    "--sock", std::to_string(socketPort)};
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (freopen("/dev/null", "w", stderr) == nullptr) _exit(127);
-    std::vector<char *> argv;
-    for (std::string &a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+  return bench::spawnQuiet(args);
 }
 
 pid_t StartFloor(int port) {
@@ -112,12 +92,6 @@ pid_t StartFloor(int port) {
   if (pid == 0) loginbench::RunFloorServer(fd, kReadOnly, kReadWrite);
   close(fd);
   return pid;
-}
-
-void Stop(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
 }
 
 long g_rssAfterFirst = 0;
@@ -291,14 +265,15 @@ int main(int argc, char **argv) {
 
   char bookTemplate[] = "/tmp/bench_socket_book.XXXXXX";
   const std::string book = mkdtemp(bookTemplate) ? bookTemplate : "/tmp/bench_socket_book";
-  const int socketPort = FreePort(), receivePort = FreePort(), sendPort = FreePort();
+  const int socketPort = kxtest::freePort(), receivePort = kxtest::freePort(),
+            sendPort = kxtest::freePort();
   g_server = StartBookd(book, socketPort, receivePort, sendPort);
   if (!WaitForService(socketPort, 10)) {
     std::fprintf(stderr, "bench_socket: bookd did not start\n");
-    Stop(g_server);
+    bench::stop(g_server);
     return 1;
   }
-  const int floorPort = FreePort();
+  const int floorPort = kxtest::freePort();
   const pid_t floor = StartFloor(floorPort);
 
   // One phase alone when named ("burst", "cycles", "rates"); all of them by default.
@@ -307,8 +282,8 @@ int main(int argc, char **argv) {
   if (only.empty() || only == "cycles") Cycles(socketPort);
   if (only.empty() || only == "rates") Rates(socketPort, floorPort);
 
-  Stop(floor);
-  Stop(g_server);
+  bench::stop(floor);
+  bench::stop(g_server);
   std::string remove = "rm -rf '" + book + "'";
   if (std::system(remove.c_str()) != 0) return 1;
   return 0;
