@@ -57,9 +57,7 @@ const StringMethods &methodsOf(NSString *text) {
   return last[0];
 }
 
-void appendUTF8(std::string *out, NSString *text, size_t *length) {
-  const StringMethods &methods = methodsOf(text);
-  NSUInteger units = methods.length(text, @selector(length));
+void appendUTF8(std::string *out, NSString *text, const StringMethods &methods, NSUInteger units, size_t *length) {
   unichar small[256];
   std::vector<unichar> large;
   unichar *chars = small;
@@ -102,35 +100,52 @@ void appendUTF8(std::string *out, NSString *text, size_t *length) {
 }
 
 // Writes length:varint then the bytes, with `extra` added to the length (1 for opttext).
-// The length is known only after the bytes: reserve the longest varint the text could need,
-// then close the gap when the length is shorter.
+// The length is known only after the bytes: leave room for the longest varint the text could
+// need (a UTF-16 unit takes at most three bytes), then close the gap when it is shorter.
+// Texts of up to 42 units, that is nearly all, never need to close one.
 void putCounted(std::string *out, NSString *text, uint64_t extra) {
-  // The length is known only after the bytes: leave room for a 2-byte varint (texts under
-  // 16 KiB, that is nearly all), then close or widen the gap.
-  const size_t reserved = 2;
+  const StringMethods &methods = methodsOf(text);
+  NSUInteger units = methods.length(text, @selector(length));
+  uint64_t longest = static_cast<uint64_t>(units) * 3 + extra;
+  char prefix[10];
+  const size_t reserved = encodeVarint(prefix, longest);
   size_t mark = out->size();
   out->append(reserved, '\0');
   size_t length = 0;
-  appendUTF8(out, text, &length);
-  char prefix[10];
+  appendUTF8(out, text, methods, units, &length);
   size_t used = encodeVarint(prefix, length + extra);
-  if (used < reserved) {
-    out->erase(mark, reserved - used);
-  } else if (used > reserved) {
-    out->insert(mark, used - reserved, '\0');
+  if (used < reserved) out->erase(mark, reserved - used);
+  std::memcpy(&(*out)[mark], prefix, used);
+}
+
+// Property keys and labels come from a small set of immutable strings: their coded form is
+// kept per string (retained, so that no other string can take its address) and copied.
+void putCachedCounted(std::string *out, NSString *text, uint64_t extra) {
+  struct Slot {
+    NSString *text = nil;
+    uint64_t extra = 0;
+    std::string coded;
+  };
+  static thread_local Slot slots[64];
+  Slot &slot = slots[(reinterpret_cast<uintptr_t>(text) >> 4) % 64];
+  if (slot.text != text || slot.extra != extra) {
+    std::string coded;
+    putCounted(&coded, text, extra);
+    // A text too long to be a key or a label is not worth keeping.
+    if (coded.size() > 64) {
+      out->append(coded);
+      return;
+    }
+    [text retain];
+    [slot.text release];
+    slot.text = text;
+    slot.extra = extra;
+    slot.coded = coded;
   }
-  out->replace(mark, used, prefix, used);
+  out->append(slot.coded);
 }
 
 void putText(std::string *out, NSString *text) { putCounted(out, text, 0); }
-
-void putOptText(std::string *out, NSString *text) {
-  if (text == nil) {
-    putVarint(out, 0);
-    return;
-  }
-  putCounted(out, text, 1);
-}
 
 // Whether object is a string (else, by the checks done when it was stored, a dictionary or a
 // multi-value), remembering the last string class seen.
@@ -173,7 +188,11 @@ void putValue(std::string *out, id value) {
   putVarint(out, entries.count);
   for (const KXEntryList::Item &entry : entries) {
     putText(out, entry.identifier);
-    putOptText(out, entry.label);
+    if (entry.label == nil) {
+      putVarint(out, 0);
+    } else {
+      putCachedCounted(out, entry.label, 1);
+    }
     putItem(out, entry.value);
   }
 }
@@ -374,7 +393,7 @@ void encodeRecord(KXRecord *record, std::string *out) {
   const KXValueList &values = [record _values];
   putVarint(out, values.count);
   for (const KXValueList::Item &item : values) {
-    putText(out, item.key);
+    putCachedCounted(out, item.key, 0);
     putValue(out, item.value);
   }
   NSArray *members = [record _kind] == KXRecordKindGroup ? [(KXGroup *)record _memberIds] : nil;
