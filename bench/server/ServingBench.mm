@@ -26,6 +26,7 @@
 
 #include "BenchLine.h"
 #include "BenchProcess.h"
+#include "LoopbackConnection.h"
 #include "LoopbackPort.h"
 
 @protocol FloorItem
@@ -83,13 +84,7 @@ void ClientNoDelay(id root) {
 id Connect(int port, Protocol *protocol) {
   for (int attempt = 0; attempt < 100; attempt++) {
     @try {
-      NSPort *send = [NSSocketPort portWithNumber:port
-                                           onHost:[NSHost hostWithAddress:@"127.0.0.1"]
-                                     forceAddress:nil
-                                         listener:NO];
-      NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port]
-                                                                sendPort:send];
-      id root = [connection rootProxy];
+      id root = [kxtest::loopbackConnection(port) rootProxy];
       if (root != nil) {
         [root setProtocolForProxy:protocol];
         return root;

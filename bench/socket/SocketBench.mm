@@ -30,6 +30,7 @@
 #include "BenchLine.h"
 #include "BenchProcess.h"
 #include "EpollFloor.h"
+#include "LoopbackConnection.h"
 #include "LoopbackPort.h"
 #include "LoginClients.h"
 
@@ -104,15 +105,7 @@ int RunViewClient(int receivePort) {
   long views = 0, nils = 0, failures = 0;
   id server = nil;
   @try {
-    NSSocketPort *sendPort = (NSSocketPort *)[NSSocketPort portWithNumber:receivePort
-                                                                   onHost:[NSHost hostWithAddress:@"127.0.0.1"]
-                                                             forceAddress:nil
-                                                                 listener:NO];
-    NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port]
-                                                              sendPort:sendPort];
-    [connection setRequestTimeout:10];
-    [connection setReplyTimeout:10];
-    server = [[connection rootProxy] retain];
+    server = [[kxtest::loopbackConnection(receivePort, 10) rootProxy] retain];
     // The server vends a checker that answers no questions about its methods.
     [server setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
   } @catch (id e) {

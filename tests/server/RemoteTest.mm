@@ -19,6 +19,7 @@
 
 #include "ChildProcess.h"
 #include "FileBytes.h"
+#include "LoopbackConnection.h"
 #include "LoopbackPort.h"
 #include "TempDir.h"
 
@@ -101,15 +102,7 @@ class Remote : public ::testing::Test {
   }
 
   id server() {
-    NSPort *send = [NSSocketPort portWithNumber:receivePort_
-                                         onHost:[NSHost hostWithAddress:@"127.0.0.1"]
-                                   forceAddress:nil
-                                       listener:NO];
-    NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port]
-                                                              sendPort:send];
-    [connection setRequestTimeout:20];
-    [connection setReplyTimeout:20];
-    id root = [connection rootProxy];
+    id root = [kxtest::loopbackConnection(receivePort_, 20) rootProxy];
     [root setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
     return root;
   }

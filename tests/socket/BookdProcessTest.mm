@@ -2,6 +2,7 @@
 // a busy socket port nor misbehaving socket clients may cost a remote client its view.
 #import "ServiceHarness.h"
 #include "ChildProcess.h"
+#include "LoopbackConnection.h"
 
 #include <gtest/gtest.h>
 
@@ -52,13 +53,7 @@ class Bookd {
     bool granted = false;
     NSConnection *connection = nil;
     @try {
-      NSSocketPort *sendPort = (NSSocketPort *)[NSSocketPort portWithNumber:receivePort_
-                                                                     onHost:[NSHost hostWithAddress:@"127.0.0.1"]
-                                                               forceAddress:nil
-                                                                   listener:NO];
-      connection = [[NSConnection alloc] initWithReceivePort:[NSSocketPort port] sendPort:sendPort];
-      [connection setRequestTimeout:10];
-      [connection setReplyTimeout:10];
+      connection = [kxtest::loopbackConnection(receivePort_, 10) retain];
       id server = [connection rootProxy];
       [server setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
       granted = [server addressBookForReadOnlyAccessWithAuth:@"secret"] != nil;
