@@ -1,5 +1,7 @@
 #include "LoginClients.h"
 
+#include "LoopbackPort.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
@@ -26,10 +28,7 @@ int ConnectNonBlocking(int port) {
   if (fd < 0) return -1;
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = kxtest::loopbackAddress(port);
   if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
     close(fd);
     return -1;

@@ -83,10 +83,7 @@ bool Client::connectTo(int port) {
   if (!open()) return false;
   int one = 1;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = kxtest::loopbackAddress(port);
   // Without blocking: a full backlog only empties while this thread runs the server.
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   if (connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) return true;
