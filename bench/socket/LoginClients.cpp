@@ -76,17 +76,20 @@ void Clients::closeAll() {
   conns_.clear();
 }
 
+bool Clients::receive(Connection &c) {
+  if (Drain(c)) return true;
+  c.closed = true;
+  epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
+  return false;
+}
+
 // Index of the connection is the epoll cookie.
 bool Clients::pollOnce(int timeoutMs) {
   epoll_event events[256];
   int n = epoll_wait(epoll_, events, 256, timeoutMs);
   for (int i = 0; i < n; i++) {
     Connection &c = conns_[events[i].data.u64];
-    if (c.closed) continue;
-    if (!Drain(c)) {
-      c.closed = true;
-      epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
-    }
+    if (!c.closed) receive(c);
   }
   return n > 0;
 }
@@ -160,12 +163,7 @@ double Clients::loginRate(const std::string &login, double seconds) {
     int n = epoll_wait(epoll_, events, 256, 10);
     for (int i = 0; i < n; i++) {
       Connection &c = conns_[events[i].data.u64];
-      if (c.closed) continue;
-      if (!Drain(c)) {
-        c.closed = true;
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
-        continue;
-      }
+      if (c.closed || !receive(c)) continue;
       while (Consume(c.in, "OK\n")) {
         answered++;
         SendAll(c.fd, login);

@@ -41,6 +41,9 @@ class Clients {
   size_t size() const { return conns_.size(); }
 
  private:
+  // Reads what arrived on c; when the peer closed (or the connection failed) marks c closed,
+  // stops watching it and answers false.
+  bool receive(Connection &c);
   bool pollOnce(int timeoutMs);
   int epoll_ = -1;
   std::vector<Connection> conns_;
