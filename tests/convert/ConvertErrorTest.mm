@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include "ConvertFixture.h"
+#include "FileBytes.h"
 
 namespace convert_test {
 namespace {
@@ -110,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ConvertBadArchive, ::testing::ValuesIn(badArchiv
 // Cut short anywhere, a real archive must never crash the converter nor reach the book.
 TEST_F(ConvertError, TruncatedArchivesAreRefused)
 {
-  std::string whole = ReadFileBytes(archive(
+  std::string whole = kxtest::readFile(archive(
       R"({ groups = ( { name = G; entries = ( { name = "Alpha Beta"; email = "a@example.org"; },
                                                { name = "Gamma Delta"; email = "g@example.org"; } ); } ); })"));
   ASSERT_GT(whole.size(), 40u);

@@ -1,4 +1,5 @@
 #include "ConvertFixture.h"
+#include "FileBytes.h"
 
 #include <dirent.h>
 #include <fstream>
@@ -67,7 +68,7 @@ static void CollectFiles(const std::string &dir, const std::string &prefix,
     if (S_ISDIR(info.st_mode))
       CollectFiles(path, prefix + name + "/", files);
     else
-      files[prefix + name] = ReadFileBytes(path);
+      files[prefix + name] = kxtest::readFile(path);
   }
   closedir(listing);
 }

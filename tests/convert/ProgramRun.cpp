@@ -1,24 +1,15 @@
 #include "ProgramRun.h"
+#include "FileBytes.h"
 
 #include <csignal>
 #include <chrono>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace convert_test {
-
-std::string ReadFileBytes(const std::string &path)
-{
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
                          const RunOptions &options)
@@ -67,8 +58,8 @@ ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string
     }
   }
   result.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.output = ReadFileBytes(outPath);
-  result.error = ReadFileBytes(errPath);
+  result.output = kxtest::readFile(outPath);
+  result.error = kxtest::readFile(errPath);
   unlink(outPath.c_str());
   unlink(errPath.c_str());
   return result;

@@ -28,6 +28,4 @@ struct RunOptions {
 ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
                          const RunOptions &options = RunOptions());
 
-std::string ReadFileBytes(const std::string &path);
-
 }  // namespace convert_test
