@@ -1,6 +1,7 @@
 #import "KXBookState.h"
 #import "KXCodec.h"
 #import "KXPrivate.h"
+#import "KXIdString.h"
 
 #include <algorithm>
 
@@ -9,6 +10,9 @@ namespace kx {
 namespace {
 
 std::string keyOf(NSString *uid) {
+  char text[48];
+  size_t length = 0;
+  if (KXIdStringText(uid, text, &length)) return std::string(text, length);
   const char *bytes = [uid UTF8String];
   return bytes != nullptr ? std::string(bytes) : std::string();
 }

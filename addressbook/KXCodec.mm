@@ -1,5 +1,6 @@
 #import "KXCodec.h"
 #import "KXPrivate.h"
+#import "KXIdString.h"
 
 #include <cstring>
 #include <mutex>
@@ -204,6 +205,10 @@ void putValue(std::string *out, id value) {
 // names, addresses: nearly all of a book) go the first way; the rest, and any text with a
 // NUL inside, the second.
 NSString *newString(const void *bytes, size_t length) {
+  if (length == kx::kUniqueIdLength) {
+    NSString *uid = KXIdStringFromText(bytes, length);
+    if (uid != nil) return uid;
+  }
   const unsigned char *p = static_cast<const unsigned char *>(bytes);
   if (length < 256) {
     bool ascii = true;
