@@ -157,6 +157,37 @@ TEST_F(RoundTripTest, UnsavedRemovalsUnusualTextsAndLongUidsComeBack) {
   EXPECT_TRUE([third recordForUniqueId:longUid] == nil);
 }
 
+// Ids are kept compactly in memory, yet a client holding an id as ordinary text (typed in,
+// sent by a peer, archived) must find the same record, dictionary entry and sort order.
+TEST_F(RoundTripTest, IdsBehaveExactlyAsTheirText) {
+  KXLocalAddressBook *book = newBook();
+  KXPerson *p = person(@"Ann", nil, @"ann@example.org");
+  ASSERT_TRUE([book addRecord:p]);
+  ASSERT_TRUE([book save]);
+  NSString *uid = [p uniqueId];
+  NSString *text = [NSString stringWithUTF8String:[uid UTF8String]];
+  NSString *entryId = [[p valueForProperty:KXEmailProperty] identifierAtIndex:0];
+  ASSERT_EQ(35u, [uid length]);
+  EXPECT_TRUE([uid isEqual:text] && [text isEqual:uid] && [text isEqualToString:uid]);
+  EXPECT_EQ([text hash], [uid hash]);
+  EXPECT_EQ(NSOrderedSame, [text compare:uid]);
+  EXPECT_FALSE([uid isEqual:entryId]);
+  EXPECT_TRUE([book recordForUniqueId:text] == p);
+  NSDictionary *byText = [NSDictionary dictionaryWithObject:@"found" forKey:text];
+  EXPECT_EQ(S(@"found"), S([byText objectForKey:uid]));
+  id archived = [NSUnarchiver unarchiveObjectWithData:[NSArchiver archivedDataWithRootObject:uid]];
+  EXPECT_TRUE([archived isEqual:uid]);
+  EXPECT_EQ(S(text), S([uid substringFromIndex:0]));
+  // Another case is another id.
+  EXPECT_TRUE([book recordForUniqueId:[text uppercaseString]] == nil);
+
+  KXLocalAddressBook *again = reopen(book);
+  KXRecord *back = [again recordForUniqueId:text];
+  ASSERT_TRUE(back != nil);
+  EXPECT_TRUE([[back uniqueId] isEqual:uid]);
+  EXPECT_EQ(S(entryId), S([[back valueForProperty:KXEmailProperty] identifierAtIndex:0]));
+}
+
 TEST_F(RoundTripTest, RecordsRefuseValuesTheirPropertyCannotHold) {
   KXPerson *p = [[KXPerson new] autorelease];
   KXMutableMultiValue *numbers = [[[KXMutableMultiValue alloc] init] autorelease];
