@@ -2,6 +2,7 @@
 // the floor - raw SQLite inserting the same rows into the same table in one transaction
 // with one prepared statement - and how long reopening and listing them takes. Each size
 // runs in a child process of its own, so that peak memory is that size's alone.
+// Each size runs three times; every figure is its best of the three.
 //
 // A third figure lists a book through a view that crossed a loopback Distributed Objects
 // connection, as a client of bookd does.
@@ -14,6 +15,7 @@
 #import "KXPrivate.h"
 
 #include <sqlite3.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -207,19 +209,28 @@ int main(int argc, char **argv) {
   struct Result { double save, floor, reopen, wall; long peakKiB; };
   Result results[2];
   const int sizes[2] = {10000, 100000};
+  // A save of 10,000 rows takes milliseconds, of which one sync to disk is a good part: each
+  // figure is the best of a few runs, the floor's as much as the book's.
+  const int rounds = 3;
   for (int k = 0; k < 2; k++) {
-    std::string out = std::string("/tmp/kindex-bench-") + std::to_string(getpid());
-    bench::ChildCost cost = bench::runChild(
-        {"/bin/sh", "-c", std::string("'") + self + "' --child " + std::to_string(sizes[k]) + " > " + out});
-    FILE *f = std::fopen(out.c_str(), "r");
-    Result r{};
-    if (cost.status != 0 || f == nullptr || std::fscanf(f, "%lf %lf %lf", &r.save, &r.floor, &r.reopen) != 3) {
-      fail("a child failed");
+    Result r{1e30, 1e30, 1e30, 1e30, 1L << 60};
+    for (int round = 0; round < rounds; round++) {
+      std::string out = std::string("/tmp/kindex-bench-") + std::to_string(getpid());
+      bench::ChildCost cost = bench::runChild(
+          {"/bin/sh", "-c", std::string("'") + self + "' --child " + std::to_string(sizes[k]) + " > " + out});
+      FILE *f = std::fopen(out.c_str(), "r");
+      Result one{};
+      if (cost.status != 0 || f == nullptr || std::fscanf(f, "%lf %lf %lf", &one.save, &one.floor, &one.reopen) != 3) {
+        fail("a child failed");
+      }
+      std::fclose(f);
+      std::remove(out.c_str());
+      r.save = std::min(r.save, one.save);
+      r.floor = std::min(r.floor, one.floor);
+      r.reopen = std::min(r.reopen, one.reopen);
+      r.wall = std::min(r.wall, cost.seconds);
+      r.peakKiB = std::min(r.peakKiB, static_cast<long>(cost.peakKiB));
     }
-    std::fclose(f);
-    std::remove(out.c_str());
-    r.wall = cost.seconds;
-    r.peakKiB = cost.peakKiB;
     results[k] = r;
     std::string n = std::to_string(sizes[k]);
     bench::line("book save " + n + " persons vs raw SQLite", r.save, "s", r.floor, "ratio <= 2");
