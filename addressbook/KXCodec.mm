@@ -31,7 +31,6 @@ void putVarint(std::string *out, uint64_t n) {
   out->push_back(static_cast<char>(n));
 }
 
-// Appends the UTF-8 bytes of text; no temporary objects, which matters when saving 100,000 records.
 // Appends text as UTF-8, converting from its UTF-16 units here: no temporary objects, which
 // matters when a save codes 100,000 records. A lone surrogate becomes U+FFFD.
 // Nearly every string of a book is of one or two classes: looking their two methods up once
@@ -200,10 +199,10 @@ void putValue(std::string *out, id value) {
 
 }  // namespace
 
-// GNUstep keeps the characters of a string made from a C string inside the string object,
-// where a string made from bytes gets a second allocation for them. Short ASCII texts (ids,
-// names, addresses: nearly all of a book) go the first way; the rest, and any text with a
-// NUL inside, the second.
+// The library's own ids come back as KXIdStrings. Of other texts, GNUstep keeps the
+// characters of a string made from a C string inside the string object, where a string made
+// from bytes gets a second allocation for them: short ASCII texts (names, addresses: nearly
+// all of a book) go the first way; the rest, and any text with a NUL inside, the second.
 NSString *newString(const void *bytes, size_t length) {
   if (length == kx::kUniqueIdLength) {
     NSString *uid = KXIdStringFromText(bytes, length);
