@@ -1,9 +1,7 @@
 // The user's shared book lives in GNUstep's user Library directory (here a temporary one,
 // see main.mm), is created on first use, and is one object per process.
 #include "BookTest.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
+#include "ForkedBody.h"
 
 extern std::string kindexTestLibrary;
 
@@ -25,15 +23,9 @@ TEST_F(SharedBookTest, OneBookPerUserCreatedOnFirstUse) {
   ASSERT_TRUE([shared save]);
   // Another process of the same user finds the same book.
   std::string uid = S([p uniqueId]);
-  pid_t child = fork();
-  if (child == 0) {
-    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  pid_t child = spawn([&] {
     KXAddressBook *again = [KXAddressBook sharedAddressBook];
-    bool found = [again recordForUniqueId:[NSString stringWithUTF8String:uid.c_str()]] != nil;
-    [pool release];
-    _exit(found ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return [again recordForUniqueId:[NSString stringWithUTF8String:uid.c_str()]] != nil;
+  });
+  EXPECT_EQ(0, waitStatus(child));
 }

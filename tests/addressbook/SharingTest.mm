@@ -2,6 +2,7 @@
 // another saved, and a long-running process (a server) sees others' saves on its next read.
 // A process killed in the middle of a save leaves all or nothing of it, and a sound file.
 #include "BookTest.h"
+#include "ForkedBody.h"
 
 #include <sqlite3.h>
 #include <chrono>
@@ -12,25 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Runs body in a child process; the child's exit status is 0 when body gave true.
-// The child leaves with _exit so that nothing of the parent (temp dirs) is cleaned twice.
-pid_t spawn(const std::function<bool()> &body) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    bool ok = body();
-    [pool release];
-    _exit(ok ? 0 : 1);
-  }
-  return pid;
-}
-
-int waitStatus(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool addPeople(NSString *location, NSString *prefix, int count, int perSave) {
   KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:location] autorelease];
