@@ -32,6 +32,7 @@ ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string
       struct rlimit limit = {(rlim_t)options.stackLimit, (rlim_t)options.stackLimit};
       setrlimit(RLIMIT_STACK, &limit);
     }
+    if (options.user >= 0 && (setgid(options.user) != 0 || setuid(options.user) != 0)) _exit(125);
     std::vector<char *> args;
     for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);

@@ -21,6 +21,9 @@ struct RunOptions {
   // Largest stack of the child's main thread, in bytes (RLIMIT_STACK); 0 to inherit.
   long stackLimit = 0;
   double timeoutSeconds = 120;
+  // The user and group the child runs as (a root test runner's way to meet permissions);
+  // -1 keeps the runner's.
+  int user = -1;
 };
 
 // argv[0] is what the child sees as its name and also what is executed. scratchDir holds
