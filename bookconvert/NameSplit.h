@@ -32,8 +32,7 @@ struct SplitName {
 };
 
 template <class String>
-SplitName<String> SplitWholeName(const String &name)
-{
+SplitName<String> SplitWholeName(const String &name) {
   using Unit = typename String::value_type;
   const Unit comma = Unit(','), blank = Unit(' ');
   if (name.empty()) return {NameRule::UseEmailAddress, String(), String()};
@@ -43,8 +42,7 @@ SplitName<String> SplitWholeName(const String &name)
     auto secondStart = firstComma + 1;
     auto secondComma = name.find(comma, secondStart);
     auto secondLength = secondComma == String::npos ? String::npos : secondComma - secondStart;
-    return {NameRule::FirstThenLast, name.substr(secondStart, secondLength),
-            name.substr(0, firstComma)};
+    return {NameRule::FirstThenLast, name.substr(secondStart, secondLength), name.substr(0, firstComma)};
   }
 
   // Joining every part but the last with blanks again gives back what precedes the last blank.

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <sqlite3.h>
 #include <string>
-#import "AddressBook.h"
+#import "ArchivedClasses.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #import <Kindex/Kindex.h>
 #include <string>
 #include <vector>
-#import "PersonNames.h"
+#import "Conversion.h"
 
 // A person that notes every value set on it, in order.
 @interface RecordingPerson : KXPerson
