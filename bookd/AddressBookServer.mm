@@ -1,4 +1,5 @@
 #import "AddressBookServer.h"
+#import "login/LoginService.h"
 
 #include <string>
 
@@ -38,28 +39,21 @@ bool Matches(NSString *stored, id offered) {
   _book = [book retain];
   _roPwd = [roPwd copy];
   _rwPwd = [rwPwd copy];
-  _connections = [[NSMutableArray alloc] initWithCapacity:5];
-  if (port != -1) [self startSocketServiceAtPort:port];
+  [self startLoginServiceAtPort:port];
   return self;
 }
 
 - (void)dealloc
 {
-  // Handed to the pool rather than released here: a handler of the socket service may be
-  // on the stack with one of these objects when the server goes.
+  // Handed to the pool rather than released here: a handler of the login service may be on
+  // the stack with one of these objects when the server goes.
   [_book autorelease];
   _book = nil;
   [_roPwd autorelease];
   _roPwd = nil;
   [_rwPwd autorelease];
   _rwPwd = nil;
-  [_handle autorelease];
-  _handle = nil;
-  [_connections autorelease];
-  _connections = nil;
-  [_connectionIndex autorelease];
-  _connectionIndex = nil;
-  [[NSNotificationCenter defaultCenter] removeObserver:self];
+  [self stopLoginService];
   [super dealloc];
 }
 

@@ -10,7 +10,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
-#include "LoginCommand.h"
+#include "login/LoginCommand.h"
 
 namespace loginbench {
 

@@ -1,6 +1,6 @@
 // The login language on its own: how inputs split, and which passwords can and cannot be
 // presented, without a socket or a run loop.
-#include "LoginCommand.h"
+#include "login/LoginCommand.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // loopback clients that never block the thread that also runs the server.
 #pragma once
 
-#import "AddressBookServer.h"
-#import "FileHandleAuth.h"
+#import "login/FileHandleAuth.h"
+#import "login/LoginService.h"
 
 #include <gtest/gtest.h>
 

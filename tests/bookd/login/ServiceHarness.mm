@@ -61,7 +61,7 @@ AddressBookServer *NewServer(int port) {
 void ServiceTest::SetUp() {
   pool_ = [NSAutoreleasePool new];
   server_ = NewServer();
-  port_ = [server_ socketServicePort];
+  port_ = [server_ loginServicePort];
   ASSERT_GT(port_, 0);
 }
 

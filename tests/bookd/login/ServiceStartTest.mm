@@ -45,7 +45,8 @@ TEST_F(ServiceStart, MinusOneOpensNoSocketAndSaysNothing) {
   AddressBookServer *server = harness::NewServer(-1);
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_EQ("", logged);
-  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(-1, [server loginServicePort]);
+  EXPECT_NE(nil, [server connections]);
   EXPECT_EQ(0u, [[server connections] count]);
   EXPECT_EQ(nil, [server addressBookForReadOnlyAccessWithAuth:@"wrong"]);
 
@@ -77,13 +78,13 @@ TEST_F(ServiceStart, BusyPortIsLoggedAndTheServerGoesOn) {
   const std::string expected = "Couldn't bind to port " + std::to_string(port + 65536) + " - " +
                                strerror(EADDRINUSE);
   EXPECT_NE(std::string::npos, logged.find(expected)) << logged;
-  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(-1, [server loginServicePort]);
   EXPECT_EQ(nil, [server addressBookForReadWriteAccessWithAuth:@"wrong"]);
   [server release];
   close(taken);
 
   AddressBookServer *above = harness::NewServer(port + 65536);
-  EXPECT_EQ(port, [above socketServicePort]);
+  EXPECT_EQ(port, [above loginServicePort]);
   Client client;
   ASSERT_TRUE(client.connectTo(port));
   EXPECT_TRUE(client.waitForBytes(6));
@@ -109,7 +110,7 @@ TEST_F(ServiceStart, NoDescriptorForTheSocketIsLogged) {
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_NE(std::string::npos, logged.find(std::string("Unable to create socket - ") + strerror(EMFILE)))
       << logged;
-  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(-1, [server loginServicePort]);
   EXPECT_EQ(0u, [[server connections] count]);
   EXPECT_EQ(nil, [server addressBookForReadOnlyAccessWithAuth:@"wrong"]);
   [server release];
@@ -127,7 +128,7 @@ TEST_F(ServiceStart, RestartBindsWhileOldConnectionsClose) {
     close(ready[0]);
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     AddressBookServer *server = harness::NewServer(port);
-    char ok = [server socketServicePort] == port ? 'y' : 'n';
+    char ok = [server loginServicePort] == port ? 'y' : 'n';
     if (write(ready[1], &ok, 1) != 1) _exit(1);
     harness::RunFor(30);
     [pool release];
@@ -152,7 +153,7 @@ TEST_F(ServiceStart, RestartBindsWhileOldConnectionsClose) {
   AddressBookServer *server = harness::NewServer(port);
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_EQ("", logged);
-  EXPECT_EQ(port, [server socketServicePort]);
+  EXPECT_EQ(port, [server loginServicePort]);
   Client fresh;
   ASSERT_TRUE(fresh.connectTo(port));
   fresh.sendBytes("auth ro secret\n");

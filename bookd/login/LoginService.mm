@@ -7,7 +7,7 @@
  * from a timer instead of from a busy loop. Connections wait for data through the
  * ConnectionWatcher, so that an event costs the same with 10 or 10,000 of them open; the
  * record of a connection is found through _connectionIndex for the same reason. */
-#import "AddressBookServer.h"
+#import "LoginService.h"
 #import "ConnectionWatcher.h"
 #import "FileHandleAuth.h"
 
@@ -67,7 +67,7 @@ NSString *InputOfRead(NSData *data) {
 
 }  // namespace
 
-@interface AddressBookServer (SocketServicePrivate)
+@interface AddressBookServer (LoginServicePrivate)
 - (void)requestNextAccept;
 - (void)retryAccept:(NSTimer *)timer;
 - (void)noteFailedAccept:(NSNotification *)notification;
@@ -75,17 +75,17 @@ NSString *InputOfRead(NSData *data) {
 - (void)forgetConnection:(FileHandleAuth *)auth;
 @end
 
-@implementation AddressBookServer (SocketService)
+@implementation AddressBookServer (LoginService)
 
-- (void)startSocketServiceAtPort:(int)port
+- (void)startLoginServiceAtPort:(int)port
 {
+  // The records exist with the service off too: -connections then answers an empty list.
+  _connections = [[NSMutableArray alloc] initWithCapacity:5];
+  _connectionIndex = [[NSMapTable alloc]
+      initWithKeyOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
+            valueOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
+                capacity:16];
   if (port == -1) return;
-  if (_connectionIndex == nil) {
-    _connectionIndex = [[NSMapTable alloc]
-        initWithKeyOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
-              valueOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
-                  capacity:16];
-  }
 
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) {
@@ -128,6 +128,19 @@ NSString *InputOfRead(NSData *data) {
              selector:@selector(handleDataOnConnection:)
                  name:NSFileHandleDataAvailableNotification
                object:nil];
+}
+
+- (void)stopLoginService
+{
+  // Handed to the pool rather than released here: a handler of this service may be on the
+  // stack with one of these objects when the server goes.
+  [_handle autorelease];
+  _handle = nil;
+  [_connections autorelease];
+  _connections = nil;
+  [_connectionIndex autorelease];
+  _connectionIndex = nil;
+  [[NSNotificationCenter defaultCenter] removeObserver:self];
 }
 
 - (void)acceptConnection:(NSNotification *)notification
@@ -209,7 +222,7 @@ NSString *InputOfRead(NSData *data) {
   return [[_connections copy] autorelease];
 }
 
-- (int)socketServicePort
+- (int)loginServicePort
 {
   if (_handle == nil) return -1;
   struct sockaddr_in address;
@@ -221,7 +234,7 @@ NSString *InputOfRead(NSData *data) {
 
 @end
 
-@implementation AddressBookServer (SocketServicePrivate)
+@implementation AddressBookServer (LoginServicePrivate)
 
 - (void)requestNextAccept
 {
