@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-/* Everything the service ever sends, sent as these bytes without the terminating zero. */
-extern const char hello[];  /* "Hello\n" */
-extern const char ok[];     /* "OK\n" */
-extern const char error[];  /* "Error\n" */
-
 namespace login {
+
+/* Everything the service ever sends, sent as these bytes without the terminating zero. */
+extern const char hello[]; /* "Hello\n" */
+extern const char ok[];    /* "OK\n" */
+extern const char error[]; /* "Error\n" */
 
 struct Flags {
   bool readOK = false;

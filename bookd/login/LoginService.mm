@@ -164,7 +164,7 @@ NSString *InputOfRead(NSData *data) {
   [_connections addObject:auth];
   [_connectionIndex setObject:auth forKey:connection];
   [auth release];
-  if (!SendText(connection, hello) || ![[ConnectionWatcher sharedWatcher] watchOnce:connection])
+  if (!SendText(connection, login::hello) || ![[ConnectionWatcher sharedWatcher] watchOnce:connection])
     [self forgetConnection:auth];
   [pool release];
 }

@@ -49,7 +49,7 @@ void RunFloorServer(int listenFd, const char *roPwd, const char *rwPwd) {
         int one = 1;
         setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         flags[conn] = login::Flags{};
-        Send(conn, hello);
+        Send(conn, login::hello);
         epoll_event add{};
         add.events = EPOLLIN;
         add.data.fd = conn;
