@@ -7,21 +7,9 @@
 
 namespace {
 
-// The exact bytes of a password; false for anything that is not a real string of this
-// process (nil, a number, a proxy that would answer whatever its owner likes).
-bool BytesOfPassword(id password, std::string &bytes) {
-  if (password == nil || [password isProxy] || ![password isKindOfClass:[NSString class]])
-    return false;
-  NSData *data = [(NSString *)password dataUsingEncoding:NSUTF8StringEncoding];
-  if (data == nil) return false;
-  bytes.assign(static_cast<const char *>([data bytes]), [data length]);
-  return true;
-}
-
 bool Matches(NSString *stored, id offered) {
   std::string storedBytes, offeredBytes;
-  if (!BytesOfPassword(stored, storedBytes) || !BytesOfPassword(offered, offeredBytes))
-    return false;
+  if (!PasswordBytes(stored, storedBytes) || !PasswordBytes(offered, offeredBytes)) return false;
   return PasswordsMatch(storedBytes, offeredBytes);
 }
 

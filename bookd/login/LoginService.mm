@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "LoginCommand.h"
+#include "PasswordMatch.h"
 
 namespace {
 
@@ -41,15 +42,6 @@ bool SendText(NSFileHandle *connection, const char *text) {
     sent = send(fd, text, length, MSG_NOSIGNAL | MSG_DONTWAIT);
   } while (sent < 0 && errno == EINTR);
   return sent == static_cast<ssize_t>(length);
-}
-
-// UTF-8 bytes of a string of this process; false for nil, which matches nothing.
-bool BytesOf(NSString *text, std::string &bytes) {
-  if (text == nil) return false;
-  NSData *data = [text dataUsingEncoding:NSUTF8StringEncoding];
-  if (data == nil) return false;
-  bytes.assign(static_cast<const char *>([data bytes]), [data length]);
-  return true;
 }
 
 // One read as the text of one input: up to its first zero byte, decoded in the encoding
@@ -201,9 +193,9 @@ NSString *InputOfRead(NSData *data) {
 - (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth
 {
   std::string text, roPwd, rwPwd;
-  const bool hasText = BytesOf(input, text);
-  const bool hasRo = BytesOf(_roPwd, roPwd);
-  const bool hasRw = BytesOf(_rwPwd, rwPwd);
+  const bool hasText = PasswordBytes(input, text);
+  const bool hasRo = PasswordBytes(_roPwd, roPwd);
+  const bool hasRw = PasswordBytes(_rwPwd, rwPwd);
   login::Flags current;
   current.readOK = [auth isReadOK];
   current.writeOK = [auth isWriteOK];
