@@ -13,6 +13,7 @@ void DiePrintingMessage(NSString *message, int status) {
 void DiePrintingUsage(int status) {
   NSArray *arguments = [[NSProcessInfo processInfo] arguments];
   NSString *name = [arguments count] > 0 ? [arguments objectAtIndex:0] : @"bookd";
+  // Kept as is (no --sock in synopsis, "port", PASS, CONFIGFILE, blank before newline): scripts rely on it.
   NSString *usage = [NSString stringWithFormat:
       @"Usage: %@\n"
       @"       [--ab LOC] [--ro PWD] [--rw PWD] [--conf CFILE]\n"

@@ -33,6 +33,7 @@ ServerSettings GatherSettings() {
   if (settings.configFile) {
     ConfigValues file;
     if (!ReadConfigFile(*settings.configFile, file)) {
+      // Kept with its typo ("containa"): other programs and users' scripts rely on these bytes.
       fprintf(stderr, "Error: %s could not be read or doesn't containa valid dictionary!\n",
               settings.configFile->c_str());
       exit(-1);
@@ -107,6 +108,7 @@ int main(int argc, char **argv)
 
   NSSocketPort *receivePort = OpenPort(settings.receivePort, YES);
   NSSocketPort *sendPort = OpenPort(settings.sendPort, NO);
+  // Labels kept swapped ("Sendport" shows the receive port): users' scripts rely on these lines.
   NSLog(@"Sendport at %d: %@\n", settings.receivePort, receivePort);
   NSLog(@"Receiveport at %d: %@\n", settings.sendPort, sendPort);
   [NoDelayWatcher watchConnectionsOfPort:receivePort];
