@@ -7,8 +7,7 @@
 #import <Foundation/Foundation.h>
 #import <Kindex/Kindex.h>
 
-@interface AddressBookServer : NSObject <KXSimpleAddressBookServing>
-{
+@interface AddressBookServer : NSObject <KXSimpleAddressBookServing> {
   KXAddressBook *_book;
   NSString *_roPwd;
   NSString *_rwPwd;
@@ -16,10 +15,10 @@
    * because the class's instance variables can only be declared in its one @interface: GCC's
    * Objective-C (GNU runtime, fragile instance variables) accepts none in a class extension
    * or a category. */
-  NSFileHandle *_handle;         /* the listening socket; nil when the service is off */
-  NSMutableArray *_connections;  /* FileHandleAuth records, in accept order */
-  NSMapTable *_connectionIndex;  /* connection handle -> its record in _connections */
-  BOOL _acceptFailing;           /* accepts fail (say, out of descriptors); retried by timer */
+  NSFileHandle *_handle;        /* the listening socket; nil when the service is off */
+  NSMutableArray *_connections; /* FileHandleAuth records, in accept order */
+  NSMapTable *_connectionIndex; /* connection handle -> its record in _connections */
+  BOOL _acceptFailing;          /* accepts fail (say, out of descriptors); retried by timer */
 }
 
 /* port is the socket login service's; -1 leaves the service off. */

@@ -20,8 +20,7 @@ bool Matches(NSString *stored, id offered) {
 - (id)initWithAddressBook:(KXAddressBook *)book
          readOnlyPassword:(NSString *)roPwd
         readWritePassword:(NSString *)rwPwd
-       socketServerAtPort:(int)port
-{
+       socketServerAtPort:(int)port {
   self = [super init];
   if (self == nil) return nil;
   _book = [book retain];
@@ -31,8 +30,7 @@ bool Matches(NSString *stored, id offered) {
   return self;
 }
 
-- (void)dealloc
-{
+- (void)dealloc {
   // Handed to the pool rather than released here: a handler of the login service may be on
   // the stack with one of these objects when the server goes.
   [_book autorelease];
@@ -45,14 +43,12 @@ bool Matches(NSString *stored, id offered) {
   [super dealloc];
 }
 
-- (KXAddressBook *)addressBookForReadOnlyAccessWithAuth:(id)auth
-{
+- (KXAddressBook *)addressBookForReadOnlyAccessWithAuth:(id)auth {
   if (!Matches(_roPwd, auth)) return nil;
   return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:YES] autorelease];
 }
 
-- (KXAddressBook *)addressBookForReadWriteAccessWithAuth:(id)auth
-{
+- (KXAddressBook *)addressBookForReadWriteAccessWithAuth:(id)auth {
   if (!Matches(_rwPwd, auth)) return nil;
   return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:NO] autorelease];
 }

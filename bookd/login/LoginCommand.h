@@ -27,9 +27,9 @@ struct Flags {
 };
 
 struct Outcome {
-  bool close = false;           /* forget the connection; nothing is sent */
-  const char *reply = nullptr;  /* ok or error when not closing */
-  Flags flags;                  /* the connection's flags afterwards */
+  bool close = false;          /* forget the connection; nothing is sent */
+  const char *reply = nullptr; /* ok or error when not closing */
+  Flags flags;                 /* the connection's flags afterwards */
 };
 
 /* The parts of an input split at every single space; an empty input is one empty part. */

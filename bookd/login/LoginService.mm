@@ -51,9 +51,8 @@ NSString *InputOfRead(NSData *data) {
   const char *bytes = static_cast<const char *>([data bytes]);
   const size_t length = login::LengthUpToZero(bytes, [data length]);
   NSString *text = [[[NSString alloc] initWithBytes:bytes
-                                              length:length
-                                            encoding:[NSString defaultCStringEncoding]]
-      autorelease];
+                                             length:length
+                                           encoding:[NSString defaultCStringEncoding]] autorelease];
   return [text stringByTrimmingCharactersInSet:[NSCharacterSet whitespaceAndNewlineCharacterSet]];
 }
 
@@ -69,8 +68,7 @@ NSString *InputOfRead(NSData *data) {
 
 @implementation AddressBookServer (LoginService)
 
-- (void)startLoginServiceAtPort:(int)port
-{
+- (void)startLoginServiceAtPort:(int)port {
   // The records exist with the service off too: -connections then answers an empty list.
   _connections = [[NSMutableArray alloc] initWithCapacity:5];
   _connectionIndex = [[NSMapTable alloc]
@@ -122,8 +120,7 @@ NSString *InputOfRead(NSData *data) {
                object:nil];
 }
 
-- (void)stopLoginService
-{
+- (void)stopLoginService {
   // Handed to the pool rather than released here: a handler of this service may be on the
   // stack with one of these objects when the server goes.
   [_handle autorelease];
@@ -135,11 +132,9 @@ NSString *InputOfRead(NSData *data) {
   [[NSNotificationCenter defaultCenter] removeObserver:self];
 }
 
-- (void)acceptConnection:(NSNotification *)notification
-{
+- (void)acceptConnection:(NSNotification *)notification {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  NSFileHandle *connection =
-      [[notification userInfo] objectForKey:NSFileHandleNotificationFileHandleItem];
+  NSFileHandle *connection = [[notification userInfo] objectForKey:NSFileHandleNotificationFileHandleItem];
   if (connection == nil) {
     [self noteFailedAccept:notification];
     [pool release];
@@ -161,8 +156,7 @@ NSString *InputOfRead(NSData *data) {
   [pool release];
 }
 
-- (void)handleDataOnConnection:(NSNotification *)notification
-{
+- (void)handleDataOnConnection:(NSNotification *)notification {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   NSFileHandle *connection = [notification object];
   FileHandleAuth *auth = [self recordOfConnection:connection];
@@ -190,8 +184,7 @@ NSString *InputOfRead(NSData *data) {
   [pool release];
 }
 
-- (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth
-{
+- (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth {
   std::string text, roPwd, rwPwd;
   const bool hasText = PasswordBytes(input, text);
   const bool hasRo = PasswordBytes(_roPwd, roPwd);
@@ -209,13 +202,11 @@ NSString *InputOfRead(NSData *data) {
   if (!SendText([auth fileHandle], outcome.reply)) [self forgetConnection:auth];
 }
 
-- (NSArray *)connections
-{
+- (NSArray *)connections {
   return [[_connections copy] autorelease];
 }
 
-- (int)loginServicePort
-{
+- (int)loginServicePort {
   if (_handle == nil) return -1;
   struct sockaddr_in address;
   socklen_t length = sizeof address;
@@ -228,8 +219,7 @@ NSString *InputOfRead(NSData *data) {
 
 @implementation AddressBookServer (LoginServicePrivate)
 
-- (void)requestNextAccept
-{
+- (void)requestNextAccept {
   @try {
     [_handle acceptConnectionInBackgroundAndNotify];
   } @catch (id e) {
@@ -237,13 +227,11 @@ NSString *InputOfRead(NSData *data) {
   }
 }
 
-- (void)retryAccept:(NSTimer *)timer
-{
+- (void)retryAccept:(NSTimer *)timer {
   [self requestNextAccept];
 }
 
-- (void)noteFailedAccept:(NSNotification *)notification
-{
+- (void)noteFailedAccept:(NSNotification *)notification {
   // The retry is scheduled before anything is logged: logging itself may need a descriptor
   // and raise, and nothing after that would run.
   [NSTimer scheduledTimerWithTimeInterval:kAcceptRetryDelay
@@ -261,14 +249,12 @@ NSString *InputOfRead(NSData *data) {
   }
 }
 
-- (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection
-{
+- (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection {
   if (connection == nil) return nil;
   return [_connectionIndex objectForKey:connection];
 }
 
-- (void)forgetConnection:(FileHandleAuth *)auth
-{
+- (void)forgetConnection:(FileHandleAuth *)auth {
   NSFileHandle *connection = [auth fileHandle];
   if ([self recordOfConnection:connection] != auth) return;
   [[auth retain] autorelease];

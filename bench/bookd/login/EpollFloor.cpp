@@ -16,7 +16,9 @@ namespace loginbench {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string Trimmed(const char *bytes, size_t length) {
   size_t begin = 0, end = login::LengthUpToZero(bytes, length);
@@ -25,7 +27,9 @@ std::string Trimmed(const char *bytes, size_t length) {
   return std::string(bytes + begin, end - begin);
 }
 
-void Send(int fd, const char *text) { send(fd, text, std::strlen(text), MSG_NOSIGNAL | MSG_DONTWAIT); }
+void Send(int fd, const char *text) {
+  send(fd, text, std::strlen(text), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
 
 }  // namespace
 

@@ -53,7 +53,8 @@ TEST_F(ServiceStart, MinusOneOpensNoSocketAndSaysNothing) {
   // No handler is registered: an accept announced by some other handle is not taken up.
   int pair[2];
   ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
-  NSFileHandle *stray = [[[NSFileHandle alloc] initWithFileDescriptor:pair[0] closeOnDealloc:YES] autorelease];
+  NSFileHandle *stray = [[[NSFileHandle alloc] initWithFileDescriptor:pair[0]
+                                                       closeOnDealloc:YES] autorelease];
   [[NSNotificationCenter defaultCenter]
       postNotificationName:NSFileHandleConnectionAcceptedNotification
                     object:nil
@@ -75,8 +76,8 @@ TEST_F(ServiceStart, BusyPortIsLoggedAndTheServerGoesOn) {
   testing::internal::CaptureStderr();
   AddressBookServer *server = harness::NewServer(port + 65536);
   const std::string logged = testing::internal::GetCapturedStderr();
-  const std::string expected = "Couldn't bind to port " + std::to_string(port + 65536) + " - " +
-                               strerror(EADDRINUSE);
+  const std::string expected =
+      "Couldn't bind to port " + std::to_string(port + 65536) + " - " + strerror(EADDRINUSE);
   EXPECT_NE(std::string::npos, logged.find(expected)) << logged;
   EXPECT_EQ(-1, [server loginServicePort]);
   EXPECT_EQ(nil, [server addressBookForReadWriteAccessWithAuth:@"wrong"]);
