@@ -1,6 +1,7 @@
 /* The object bookd vends: it grants read-only and read-write views of the served book against
  * the two passwords. It also carries the socket login service, a category of its own in
- * login/ whose methods only the initialiser and the tests see (login/LoginService.h). */
+ * login/ whose methods only the server's implementation and the tests see
+ * (login/LoginService.h). */
 #ifndef BOOKD_ADDRESSBOOKSERVER_H
 #define BOOKD_ADDRESSBOOKSERVER_H
 
