@@ -1,4 +1,5 @@
 #import "AddressBookServer.h"
+#import "login/LoginService.h"
 
 #include <string>
 
@@ -6,21 +7,9 @@
 
 namespace {
 
-// The exact bytes of a password; false for anything that is not a real string of this
-// process (nil, a number, a proxy that would answer whatever its owner likes).
-bool BytesOfPassword(id password, std::string &bytes) {
-  if (password == nil || [password isProxy] || ![password isKindOfClass:[NSString class]])
-    return false;
-  NSData *data = [(NSString *)password dataUsingEncoding:NSUTF8StringEncoding];
-  if (data == nil) return false;
-  bytes.assign(static_cast<const char *>([data bytes]), [data length]);
-  return true;
-}
-
 bool Matches(NSString *stored, id offered) {
   std::string storedBytes, offeredBytes;
-  if (!BytesOfPassword(stored, storedBytes) || !BytesOfPassword(offered, offeredBytes))
-    return false;
+  if (!PasswordBytes(stored, storedBytes) || !PasswordBytes(offered, offeredBytes)) return false;
   return PasswordsMatch(storedBytes, offeredBytes);
 }
 
@@ -31,46 +20,35 @@ bool Matches(NSString *stored, id offered) {
 - (id)initWithAddressBook:(KXAddressBook *)book
          readOnlyPassword:(NSString *)roPwd
         readWritePassword:(NSString *)rwPwd
-       socketServerAtPort:(int)port
-{
+       socketServerAtPort:(int)port {
   self = [super init];
   if (self == nil) return nil;
   _book = [book retain];
   _roPwd = [roPwd copy];
   _rwPwd = [rwPwd copy];
-  _connections = [[NSMutableArray alloc] initWithCapacity:5];
-  if (port != -1) [self startSocketServiceAtPort:port];
+  [self startLoginServiceAtPort:port];
   return self;
 }
 
-- (void)dealloc
-{
-  // Handed to the pool rather than released here: a handler of the socket service may be
-  // on the stack with one of these objects when the server goes.
+- (void)dealloc {
+  // Handed to the pool rather than released here: a handler of the login service may be on
+  // the stack with one of these objects when the server goes.
   [_book autorelease];
   _book = nil;
   [_roPwd autorelease];
   _roPwd = nil;
   [_rwPwd autorelease];
   _rwPwd = nil;
-  [_handle autorelease];
-  _handle = nil;
-  [_connections autorelease];
-  _connections = nil;
-  [_connectionIndex autorelease];
-  _connectionIndex = nil;
-  [[NSNotificationCenter defaultCenter] removeObserver:self];
+  [self stopLoginService];
   [super dealloc];
 }
 
-- (KXAddressBook *)addressBookForReadOnlyAccessWithAuth:(id)auth
-{
+- (KXAddressBook *)addressBookForReadOnlyAccessWithAuth:(id)auth {
   if (!Matches(_roPwd, auth)) return nil;
   return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:YES] autorelease];
 }
 
-- (KXAddressBook *)addressBookForReadWriteAccessWithAuth:(id)auth
-{
+- (KXAddressBook *)addressBookForReadWriteAccessWithAuth:(id)auth {
   if (!Matches(_rwPwd, auth)) return nil;
   return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:NO] autorelease];
 }

@@ -33,6 +33,7 @@ ServerSettings GatherSettings() {
   if (settings.configFile) {
     ConfigValues file;
     if (!ReadConfigFile(*settings.configFile, file)) {
+      // Kept with its typo ("containa"): other programs and users' scripts rely on these bytes.
       fprintf(stderr, "Error: %s could not be read or doesn't containa valid dictionary!\n",
               settings.configFile->c_str());
       exit(-1);
@@ -52,8 +53,8 @@ KXLocalAddressBook *OpenBook(NSString *location) {
     book = nil;
   }
   if (book == nil)
-    DiePrintingMessage([NSString stringWithFormat:@"Error: %@ isn't a valid AddressBookLocation\n",
-                                                  location], -1);
+    DiePrintingMessage([NSString stringWithFormat:@"Error: %@ isn't a valid AddressBookLocation\n", location],
+                       -1);
   return book;
 }
 
@@ -69,8 +70,8 @@ NSSocketPort *OpenPort(int32_t setting, BOOL listener) {
   }
   // A server that says it runs while nobody can reach it would report failure as success.
   if (port == nil) {
-    NSString *format = listener ? @"Error: Couldn't open receive port %d\n"
-                                : @"Error: Couldn't open send port %d\n";
+    NSString *format =
+        listener ? @"Error: Couldn't open receive port %d\n" : @"Error: Couldn't open send port %d\n";
     DiePrintingMessage([NSString stringWithFormat:format, setting], -1);
   }
   return port;
@@ -93,8 +94,7 @@ void RegisterName(NSConnection *connection) {
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   ServerSettings settings = GatherSettings();
 
@@ -107,16 +107,17 @@ int main(int argc, char **argv)
 
   NSSocketPort *receivePort = OpenPort(settings.receivePort, YES);
   NSSocketPort *sendPort = OpenPort(settings.sendPort, NO);
+  // Labels kept swapped ("Sendport" shows the receive port): users' scripts rely on these lines.
   NSLog(@"Sendport at %d: %@\n", settings.receivePort, receivePort);
   NSLog(@"Receiveport at %d: %@\n", settings.sendPort, sendPort);
   [NoDelayWatcher watchConnectionsOfPort:receivePort];
 
-  NSConnection *connection = [[NSConnection alloc] initWithReceivePort:receivePort
-                                                              sendPort:sendPort];
+  NSConnection *connection = [[NSConnection alloc] initWithReceivePort:receivePort sendPort:sendPort];
   // Clients get a checker that passes on the two access methods only: the bare server would
   // answer anything, key-value coding of its password fields included.
-  [connection setRootObject:[NSProtocolChecker protocolCheckerWithTarget:server
-                                                                protocol:@protocol(KXSimpleAddressBookServing)]];
+  [connection
+      setRootObject:[NSProtocolChecker protocolCheckerWithTarget:server
+                                                        protocol:@protocol(KXSimpleAddressBookServing)]];
   RegisterName(connection);
 
   fputs("Running.\n", stderr);

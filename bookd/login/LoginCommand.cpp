@@ -4,11 +4,11 @@
 
 #include "PasswordMatch.h"
 
+namespace login {
+
 const char hello[] = "Hello\n";
 const char ok[] = "OK\n";
 const char error[] = "Error\n";
-
-namespace login {
 
 std::vector<std::string> SplitAtSpaces(const std::string &input) {
   std::vector<std::string> parts;

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-/* Everything the service ever sends, sent as these bytes without the terminating zero. */
-extern const char hello[];  /* "Hello\n" */
-extern const char ok[];     /* "OK\n" */
-extern const char error[];  /* "Error\n" */
-
 namespace login {
+
+/* Everything the service ever sends, sent as these bytes without the terminating zero. */
+extern const char hello[]; /* "Hello\n" */
+extern const char ok[];    /* "OK\n" */
+extern const char error[]; /* "Error\n" */
 
 struct Flags {
   bool readOK = false;
@@ -27,9 +27,9 @@ struct Flags {
 };
 
 struct Outcome {
-  bool close = false;           /* forget the connection; nothing is sent */
-  const char *reply = nullptr;  /* ok or error when not closing */
-  Flags flags;                  /* the connection's flags afterwards */
+  bool close = false;          /* forget the connection; nothing is sent */
+  const char *reply = nullptr; /* ok or error when not closing */
+  Flags flags;                 /* the connection's flags afterwards */
 };
 
 /* The parts of an input split at every single space; an empty input is one empty part. */

@@ -10,13 +10,15 @@
 #include <unistd.h>
 #include <unordered_map>
 
-#include "LoginCommand.h"
+#include "login/LoginCommand.h"
 
 namespace loginbench {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string Trimmed(const char *bytes, size_t length) {
   size_t begin = 0, end = login::LengthUpToZero(bytes, length);
@@ -25,7 +27,9 @@ std::string Trimmed(const char *bytes, size_t length) {
   return std::string(bytes + begin, end - begin);
 }
 
-void Send(int fd, const char *text) { send(fd, text, std::strlen(text), MSG_NOSIGNAL | MSG_DONTWAIT); }
+void Send(int fd, const char *text) {
+  send(fd, text, std::strlen(text), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
 
 }  // namespace
 
@@ -49,7 +53,7 @@ void RunFloorServer(int listenFd, const char *roPwd, const char *rwPwd) {
         int one = 1;
         setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         flags[conn] = login::Flags{};
-        Send(conn, hello);
+        Send(conn, login::hello);
         epoll_event add{};
         add.events = EPOLLIN;
         add.data.fd = conn;

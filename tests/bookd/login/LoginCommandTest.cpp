@@ -1,6 +1,6 @@
 // The login language on its own: how inputs split, and which passwords can and cannot be
 // presented, without a socket or a run loop.
-#include "LoginCommand.h"
+#include "login/LoginCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +49,7 @@ TEST(LoginInterpret, PasswordShapes) {
     const std::string other = "other";
     Outcome out = login::Interpret(&c.input, &c.password, &other, Flags{});
     EXPECT_FALSE(out.close) << c.name;
-    EXPECT_STREQ(c.logsIn ? ok : error, out.reply) << c.name;
+    EXPECT_STREQ(c.logsIn ? login::ok : login::error, out.reply) << c.name;
     EXPECT_EQ(c.logsIn, out.flags.readOK) << c.name;
     EXPECT_FALSE(out.flags.writeOK) << c.name;
   }
@@ -61,18 +61,18 @@ TEST(LoginInterpret, MissingTextOrPasswordMatchesNothing) {
   const Flags rw{true, true};
 
   Outcome undecodable = login::Interpret(nullptr, &pw, &pw, rw);
-  EXPECT_STREQ(error, undecodable.reply);
+  EXPECT_STREQ(login::error, undecodable.reply);
   EXPECT_TRUE(undecodable.flags.readOK && undecodable.flags.writeOK);
 
   Outcome noPassword = login::Interpret(&login, &pw, nullptr, Flags{});
-  EXPECT_STREQ(error, noPassword.reply);
+  EXPECT_STREQ(login::error, noPassword.reply);
   EXPECT_FALSE(noPassword.flags.readOK);
 }
 
 TEST(LoginWire, TextsAndZeroCut) {
-  EXPECT_STREQ("Hello\n", hello);
-  EXPECT_STREQ("OK\n", ok);
-  EXPECT_STREQ("Error\n", error);
+  EXPECT_STREQ("Hello\n", login::hello);
+  EXPECT_STREQ("OK\n", login::ok);
+  EXPECT_STREQ("Error\n", login::error);
   EXPECT_EQ(4u, login::LengthUpToZero("quit\0x", 6));
   EXPECT_EQ(0u, login::LengthUpToZero("\0quit", 5));
   EXPECT_EQ(3u, login::LengthUpToZero("abc", 3));

@@ -3,8 +3,8 @@
 // loopback clients that never block the thread that also runs the server.
 #pragma once
 
-#import "AddressBookServer.h"
-#import "FileHandleAuth.h"
+#import "login/FileHandleAuth.h"
+#import "login/LoginService.h"
 
 #include <gtest/gtest.h>
 
@@ -51,10 +51,10 @@ class Client {
   Client(const Client &) = delete;
   Client &operator=(const Client &) = delete;
 
-  bool open();                        // makes the socket now, to connect later
-  bool connectTo(int port);           // connects (the server may not have accepted yet)
+  bool open();                               // makes the socket now, to connect later
+  bool connectTo(int port);                  // connects (the server may not have accepted yet)
   void sendBytes(const std::string &bytes);  // sends all of it, running the loop when full
-  void resetNow();                    // closes with a reset (SO_LINGER 0)
+  void resetNow();                           // closes with a reset (SO_LINGER 0)
   void closeNow();
 
   // Collects what has arrived without waiting.

@@ -15,7 +15,9 @@ namespace harness {
 
 const char kReadWritePasswordBytes[] = "\trw-p\xc3\xa4sswort";
 
-NSString *ReadOnlyPassword() { return @"secret"; }
+NSString *ReadOnlyPassword() {
+  return @"secret";
+}
 
 NSString *ReadWritePassword() {
   static NSString *password = [[NSString alloc] initWithUTF8String:kReadWritePasswordBytes];
@@ -61,7 +63,7 @@ AddressBookServer *NewServer(int port) {
 void ServiceTest::SetUp() {
   pool_ = [NSAutoreleasePool new];
   server_ = NewServer();
-  port_ = [server_ socketServicePort];
+  port_ = [server_ loginServicePort];
   ASSERT_GT(port_, 0);
 }
 
@@ -70,9 +72,13 @@ void ServiceTest::TearDown() {
   [pool_ release];
 }
 
-NSUInteger ServiceTest::openConnections() { return [[server_ connections] count]; }
+NSUInteger ServiceTest::openConnections() {
+  return [[server_ connections] count];
+}
 
-Client::~Client() { closeNow(); }
+Client::~Client() {
+  closeNow();
+}
 
 bool Client::open() {
   if (fd_ < 0) fd_ = socket(AF_INET, SOCK_STREAM, 0);
@@ -90,8 +96,7 @@ bool Client::connectTo(int port) {
   if (errno != EINPROGRESS) return false;
   pollfd wanted{fd_, POLLOUT, 0};
   // On loopback the handshake is the kernel's alone, unless the backlog is full.
-  if (::poll(&wanted, 1, 20) == 0)
-    RunUntil([&] { return ::poll(&wanted, 1, 0) != 0; });
+  if (::poll(&wanted, 1, 20) == 0) RunUntil([&] { return ::poll(&wanted, 1, 0) != 0; });
   int failure = 0;
   socklen_t length = sizeof failure;
   getsockopt(fd_, SOL_SOCKET, SO_ERROR, &failure, &length);
@@ -147,11 +152,11 @@ void Client::poll() {
 
 bool Client::waitForBytes(size_t n, double seconds) {
   return RunUntil(
-      [&] {
-        poll();
-        return received_.size() >= n || peerClosed_;
-      },
-      seconds) &&
+             [&] {
+               poll();
+               return received_.size() >= n || peerClosed_;
+             },
+             seconds) &&
          received_.size() >= n;
 }
 

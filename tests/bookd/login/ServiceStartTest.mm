@@ -45,14 +45,16 @@ TEST_F(ServiceStart, MinusOneOpensNoSocketAndSaysNothing) {
   AddressBookServer *server = harness::NewServer(-1);
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_EQ("", logged);
-  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(-1, [server loginServicePort]);
+  EXPECT_NE(nil, [server connections]);
   EXPECT_EQ(0u, [[server connections] count]);
   EXPECT_EQ(nil, [server addressBookForReadOnlyAccessWithAuth:@"wrong"]);
 
   // No handler is registered: an accept announced by some other handle is not taken up.
   int pair[2];
   ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, pair));
-  NSFileHandle *stray = [[[NSFileHandle alloc] initWithFileDescriptor:pair[0] closeOnDealloc:YES] autorelease];
+  NSFileHandle *stray = [[[NSFileHandle alloc] initWithFileDescriptor:pair[0]
+                                                       closeOnDealloc:YES] autorelease];
   [[NSNotificationCenter defaultCenter]
       postNotificationName:NSFileHandleConnectionAcceptedNotification
                     object:nil
@@ -74,16 +76,16 @@ TEST_F(ServiceStart, BusyPortIsLoggedAndTheServerGoesOn) {
   testing::internal::CaptureStderr();
   AddressBookServer *server = harness::NewServer(port + 65536);
   const std::string logged = testing::internal::GetCapturedStderr();
-  const std::string expected = "Couldn't bind to port " + std::to_string(port + 65536) + " - " +
-                               strerror(EADDRINUSE);
+  const std::string expected =
+      "Couldn't bind to port " + std::to_string(port + 65536) + " - " + strerror(EADDRINUSE);
   EXPECT_NE(std::string::npos, logged.find(expected)) << logged;
-  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(-1, [server loginServicePort]);
   EXPECT_EQ(nil, [server addressBookForReadWriteAccessWithAuth:@"wrong"]);
   [server release];
   close(taken);
 
   AddressBookServer *above = harness::NewServer(port + 65536);
-  EXPECT_EQ(port, [above socketServicePort]);
+  EXPECT_EQ(port, [above loginServicePort]);
   Client client;
   ASSERT_TRUE(client.connectTo(port));
   EXPECT_TRUE(client.waitForBytes(6));
@@ -109,7 +111,7 @@ TEST_F(ServiceStart, NoDescriptorForTheSocketIsLogged) {
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_NE(std::string::npos, logged.find(std::string("Unable to create socket - ") + strerror(EMFILE)))
       << logged;
-  EXPECT_EQ(-1, [server socketServicePort]);
+  EXPECT_EQ(-1, [server loginServicePort]);
   EXPECT_EQ(0u, [[server connections] count]);
   EXPECT_EQ(nil, [server addressBookForReadOnlyAccessWithAuth:@"wrong"]);
   [server release];
@@ -127,7 +129,7 @@ TEST_F(ServiceStart, RestartBindsWhileOldConnectionsClose) {
     close(ready[0]);
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     AddressBookServer *server = harness::NewServer(port);
-    char ok = [server socketServicePort] == port ? 'y' : 'n';
+    char ok = [server loginServicePort] == port ? 'y' : 'n';
     if (write(ready[1], &ok, 1) != 1) _exit(1);
     harness::RunFor(30);
     [pool release];
@@ -152,7 +154,7 @@ TEST_F(ServiceStart, RestartBindsWhileOldConnectionsClose) {
   AddressBookServer *server = harness::NewServer(port);
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_EQ("", logged);
-  EXPECT_EQ(port, [server socketServicePort]);
+  EXPECT_EQ(port, [server loginServicePort]);
   Client fresh;
   ASSERT_TRUE(fresh.connectTo(port));
   fresh.sendBytes("auth ro secret\n");

@@ -7,7 +7,7 @@
  * from a timer instead of from a busy loop. Connections wait for data through the
  * ConnectionWatcher, so that an event costs the same with 10 or 10,000 of them open; the
  * record of a connection is found through _connectionIndex for the same reason. */
-#import "AddressBookServer.h"
+#import "LoginService.h"
 #import "ConnectionWatcher.h"
 #import "FileHandleAuth.h"
 
@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "LoginCommand.h"
+#include "PasswordMatch.h"
 
 namespace {
 
@@ -43,15 +44,6 @@ bool SendText(NSFileHandle *connection, const char *text) {
   return sent == static_cast<ssize_t>(length);
 }
 
-// UTF-8 bytes of a string of this process; false for nil, which matches nothing.
-bool BytesOf(NSString *text, std::string &bytes) {
-  if (text == nil) return false;
-  NSData *data = [text dataUsingEncoding:NSUTF8StringEncoding];
-  if (data == nil) return false;
-  bytes.assign(static_cast<const char *>([data bytes]), [data length]);
-  return true;
-}
-
 // One read as the text of one input: up to its first zero byte, decoded in the encoding
 // GNUstep decodes the command line with (so a password typed there logs in when a client
 // sends the same bytes), trimmed at both ends. nil when the bytes are no text in it.
@@ -59,15 +51,14 @@ NSString *InputOfRead(NSData *data) {
   const char *bytes = static_cast<const char *>([data bytes]);
   const size_t length = login::LengthUpToZero(bytes, [data length]);
   NSString *text = [[[NSString alloc] initWithBytes:bytes
-                                              length:length
-                                            encoding:[NSString defaultCStringEncoding]]
-      autorelease];
+                                             length:length
+                                           encoding:[NSString defaultCStringEncoding]] autorelease];
   return [text stringByTrimmingCharactersInSet:[NSCharacterSet whitespaceAndNewlineCharacterSet]];
 }
 
 }  // namespace
 
-@interface AddressBookServer (SocketServicePrivate)
+@interface AddressBookServer (LoginServicePrivate)
 - (void)requestNextAccept;
 - (void)retryAccept:(NSTimer *)timer;
 - (void)noteFailedAccept:(NSNotification *)notification;
@@ -75,17 +66,16 @@ NSString *InputOfRead(NSData *data) {
 - (void)forgetConnection:(FileHandleAuth *)auth;
 @end
 
-@implementation AddressBookServer (SocketService)
+@implementation AddressBookServer (LoginService)
 
-- (void)startSocketServiceAtPort:(int)port
-{
+- (void)startLoginServiceAtPort:(int)port {
+  // The records exist with the service off too: -connections then answers an empty list.
+  _connections = [[NSMutableArray alloc] initWithCapacity:5];
+  _connectionIndex = [[NSMapTable alloc]
+      initWithKeyOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
+            valueOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
+                capacity:16];
   if (port == -1) return;
-  if (_connectionIndex == nil) {
-    _connectionIndex = [[NSMapTable alloc]
-        initWithKeyOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
-              valueOptions:NSPointerFunctionsObjectPointerPersonality | NSPointerFunctionsStrongMemory
-                  capacity:16];
-  }
 
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) {
@@ -130,11 +120,21 @@ NSString *InputOfRead(NSData *data) {
                object:nil];
 }
 
-- (void)acceptConnection:(NSNotification *)notification
-{
+- (void)stopLoginService {
+  // Handed to the pool rather than released here: a handler of this service may be on the
+  // stack with one of these objects when the server goes.
+  [_handle autorelease];
+  _handle = nil;
+  [_connections autorelease];
+  _connections = nil;
+  [_connectionIndex autorelease];
+  _connectionIndex = nil;
+  [[NSNotificationCenter defaultCenter] removeObserver:self];
+}
+
+- (void)acceptConnection:(NSNotification *)notification {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  NSFileHandle *connection =
-      [[notification userInfo] objectForKey:NSFileHandleNotificationFileHandleItem];
+  NSFileHandle *connection = [[notification userInfo] objectForKey:NSFileHandleNotificationFileHandleItem];
   if (connection == nil) {
     [self noteFailedAccept:notification];
     [pool release];
@@ -151,13 +151,12 @@ NSString *InputOfRead(NSData *data) {
   [_connections addObject:auth];
   [_connectionIndex setObject:auth forKey:connection];
   [auth release];
-  if (!SendText(connection, hello) || ![[ConnectionWatcher sharedWatcher] watchOnce:connection])
+  if (!SendText(connection, login::hello) || ![[ConnectionWatcher sharedWatcher] watchOnce:connection])
     [self forgetConnection:auth];
   [pool release];
 }
 
-- (void)handleDataOnConnection:(NSNotification *)notification
-{
+- (void)handleDataOnConnection:(NSNotification *)notification {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   NSFileHandle *connection = [notification object];
   FileHandleAuth *auth = [self recordOfConnection:connection];
@@ -185,12 +184,11 @@ NSString *InputOfRead(NSData *data) {
   [pool release];
 }
 
-- (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth
-{
+- (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth {
   std::string text, roPwd, rwPwd;
-  const bool hasText = BytesOf(input, text);
-  const bool hasRo = BytesOf(_roPwd, roPwd);
-  const bool hasRw = BytesOf(_rwPwd, rwPwd);
+  const bool hasText = PasswordBytes(input, text);
+  const bool hasRo = PasswordBytes(_roPwd, roPwd);
+  const bool hasRw = PasswordBytes(_rwPwd, rwPwd);
   login::Flags current;
   current.readOK = [auth isReadOK];
   current.writeOK = [auth isWriteOK];
@@ -204,13 +202,11 @@ NSString *InputOfRead(NSData *data) {
   if (!SendText([auth fileHandle], outcome.reply)) [self forgetConnection:auth];
 }
 
-- (NSArray *)connections
-{
+- (NSArray *)connections {
   return [[_connections copy] autorelease];
 }
 
-- (int)socketServicePort
-{
+- (int)loginServicePort {
   if (_handle == nil) return -1;
   struct sockaddr_in address;
   socklen_t length = sizeof address;
@@ -221,10 +217,9 @@ NSString *InputOfRead(NSData *data) {
 
 @end
 
-@implementation AddressBookServer (SocketServicePrivate)
+@implementation AddressBookServer (LoginServicePrivate)
 
-- (void)requestNextAccept
-{
+- (void)requestNextAccept {
   @try {
     [_handle acceptConnectionInBackgroundAndNotify];
   } @catch (id e) {
@@ -232,13 +227,11 @@ NSString *InputOfRead(NSData *data) {
   }
 }
 
-- (void)retryAccept:(NSTimer *)timer
-{
+- (void)retryAccept:(NSTimer *)timer {
   [self requestNextAccept];
 }
 
-- (void)noteFailedAccept:(NSNotification *)notification
-{
+- (void)noteFailedAccept:(NSNotification *)notification {
   // The retry is scheduled before anything is logged: logging itself may need a descriptor
   // and raise, and nothing after that would run.
   [NSTimer scheduledTimerWithTimeInterval:kAcceptRetryDelay
@@ -256,14 +249,12 @@ NSString *InputOfRead(NSData *data) {
   }
 }
 
-- (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection
-{
+- (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection {
   if (connection == nil) return nil;
   return [_connectionIndex objectForKey:connection];
 }
 
-- (void)forgetConnection:(FileHandleAuth *)auth
-{
+- (void)forgetConnection:(FileHandleAuth *)auth {
   NSFileHandle *connection = [auth fileHandle];
   if ([self recordOfConnection:connection] != auth) return;
   [[auth retain] autorelease];

@@ -11,3 +11,11 @@ bool PasswordsMatch(const std::string &stored, const std::string &offered) {
   }
   return difference == 0;
 }
+
+bool PasswordBytes(id text, std::string &bytes) {
+  if (text == nil || [text isProxy] || ![text isKindOfClass:[NSString class]]) return false;
+  NSData *data = [(NSString *)text dataUsingEncoding:NSUTF8StringEncoding];
+  if (data == nil) return false;
+  bytes.assign(static_cast<const char *>([data bytes]), [data length]);
+  return true;
+}
