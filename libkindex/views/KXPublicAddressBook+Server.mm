@@ -5,12 +5,12 @@
 
 // The host is resolved here, to an IPv4 address that the send port is then pinned to, because
 // GNUstep 1.28's socket ports speak IPv4 only and do not refuse anything else: given a host
-// whose address is IPv6 (::1, or a name they pick an IPv6 address of), the port copies the
-// 28-byte IPv6 socket address into the 16 bytes its connection handle keeps for an IPv4 one.
-// The connect fails ("Address family not supported by protocol") and the call merely answers
-// nil, but the bytes written past the field have replaced the object pointer that follows it
-// with the tail of the address, and the process dies when the handle is freed, typically in
-// the release of an autorelease pool long after the failure was reported.
+// whose address is IPv6 (::1, say), the port copies the 28-byte IPv6 socket address into the
+// 16 bytes its connection handle keeps for an IPv4 one. The connect fails ("Address family not
+// supported by protocol") and -rootProxy merely answers nil, but the bytes written past the
+// field have replaced the object pointer that follows it with the tail of the address, and the
+// process dies when the handle is freed, typically in the release of an autorelease pool long
+// after the failure was reported. Nor can a listening socket port bind an IPv6 address.
 
 namespace {
 
@@ -81,9 +81,12 @@ NSString *IPv4AddressOf(NSString *host, NSHost **named, NSError **error) {
                                              onHost:named
                                        forceAddress:address
                                            listener:NO];
-    connection = [[NSConnection alloc] initWithReceivePort:[NSSocketPort port] sendPort:sendPort];
-    [connection setRequestTimeout:requestTimeout];
-    [connection setReplyTimeout:replyTimeout];
+    // Without a send port the connection would talk to this process itself.
+    if (sendPort != nil) {
+      connection = [[NSConnection alloc] initWithReceivePort:[NSSocketPort port] sendPort:sendPort];
+      [connection setRequestTimeout:requestTimeout];
+      [connection setReplyTimeout:replyTimeout];
+    }
     id server = [connection rootProxy];
     if (server != nil) {
       KXTurnOffNagleOnConnection(connection);
