@@ -12,7 +12,7 @@ namespace kindex {
 
 enum class Access { ReadOnly, ReadWrite };
 
-// Keeps what the book needs alive (the connection to the server) until it is destroyed.
+// Keeps the book (and, for a view, its connection to the server) until it is destroyed.
 class BookAccess {
  public:
   BookAccess();
@@ -25,11 +25,9 @@ class BookAccess {
   KXAddressBook *book() const { return book_; }
 
  private:
-  bool openRemote(const Options &options, Access access, const std::string &password,
-                  std::string &error);
+  bool openRemote(const Options &options, Access access, const std::string &password, std::string &error);
 
   KXAddressBook *book_;
-  NSConnection *connection_;
 };
 
 }  // namespace kindex

@@ -59,21 +59,14 @@ int List(NSString *dir) {
 }
 
 int RemoteList(NSString *host, int port, NSString *password) {
-  @try {
-    NSPort *send = [NSSocketPort portWithNumber:port
-                                         onHost:[NSHost hostWithAddress:host]
-                                   forceAddress:nil
-                                       listener:NO];
-    NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port]
-                                                              sendPort:send];
-    id server = [connection rootProxy];
-    [server setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
-    KXAddressBook *view = [server addressBookForReadOnlyAccessWithAuth:password];
-    if (view == nil) return 2;
-    return Print([view people]);
-  } @catch (id) {
-    return 3;
-  }
+  NSError *error = nil;
+  KXPublicAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:host
+                                                                 port:port
+                                                             readOnly:YES
+                                                             password:password
+                                                                error:&error];
+  if (view == nil) return [error code] == KXErrorPasswordRefused ? 2 : 3;
+  return Print([view people]);
 }
 
 }  // namespace

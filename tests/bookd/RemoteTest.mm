@@ -101,18 +101,31 @@ class Remote : public ::testing::Test {
     ASSERT_TRUE(bookd_.waitForError("Running.\n", 30)) << bookd_.error();
   }
 
+  // The vended object over a connection of the test's own, for messages that no client sends
+  // through the library.
   id server() {
     id root = [kxtest::loopbackConnection(receivePort_, 20) rootProxy];
     [root setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
     return root;
   }
 
-  KXAddressBook *readOnly(id password = Str(kReadOnly)) {
-    return [server() addressBookForReadOnlyAccessWithAuth:password];
+  // A view as clients open one, through the library; when there is none, the server must
+  // have refused the password (rather than not answered).
+  KXAddressBook *grant(BOOL readOnly, id password) {
+    NSError *error = nil;
+    KXAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:@"127.0.0.1"
+                                                             port:receivePort_
+                                                         readOnly:readOnly
+                                                         password:password
+                                                          timeout:20
+                                                            error:&error];
+    if (view == nil) {
+      EXPECT_EQ([error code], KXErrorPasswordRefused) << [[error localizedDescription] UTF8String];
+    }
+    return view;
   }
-  KXAddressBook *readWrite(id password = Str(kReadWrite)) {
-    return [server() addressBookForReadWriteAccessWithAuth:password];
-  }
+  KXAddressBook *readOnly(id password = Str(kReadOnly)) { return grant(YES, password); }
+  KXAddressBook *readWrite(id password = Str(kReadWrite)) { return grant(NO, password); }
 
   // The proxy through which a view that crossed the connection talks to the server.
   static id endpointOf(KXAddressBook *view) {

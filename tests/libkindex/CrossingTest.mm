@@ -1,22 +1,29 @@
-// Views cross a real Distributed Objects connection on loopback: a child process vends a
-// read-only and a read-write view of a book, and this process, as a client, lists, edits,
-// adds and saves through one and is refused through the other - also when it bypasses the
-// view and talks to the server side directly. Listing takes a fixed number of round trips.
+// Views cross a real Distributed Objects connection on loopback: a child process serves a
+// book as bookd does, and this process, as a client, opens views with the library's one call,
+// lists, edits, adds and saves through one and is refused through the other - also when it
+// bypasses the view and talks to the server side directly. Listing takes a fixed number of
+// round trips, and a view that cannot be had says why.
 #include "BookTest.h"
 #import "KXViewServing.h"
 
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "LoopbackConnection.h"
+#include "LoopbackPort.h"
+
+static NSString *const kLooker = @"looker";
+static NSString *const kChanger = @"changer";
+
 @protocol KXTestVendor
-- (KXAddressBook *)viewReadOnly:(BOOL)readOnly;
 /* How an object sent by the client arrived: "proxy", or its class and content. */
 - (NSString *)arrivalOf:(id)object;
 @end
 
-@interface KXTestVendor : NSObject <KXTestVendor>
-{
+@interface KXTestVendor : NSObject <KXSimpleAddressBookServing, KXTestVendor> {
   KXAddressBook *_book;
 }
 - (id)initWithBook:(KXAddressBook *)book;
@@ -31,8 +38,13 @@
   [_book release];
   [super dealloc];
 }
-- (KXAddressBook *)viewReadOnly:(BOOL)readOnly {
-  return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:readOnly] autorelease];
+- (KXAddressBook *)addressBookForReadOnlyAccessWithAuth:(id)auth {
+  if (![kLooker isEqual:auth]) return nil;
+  return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:YES] autorelease];
+}
+- (KXAddressBook *)addressBookForReadWriteAccessWithAuth:(id)auth {
+  if (![kChanger isEqual:auth]) return nil;
+  return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:NO] autorelease];
 }
 - (NSString *)arrivalOf:(id)object {
   if ([object isProxy]) return @"proxy";
@@ -75,8 +87,6 @@ class CrossingTest : public BookTest {
     ASSERT_TRUE([book save]);
     startServer();
     ASSERT_GT(port_, 0);
-    connect();
-    ASSERT_TRUE(vendor_ != nil);
   }
 
   void TearDown() override {
@@ -115,39 +125,42 @@ class CrossingTest : public BookTest {
     close(fds[0]);
   }
 
-  void connect() {
-    NSSocketPort *send = [NSSocketPort portWithNumber:port_ onHost:[NSHost hostWithAddress:@"127.0.0.1"]
-                                         forceAddress:nil listener:NO];
-    NSSocketPort *receive = [NSSocketPort portWithNumber:0 onHost:nil forceAddress:@"127.0.0.1" listener:YES];
-    connection_ = [[NSConnection alloc] initWithReceivePort:receive sendPort:send];
-    [connection_ setRequestTimeout:20];
-    [connection_ setReplyTimeout:20];
-    @try {
-      vendor_ = [connection_ rootProxy];
-      [vendor_ setProtocolForProxy:@protocol(KXTestVendor)];
-    } @catch (id e) {
-      vendor_ = nil;
-    }
-  }
-
-  unsigned requestsSent() {
-    return [[[connection_ statistics] objectForKey:NSConnectionRequestsSent] unsignedIntValue];
-  }
-
+  // A view through the library's call, as any client opens one.
   KXAddressBook *view(BOOL readOnly) {
+    NSError *error = nil;
+    KXAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:@"127.0.0.1"
+                                                             port:port_
+                                                         readOnly:readOnly
+                                                         password:readOnly ? kLooker : kChanger
+                                                          timeout:20
+                                                            error:&error];
+    if (view == nil) ADD_FAILURE() << "no view: " << S([error localizedDescription]);
+    return view;
+  }
+
+  static unsigned requestsSent(KXAddressBook *view) {
+    NSConnection *connection = [[(KXPublicAddressBook *)view endpointForTest] connectionForProxy];
+    return [[[connection statistics] objectForKey:NSConnectionRequestsSent] unsignedIntValue];
+  }
+
+  // The server's root object over a connection of the test's own, for sending it objects that
+  // no view would send.
+  id rootObject() {
+    connection_ = [kxtest::loopbackConnection(port_, 20) retain];
+    id vendor = nil;
     @try {
-      return [vendor_ viewReadOnly:readOnly];
-    } @catch (id e) {
-      ADD_FAILURE() << "asking for a view raised";
-      return nil;
+      vendor = [connection_ rootProxy];
+      [vendor setProtocolForProxy:@protocol(KXTestVendor)];
+    } @catch (id) {
+      vendor = nil;
     }
+    return vendor;
   }
 
   NSString *location_ = nil;
   pid_t server_ = 0;
   int port_ = 0;
   NSConnection *connection_ = nil;
-  id vendor_ = nil;
 };
 
 TEST_F(CrossingTest, AViewArrivesByCopyAndListsInAFixedNumberOfRoundTrips) {
@@ -157,7 +170,7 @@ TEST_F(CrossingTest, AViewArrivesByCopyAndListsInAFixedNumberOfRoundTrips) {
   ASSERT_TRUE([ro isKindOfClass:[KXPublicAddressBook class]]);
   EXPECT_TRUE([(KXPublicAddressBook *)ro isReadOnly]);
 
-  unsigned before = requestsSent();
+  unsigned before = requestsSent(ro);
   NSArray *people = [ro people];
   ASSERT_EQ(static_cast<NSUInteger>(kPeople), [people count]);
   std::set<std::string> mails;
@@ -167,7 +180,7 @@ TEST_F(CrossingTest, AViewArrivesByCopyAndListsInAFixedNumberOfRoundTrips) {
     mails.insert(S([[p valueForProperty:KXEmailProperty] valueAtIndex:0]));
   }
   EXPECT_EQ(static_cast<size_t>(kPeople), mails.size());
-  EXPECT_LE(requestsSent() - before, 2u) << "listing went record by record";
+  EXPECT_LE(requestsSent(ro) - before, 2u) << "listing went record by record";
 
   KXGroup *g = [[ro groups] objectAtIndex:0];
   EXPECT_EQ(2u, [[g members] count]);
@@ -189,10 +202,13 @@ TEST_F(CrossingTest, AReadOnlyViewRefusesEveryChangeWhateverTheClientSends) {
   // A client that goes around its view and sends to the server side directly.
   id endpoint = [(KXPublicAddressBook *)ro endpointForTest];
   ASSERT_TRUE(endpoint != nil);
-  NSData *value = [NSData dataWithBytes:"\x01\x07" "Changed" length:9];
+  NSData *value = [NSData dataWithBytes:"\x01\x07"
+                                        "Changed"
+                                 length:9];
   EXPECT_FALSE([endpoint setValueData:value forProperty:KXFirstNameProperty ofRecordWithId:[p uniqueId]]);
   EXPECT_FALSE([endpoint removeRecordWithId:[p uniqueId]]);
-  EXPECT_FALSE([endpoint removeMemberWithId:[[[g members] objectAtIndex:0] uniqueId] fromGroupWithId:[g uniqueId]]);
+  EXPECT_FALSE([endpoint removeMemberWithId:[[[g members] objectAtIndex:0] uniqueId]
+                            fromGroupWithId:[g uniqueId]]);
   EXPECT_FALSE([endpoint save]);
   bool refused = false;
   @try {
@@ -252,15 +268,93 @@ TEST_F(CrossingTest, AReadWriteViewEditsAddsAndSavesTheServersBook) {
 }
 
 TEST_F(CrossingTest, RecordsAndMultiValuesCrossByCopy) {
+  id root = rootObject();
+  ASSERT_TRUE(root != nil);
   KXMutableMultiValue *mails = [[[KXMutableMultiValue alloc] init] autorelease];
   [mails addValue:@"x@example.org" withLabel:KXEmailWorkLabel];
   KXPerson *p = person(@"Copy", nil, nil);
   [p setValue:mails forProperty:KXEmailProperty];
-  EXPECT_EQ("KXPerson " + S([p uniqueId]) + " Copy x@example.org", S([vendor_ arrivalOf:p]));
-  EXPECT_EQ("KXMultiValue x@example.org", S([vendor_ arrivalOf:[p valueForProperty:KXEmailProperty]]));
-  EXPECT_EQ("KXMutableMultiValue x@example.org", S([vendor_ arrivalOf:mails]));
+  EXPECT_EQ("KXPerson " + S([p uniqueId]) + " Copy x@example.org", S([root arrivalOf:p]));
+  EXPECT_EQ("KXMultiValue x@example.org", S([root arrivalOf:[p valueForProperty:KXEmailProperty]]));
+  EXPECT_EQ("KXMutableMultiValue x@example.org", S([root arrivalOf:mails]));
   // The same record archived and read back, as a program that stores records would.
   KXPerson *back = [NSUnarchiver unarchiveObjectWithData:[NSArchiver archivedDataWithRootObject:p]];
   EXPECT_EQ(S([p uniqueId]), S([back uniqueId]));
   EXPECT_TRUE([[back valueForProperty:KXEmailProperty] isEqual:[p valueForProperty:KXEmailProperty]]);
+}
+
+// Each way of failing to get a view has its own code and a line fit to show a user; nothing a
+// user can type as a host crashes the client (GNUstep's socket ports, given an IPv6 address,
+// overwrite memory of their own).
+TEST_F(CrossingTest, AViewThatCannotBeHadSaysWhy) {
+  // Accepts connections (the kernel completes them) and never answers.
+  int silent = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = kxtest::loopbackAddress(0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(0, bind(silent, reinterpret_cast<sockaddr *>(&address), sizeof address));
+  ASSERT_EQ(0, listen(silent, 4));
+  ASSERT_EQ(0, getsockname(silent, reinterpret_cast<sockaddr *>(&address), &length));
+  const int silentPort = ntohs(address.sin_port), closedPort = kxtest::freePort();
+  NSString *server = [NSString stringWithFormat:@"127.0.0.1:%d", port_];
+
+  struct Row {
+    const char *name;
+    NSString *host;
+    int port;
+    BOOL readOnly;
+    NSString *password;
+    NSInteger code;  // 0: a view
+    NSString *description;
+  } rows[] = {
+      {"read-only password", @"127.0.0.1", port_, YES, kLooker, 0, nil},
+      {"read-write password, host by name", @"localhost", port_, NO, kChanger, 0, nil},
+      {"read-write password for reading", @"127.0.0.1", port_, YES, kChanger, KXErrorPasswordRefused,
+       [NSString stringWithFormat:@"the server at %@ refused the password for reading", server]},
+      {"read-only password for changing", @"127.0.0.1", port_, NO, kLooker, KXErrorPasswordRefused,
+       [NSString stringWithFormat:@"the server at %@ refused the password for changing the book", server]},
+      {"no password", @"127.0.0.1", port_, YES, nil, KXErrorPasswordRefused, nil},
+      {"nothing listens", @"127.0.0.1", closedPort, YES, kLooker, KXErrorNoServer,
+       [NSString stringWithFormat:@"no address-book server answers at 127.0.0.1:%d", closedPort]},
+      {"a listener that never answers", @"127.0.0.1", silentPort, YES, kLooker, KXErrorNoServer, nil},
+      {"IPv6 loopback", @"::1", port_, YES, kLooker, KXErrorAddressUnusable,
+       @"::1 is an IPv6 address, and address-book servers are reached over IPv4 only"},
+      {"IPv6 in brackets", @"[::1]", port_, YES, kLooker, KXErrorAddressUnusable, nil},
+      {"IPv4-mapped IPv6", @"::ffff:127.0.0.1", port_, YES, kLooker, KXErrorAddressUnusable, nil},
+      {"unknown host", @"nosuchhost.invalid", port_, YES, kLooker, KXErrorAddressUnusable,
+       @"cannot find the host nosuchhost.invalid"},
+      {"empty host", @"", port_, YES, kLooker, KXErrorAddressUnusable, nil},
+      {"no host", nil, port_, YES, kLooker, KXErrorAddressUnusable, nil},
+      {"port 0", @"127.0.0.1", 0, YES, kLooker, KXErrorAddressUnusable,
+       @"0 is not a port number (1 to 65535)"},
+      {"port 65536", @"127.0.0.1", 65536, YES, kLooker, KXErrorAddressUnusable, nil},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    NSError *error = nil;
+    KXPublicAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:row.host
+                                                                   port:row.port
+                                                               readOnly:row.readOnly
+                                                               password:row.password
+                                                                timeout:2
+                                                                  error:&error];
+    if (row.code == 0) {
+      ASSERT_TRUE(view != nil) << S([error localizedDescription]);
+      EXPECT_TRUE(error == nil);
+      EXPECT_EQ(row.readOnly, [view isReadOnly]);
+      EXPECT_EQ(static_cast<NSUInteger>(kPeople), [[view people] count]);
+    } else {
+      EXPECT_TRUE(view == nil);
+      ASSERT_TRUE(error != nil);
+      EXPECT_EQ(S(KXErrorDomain), S([error domain]));
+      EXPECT_EQ(row.code, [error code]);
+      std::string line = S([error localizedDescription]);
+      EXPECT_EQ(std::string::npos, line.find('\n')) << line;
+      if (row.description != nil) {
+        EXPECT_EQ(S(row.description), line);
+      }
+    }
+    [pool release];
+  }
+  close(silent);
 }

@@ -3,13 +3,13 @@
 // A process killed in the middle of a save leaves all or nothing of it, and a sound file.
 #include "BookTest.h"
 #include "ForkedBody.h"
+#include "WalStall.h"
 
+#include <poll.h>
 #include <sqlite3.h>
-#include <chrono>
 #include <random>
 #include <signal.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -52,14 +52,19 @@ TEST_F(SharingTest, ALongRunningBookSeesOthersSavesAndKeepsItsOwn) {
   KXPerson *edited = person(@"Edited", @"Before", nil), *removed = person(@"Removed", nil, nil);
   KXPerson *contested = person(@"Contested", nil, nil);
   KXGroup *g = group(@"Team");
-  [server addRecord:edited]; [server addRecord:removed]; [server addRecord:contested]; [server addRecord:g];
-  [g addMember:removed]; [g addMember:edited];
+  [server addRecord:edited];
+  [server addRecord:removed];
+  [server addRecord:contested];
+  [server addRecord:g];
+  [g addMember:removed];
+  [g addMember:edited];
   ASSERT_TRUE([server save]);
   KXPerson *mine = person(@"Mine", nil, nil);
   [server addRecord:mine];
   [contested setValue:@"Server's" forProperty:KXLastNameProperty];
 
-  NSString *editedId = [edited uniqueId], *removedId = [removed uniqueId], *contestedId = [contested uniqueId];
+  NSString *editedId = [edited uniqueId], *removedId = [removed uniqueId],
+           *contestedId = [contested uniqueId];
   pid_t child = spawn([&] {
     KXLocalAddressBook *other = [[[KXLocalAddressBook alloc] initWithLocation:location] autorelease];
     if (other == nil || [other recordForUniqueId:[mine uniqueId]] != nil) return false;
@@ -78,7 +83,8 @@ TEST_F(SharingTest, ALongRunningBookSeesOthersSavesAndKeepsItsOwn) {
   EXPECT_EQ(S(@"After"), S([edited valueForProperty:KXLastNameProperty]));
   EXPECT_TRUE([server recordForUniqueId:removedId] == nil);
   EXPECT_TRUE([server recordForUniqueId:[mine uniqueId]] == mine);
-  EXPECT_EQ(S(@"Server's"), S([contested valueForProperty:KXLastNameProperty])) << "the unsaved local change wins";
+  EXPECT_EQ(S(@"Server's"), S([contested valueForProperty:KXLastNameProperty]))
+      << "the unsaved local change wins";
   EXPECT_TRUE([uids([g members]) isEqual:[NSArray arrayWithObject:editedId]]);
   ASSERT_TRUE([server save]);
 
@@ -101,49 +107,96 @@ TEST_F(SharingTest, ProcessesSavingAtTheSameTimeLoseNothing) {
   EXPECT_EQ("ok", integrityCheck(location));
 }
 
+// A child adds a batch and saves it, stopped by WalStall at a chosen point of the save's
+// writes, where it reports and waits; killed there, it has interrupted its save for certain.
+// Stopped before a write, none of the batch may be in the book; stopped at the sync after the
+// commit frame, all of it (nobody else has the book open: see WalStall.h). The book is sound
+// after each kill and takes the next save.
 TEST_F(SharingTest, KilledDuringASaveTheBookHoldsAllOrNothing) {
   NSString *location = dir("killed");
-  ASSERT_TRUE(addPeople(location, @"base", 100, 100));
-  const int kBatch = 5000, kRounds = 6;
-  std::mt19937 random(static_cast<unsigned>(getpid()));
-  double saveSeconds = 0;
+  // No book stays open in this process: forked children inherit no connection, and nothing
+  // but the dead child's own writes decides what the next opener finds.
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  bool filled = addPeople(location, @"base", 100, 100);
+  [pool release];
+  ASSERT_TRUE(filled);
   NSUInteger expected = 100;
-  int interrupted = 0;
-  for (int round = 0; round < kRounds; round++) {
-    int ready[2];
-    ASSERT_EQ(0, pipe(ready));
-    pid_t child = spawn([&] {
+  const int kBatch = 5000;
+
+  // A save left to finish reports how many writes it made to the log.
+  auto saveBatch = [&](int round, const kxtest::WalStallPlan &plan, int reportFd) {
+    return spawn([&] {
+      kxtest::installWalStall();
       KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:location] autorelease];
       for (int i = 0; i < kBatch; i++) {
         KXPerson *p = [[KXPerson new] autorelease];
         [p setValue:[NSString stringWithFormat:@"round%d-%d", round, i] forProperty:KXFirstNameProperty];
         [book addRecord:p];
       }
-      char go = 'g';
-      if (write(ready[1], &go, 1) != 1) return false;
-      return (bool)[book save];
+      kxtest::armWalStall(plan, reportFd);
+      if (![book save]) return false;
+      kxtest::WalStop finished{'-', kxtest::walWritesBeforeCommit()};
+      return write(reportFd, &finished, sizeof finished) == sizeof finished;
     });
-    close(ready[1]);
-    char byte = 0;
-    ASSERT_EQ(1, read(ready[0], &byte, 1));
-    close(ready[0]);
-    auto start = std::chrono::steady_clock::now();
-    if (round == 0) {
-      // The first round measures how long a save takes; the others kill at a random moment in it.
-      ASSERT_EQ(0, waitStatus(child));
-      saveSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    } else {
-      std::uniform_real_distribution<double> when(0, saveSeconds * 1.2);
-      std::this_thread::sleep_for(std::chrono::duration<double>(when(random)));
-      kill(child, SIGKILL);
-      if (waitStatus(child) != 0) interrupted++;
-    }
-    ASSERT_EQ("ok", integrityCheck(location)) << "round " << round;
-    NSUInteger count = [[open(location) people] count];
-    EXPECT_TRUE(count == expected || count == expected + kBatch) << "round " << round << ": " << count;
-    expected = count;
+  };
+  // What the child reported; where is 0 when it reported nothing within a minute.
+  auto reportFrom = [](int fd) {
+    kxtest::WalStop stop{0, 0};
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 60000) != 1 || read(fd, &stop, sizeof stop) != sizeof stop) stop.where = 0;
+    return stop;
+  };
+  auto expectBookHolds = [&](NSUInteger count) {
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    EXPECT_EQ("ok", integrityCheck(location));
+    EXPECT_EQ(count, [[open(location) people] count]);
+    [pool release];
+  };
+
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  ASSERT_EQ(0, waitStatus(saveBatch(0, kxtest::WalStallPlan(), fds[1])));
+  const int writes = reportFrom(fds[0]).writesDone;
+  close(fds[0]);
+  close(fds[1]);
+  ASSERT_GT(writes, 4) << "the save wrote no log the stall could see";
+  expected += kBatch;
+  expectBookHolds(expected);
+
+  // Later saves write a little more than the first (the book grows), so every write number up
+  // to the first save's last is met before the commit.
+  std::random_device seed;
+  std::mt19937 random(seed());
+  const int somewhere = std::uniform_int_distribution<int>(1, writes - 1)(random);
+  struct Stop {
+    const char *name;
+    kxtest::WalStallPlan plan;
+    char where;
+  } stops[] = {
+      {"before the first write", {1, false, false}, 'w'},
+      {"before the first frame", {2, false, false}, 'w'},
+      {"halfway", {writes / 2, false, false}, 'w'},
+      {"somewhere", {somewhere, false, false}, 'w'},
+      {"before the commit frame's page", {0, true, false}, 'c'},
+      {"at the sync after the commit frame", {0, false, true}, 's'},
+  };
+  for (size_t round = 0; round < sizeof stops / sizeof stops[0]; round++) {
+    const Stop &stop = stops[round];
+    SCOPED_TRACE(std::string(stop.name) + " (write " + std::to_string(stop.plan.beforeWrite) + " of about " +
+                 std::to_string(writes) + ")");
+    ASSERT_EQ(0, pipe(fds));
+    pid_t child = saveBatch(static_cast<int>(round) + 1, stop.plan, fds[1]);
+    kxtest::WalStop reported = reportFrom(fds[0]);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(fds[0]);
+    close(fds[1]);
+    ASSERT_EQ(stop.where, reported.where) << "the child did not stop where it should, in its save";
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the kill did not end the child";
+    if (stop.where == 's') expected += kBatch;
+    expectBookHolds(expected);
   }
-  RecordProperty("interrupted", interrupted);
 }
 
 TEST_F(SharingTest, ASaveThatCannotWriteSaysSoAndKeepsItsChanges) {

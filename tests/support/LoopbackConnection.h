@@ -1,6 +1,8 @@
-// A Distributed Objects connection to a server on 127.0.0.1, for tests and benchmarks that play
-// a remote client. For Objective-C++ files only; it is all in this header so that the support
-// library itself stays plain C++ and needs no GNUstep.
+// A Distributed Objects connection of its own to a server on 127.0.0.1, for the tests and
+// benchmarks that send what no client of the library sends: crafted messages past a proxy,
+// or requests to a bare GNUstep server. A client that wants a view opens it with
+// +[KXPublicAddressBook viewOfServerAtHost:...]. For Objective-C++ files only; it is all in this
+// header so that the support library itself stays plain C++ and needs no GNUstep.
 #pragma once
 
 #import <Foundation/Foundation.h>

@@ -13,16 +13,56 @@
 #define KINDEX_KXPUBLICADDRESSBOOK_H
 
 #import <Kindex/KXAddressBook.h>
+#import <Kindex/KXError.h>
 
-@interface KXPublicAddressBook : KXAddressBook <NSCoding>
-{
-  KXAddressBook *_book;   /* the wrapped book, on the side that made the view */
-  id _remote;             /* the server's side, on a client that received the view */
+@interface KXPublicAddressBook : KXAddressBook <NSCoding> {
+  KXAddressBook *_book; /* the wrapped book, on the side that made the view */
+  id _remote;           /* the server's side, on a client that received the view */
   BOOL _readOnly;
 }
 
 - (id)initWithAddressBook:(KXAddressBook *)book readOnly:(BOOL)readOnly;
 - (BOOL)isReadOnly;
+
+@end
+
+/* A view of the book a server serves over Distributed Objects (bookd, or any program that
+ * vends an object conforming to KXSimpleAddressBookServing on a socket port), in one call:
+ *
+ *   NSError *error = nil;
+ *   KXPublicAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:@"127.0.0.1" port:7001
+ *                                    readOnly:YES password:@"looker" error:&error];
+ *   if (view == nil) NSLog(@"%@", [error localizedDescription]);
+ *
+ * Gives the view, autoreleased, or nil with *error (when error is not NULL) set to an error
+ * of KXError.h: KXErrorAddressUnusable, KXErrorNoServer or KXErrorPasswordRefused.
+ *
+ * The call opens a connection of the view's own, which the view keeps open for as long as it
+ * lives (the records it hands out keep it alive) and closes when it goes. Every request
+ * through the view waits at most 15 s to be sent and 60 s for its answer; a call that runs
+ * out of time, or finds the server gone, fails as a refusal does (NO, nil or an empty array).
+ * Nagle's algorithm is off on the connection (see KXConnectionTuning.h).
+ *
+ * GNUstep's socket ports connect over IPv4 only: a host is a name or a dotted IPv4 address,
+ * and a name is reached at its first IPv4 address. An IPv6 address, or a name that has only
+ * IPv6 addresses, gives KXErrorAddressUnusable.
+ */
+@interface KXPublicAddressBook (Server)
+
++ (KXPublicAddressBook *)viewOfServerAtHost:(NSString *)host
+                                       port:(int)port
+                                   readOnly:(BOOL)readOnly
+                                   password:(NSString *)password
+                                      error:(NSError **)error;
+
+/* The same, with timeout (in seconds) bounding both the sending of each request and the wait
+ * for its answer, the handshake included; 0 or less keeps the times above. */
++ (KXPublicAddressBook *)viewOfServerAtHost:(NSString *)host
+                                       port:(int)port
+                                   readOnly:(BOOL)readOnly
+                                   password:(NSString *)password
+                                    timeout:(NSTimeInterval)timeout
+                                      error:(NSError **)error;
 
 @end
 

@@ -3,6 +3,7 @@
 #define KINDEX_KINDEX_H
 
 #import <Kindex/KXProperties.h>
+#import <Kindex/KXError.h>
 #import <Kindex/KXMultiValue.h>
 #import <Kindex/KXRecord.h>
 #import <Kindex/KXAddressBook.h>

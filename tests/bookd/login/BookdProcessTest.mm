@@ -2,7 +2,7 @@
 // a busy socket port nor misbehaving socket clients may cost a remote client its view.
 #import "ServiceHarness.h"
 #include "ChildProcess.h"
-#include "LoopbackConnection.h"
+#include "LoopbackPort.h"
 
 #include <gtest/gtest.h>
 
@@ -48,20 +48,18 @@ class Bookd {
   }
 
   // Asks the server for a read-only view over Distributed Objects, as a remote client does.
-  bool grantsView() {
+  ::testing::AssertionResult grantsView() {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    bool granted = false;
-    NSConnection *connection = nil;
-    @try {
-      connection = [kxtest::loopbackConnection(receivePort_, 10) retain];
-      id server = [connection rootProxy];
-      [server setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
-      granted = [server addressBookForReadOnlyAccessWithAuth:@"secret"] != nil;
-    } @catch (id e) {
-      granted = false;
-    }
-    [connection invalidate];
-    [connection release];
+    NSError *error = nil;
+    KXPublicAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:@"127.0.0.1"
+                                                                   port:receivePort_
+                                                               readOnly:YES
+                                                               password:@"secret"
+                                                                timeout:10
+                                                                  error:&error];
+    ::testing::AssertionResult granted = view != nil ? ::testing::AssertionSuccess()
+                                                     : ::testing::AssertionFailure()
+                                                           << [[error localizedDescription] UTF8String];
     [pool release];
     return granted;
   }
