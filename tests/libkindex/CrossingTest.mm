@@ -3,7 +3,7 @@
 // adds and saves through one and is refused through the other - also when it bypasses the
 // view and talks to the server side directly. Listing takes a fixed number of round trips.
 #include "BookTest.h"
-#import "KXViewServing.h"
+#import "views/KXViewServing.h"
 
 #include <signal.h>
 #include <sys/wait.h>
