@@ -36,8 +36,8 @@ NSString *newString(const void *bytes, size_t length) {
 namespace {
 
 // Property keys, labels and address keys come from a small set, and every record repeats
-// them: one shared string per text rather than one per use keeps a third off the heap of a
-// reopened book of 100,000 persons (bench/libkindex, "heap held").
+// them: one shared string per text rather than one per use keeps 24 of 88 MiB off the heap
+// of a reopened book of 100,000 persons (bench/libkindex, "heap held").
 //
 // Why sharing is safe: the table maps the UTF-8 bytes of a text to the immutable string
 // decoded from them, and retains that string for the life of the process (entries are never
