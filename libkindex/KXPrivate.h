@@ -13,8 +13,7 @@
 /* What kind of record a stored row or a coded record is. Stored in books: never renumber. */
 enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 
-#include "KXEntryList.h"
-#include "KXValueList.h"
+#include "records/PackedList.h"
 
 @interface KXRecord (Private)
 /* A record with no values yet. */
@@ -32,14 +31,11 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 - (void)_adoptValues:(KXValueList *)values;
 /* The same record for another holder: same uid, same values and members, bound to book. */
 - (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly;
-/* Whether value may be stored under property. */
-+ (BOOL)_isValidValue:(id)value forProperty:(NSString *)property;
 @end
 
 @interface KXGroup (Private)
 /* The members' uids in order; the group's own array, callers must not change it. */
 - (NSArray *)_memberIds;
-- (void)_replaceMemberIds:(NSArray *)memberIds;
 - (void)_adoptMemberIds:(NSMutableArray *)memberIds;
 /* Drops uid from the members without asking the book; YES when it was there. */
 - (BOOL)_forgetMemberId:(NSString *)uid;
@@ -70,10 +66,5 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 /* The multi-value's own entries, which callers must not change, and the index of the entry
  * -primaryIdentifier answers (0 when empty): for coders. */
 const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *primaryIndex);
-
-/* A fresh unique id: ordered by creation time, unique across processes and hosts. */
-NSString *KXNewUniqueId(void);
-/* The same, retained: the caller releases it. */
-NSString *KXNewOwnedUniqueId(void);
 
 #endif

@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "Store.h"
-#include "UidKey.h"
+#include "store/Store.h"
+#include "store/UidKey.h"
 
 @class KXRecord;
 @class KXGroup;
@@ -68,15 +68,15 @@ class BookState {
 
   KXAddressBook *book_;  // owns this state
   std::unique_ptr<Store> store_;
-  Records records_;                            // uid order is creation order
-  size_t changedCount_ = 0;                    // entries of records_ marked changed
+  Records records_;          // uid order is creation order
+  size_t changedCount_ = 0;  // entries of records_ marked changed
   // The changed entries in the order they were marked; when a changed entry is removed the
   // list is dropped (stale) and a save finds the changed entries by walking records_.
   std::vector<Records::iterator> changedList_;
   bool changedListStale_ = false;
-  std::set<std::string> removed_;              // removed since the last save, and stored
-  std::set<std::string> groups_;               // the uids of the groups among records_
-  uint64_t seq_ = 0;                           // the last save of the store merged in
+  std::set<std::string> removed_;  // removed since the last save, and stored
+  std::set<std::string> groups_;   // the uids of the groups among records_
+  uint64_t seq_ = 0;               // the last save of the store merged in
 };
 
 }  // namespace kx

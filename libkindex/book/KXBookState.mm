@@ -1,7 +1,7 @@
-#import "KXBookState.h"
-#import "KXCodec.h"
+#import "book/KXBookState.h"
+#import "coding/KXCodec.h"
 #import "KXPrivate.h"
-#import "KXIdString.h"
+#import "records/UniqueId.h"
 
 #include <algorithm>
 
@@ -32,7 +32,8 @@ BookState *BookState::open(KXAddressBook *book, NSString *location) {
   if (![files fileExistsAtPath:location isDirectory:&isDirectory] || !isDirectory) {
     return nullptr;
   }
-  NSString *path = [location stringByAppendingPathComponent:[NSString stringWithUTF8String:Store::fileName()]];
+  NSString *path =
+      [location stringByAppendingPathComponent:[NSString stringWithUTF8String:Store::fileName()]];
   bool create = false;
   if (![files fileExistsAtPath:path]) {
     // Only an empty directory becomes a new book: a mistyped path to some other directory
@@ -71,7 +72,8 @@ bool BookState::load() {
           return;
         }
         [record _setBook:book_ retain:NO];
-        records_.emplace_hint(records_.end(), std::string_view(row.uid, row.uidLength), Entry{record, false, false});
+        records_.emplace_hint(records_.end(), std::string_view(row.uid, row.uidLength),
+                              Entry{record, false, false});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
         if (++rows % 1024 == 0) {
           [pool release];
@@ -147,12 +149,16 @@ void BookState::applyWritten(const RowView &row) {
   } else {
     records_.emplace(uid, Entry{record, false, false});
   }
-  if (row.kind == KXRecordKindGroup) groups_.insert(uid); else groups_.erase(uid);
+  if (row.kind == KXRecordKindGroup)
+    groups_.insert(uid);
+  else
+    groups_.erase(uid);
 }
 
 NSArray *BookState::records(int kind) {
   catchUp();
-  NSMutableArray *result = [NSMutableArray arrayWithCapacity:kind == KXRecordKindGroup ? groups_.size() : records_.size()];
+  NSMutableArray *result =
+      [NSMutableArray arrayWithCapacity:kind == KXRecordKindGroup ? groups_.size() : records_.size()];
   if (kind == KXRecordKindGroup) {
     for (const auto &uid : groups_) {
       KXRecord *group = find(uid);

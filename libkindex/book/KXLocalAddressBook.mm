@@ -1,7 +1,7 @@
 #import <Kindex/KXLocalAddressBook.h>
 #import <Kindex/KXRecord.h>
 #import "KXPrivate.h"
-#import "KXBookState.h"
+#import "book/KXBookState.h"
 
 @implementation KXLocalAddressBook
 

@@ -16,6 +16,7 @@
  *   varint     := LEB128, 7 bits a byte, low group first
  *
  * Decoders check every length against the bytes they have and give nil on anything malformed.
+ * KXEncoder.mm writes, KXDecoder.mm reads.
  */
 #ifndef KINDEX_KXCODEC_H
 #define KINDEX_KXCODEC_H
@@ -27,6 +28,9 @@
 @class KXAddressBook;
 
 namespace kx {
+
+/* The tags of value and item. */
+enum : unsigned char { kString = 0x01, kMulti = 0x02, kDictionary = 0x03 };
 
 /* A new string (retained, caller releases) of UTF-8 bytes; nil when they are not UTF-8. */
 NSString *newString(const void *bytes, size_t length);

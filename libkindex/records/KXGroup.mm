@@ -45,12 +45,6 @@
   return _memberIds;
 }
 
-- (void)_replaceMemberIds:(NSArray *)memberIds {
-  NSMutableArray *copy = [memberIds mutableCopy];
-  [_memberIds release];
-  _memberIds = copy;
-}
-
 - (void)_adoptMemberIds:(NSMutableArray *)memberIds {
   [memberIds retain];
   [_memberIds release];
@@ -66,7 +60,9 @@
 
 - (KXRecord *)_copyBoundTo:(KXAddressBook *)book readOnly:(BOOL)readOnly {
   KXGroup *copy = (KXGroup *)[super _copyBoundTo:book readOnly:readOnly];
-  [copy _replaceMemberIds:_memberIds];
+  NSMutableArray *memberIds = [_memberIds mutableCopy];
+  [copy _adoptMemberIds:memberIds];
+  [memberIds release];
   return copy;
 }
 

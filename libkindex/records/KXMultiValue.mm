@@ -1,6 +1,7 @@
 #import <Kindex/KXMultiValue.h>
 #import "KXPrivate.h"
-#import "KXCodec.h"
+#import "coding/KXCodec.h"
+#import "records/UniqueId.h"
 
 // An entry's value is kept as an immutable copy, dictionaries (postal addresses) with
 // immutable copies of their strings, so an entry cannot change behind its multi-value.
@@ -170,7 +171,7 @@ static BOOL KXSame(id a, id b) {
 
 - (BOOL)insertValue:(id)value withLabel:(NSString *)label atIndex:(NSUInteger)index {
   if (value == nil || index > _entries->count) return NO;
-  KXEntryList::insert(_entries, index, KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value));
+  KXEntryList::insert(_entries, index, {KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value)});
   return YES;
 }
 

@@ -1,7 +1,8 @@
 #import <Kindex/KXRecord.h>
 #import <Kindex/KXProperties.h>
 #import "KXPrivate.h"
-#import "KXCodec.h"
+#import "coding/KXCodec.h"
+#import "records/UniqueId.h"
 
 static BOOL KXIsStringDictionary(id value) {
   if (![value isKindOfClass:[NSDictionary class]]) return NO;
@@ -20,13 +21,36 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
   KXMultiValue *mv = value;
   for (NSUInteger i = 0; i < [mv count]; i++) {
     id entry = [mv valueAtIndex:i];
-    BOOL ok = (strings && [entry isKindOfClass:[NSString class]]) ||
-              (dictionaries && KXIsStringDictionary(entry));
+    BOOL ok =
+        (strings && [entry isKindOfClass:[NSString class]]) || (dictionaries && KXIsStringDictionary(entry));
     if (!ok) return NO;
     id label = [mv labelAtIndex:i];
     if (label != nil && ![label isKindOfClass:[NSString class]]) return NO;
   }
   return YES;
+}
+
+// Whether value may be stored under property.
+static BOOL KXIsValidValue(id value, NSString *property) {
+  if (![property isKindOfClass:[NSString class]] || value == nil) return NO;
+  if ([property isEqualToString:KXEmailProperty] || [property isEqualToString:KXPhoneProperty]) {
+    return KXIsValidMultiValue(value, YES, NO);
+  }
+  if ([property isEqualToString:KXAddressProperty]) {
+    return KXIsValidMultiValue(value, NO, YES);
+  }
+  static NSArray *stringProperties = nil;
+  if (stringProperties == nil) {
+    stringProperties =
+        [[NSArray alloc] initWithObjects:KXFirstNameProperty, KXLastNameProperty, KXMiddleNameProperty,
+                                         KXNicknameProperty, KXOrganizationProperty, KXDepartmentProperty,
+                                         KXJobTitleProperty, KXNoteProperty, KXGroupNameProperty, nil];
+  }
+  if ([stringProperties containsObject:property]) {
+    return [value isKindOfClass:[NSString class]];
+  }
+  // A property this library does not know: a string or a multi-value of strings or addresses.
+  return [value isKindOfClass:[NSString class]] || KXIsValidMultiValue(value, YES, YES);
 }
 
 @implementation KXRecord
@@ -69,31 +93,10 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
   return property != nil ? _values->get(property) : nil;
 }
 
-+ (BOOL)_isValidValue:(id)value forProperty:(NSString *)property {
-  if (![property isKindOfClass:[NSString class]] || value == nil) return NO;
-  if ([property isEqualToString:KXEmailProperty] || [property isEqualToString:KXPhoneProperty]) {
-    return KXIsValidMultiValue(value, YES, NO);
-  }
-  if ([property isEqualToString:KXAddressProperty]) {
-    return KXIsValidMultiValue(value, NO, YES);
-  }
-  static NSArray *stringProperties = nil;
-  if (stringProperties == nil) {
-    stringProperties = [[NSArray alloc] initWithObjects:KXFirstNameProperty, KXLastNameProperty,
-        KXMiddleNameProperty, KXNicknameProperty, KXOrganizationProperty, KXDepartmentProperty,
-        KXJobTitleProperty, KXNoteProperty, KXGroupNameProperty, nil];
-  }
-  if ([stringProperties containsObject:property]) {
-    return [value isKindOfClass:[NSString class]];
-  }
-  // A property this library does not know: a string or a multi-value of strings or addresses.
-  return [value isKindOfClass:[NSString class]] || KXIsValidMultiValue(value, YES, YES);
-}
-
 - (BOOL)setValue:(id)value forProperty:(NSString *)property {
   if (_readOnly || ![property isKindOfClass:[NSString class]]) return NO;
   if (value == nil) return [self removeValueForProperty:property];
-  if (![KXRecord _isValidValue:value forProperty:property]) return NO;
+  if (!KXIsValidValue(value, property)) return NO;
   id copy = [value copy];
   BOOL allowed = _book == nil || [_book _record:self willSetValue:copy forProperty:property];
   if (allowed) {
@@ -118,8 +121,8 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
 }
 
 - (NSString *)description {
-  return [NSString stringWithFormat:@"<%@ %@ %@>", NSStringFromClass([self class]), _uniqueId,
-                                    _values->dictionary()];
+  return [NSString
+      stringWithFormat:@"<%@ %@ %@>", NSStringFromClass([self class]), _uniqueId, _values->dictionary()];
 }
 
 - (KXAddressBook *)_book {

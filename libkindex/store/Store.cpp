@@ -1,4 +1,4 @@
-#include "Store.h"
+#include "store/Store.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -10,6 +10,13 @@ namespace {
 const char kFormat[] = "kindex-address-book";
 const int kVersion = 1;
 
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS records(uid TEXT PRIMARY KEY, kind INTEGER NOT NULL,"
+    "  data BLOB NOT NULL, seq INTEGER NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS removed(uid TEXT PRIMARY KEY, seq INTEGER NOT NULL) WITHOUT ROWID;";
+const char kPragmas[] = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;";
+
 // Finalizes a statement when it goes out of scope.
 struct Statement {
   sqlite3_stmt *stmt = nullptr;
@@ -17,6 +24,13 @@ struct Statement {
 };
 
 }  // namespace
+
+const char *Store::schemaSql() {
+  return kSchema;
+}
+const char *Store::pragmaSql() {
+  return kPragmas;
+}
 
 Status Store::open(const std::string &path, bool create, std::unique_ptr<Store> *out) {
   struct stat info {};
@@ -38,7 +52,7 @@ Status Store::open(const std::string &path, bool create, std::unique_ptr<Store> 
   Status status = fresh ? store->createSchema() : store->checkOurs();
   if (!status.isOk()) return status;
   // Only now that the file is known to be ours may anything be written to it.
-  status = store->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+  status = store->exec(kPragmas);
   if (!status.isOk()) return status;
   status = store->prepare(&store->put_,
                           "INSERT OR REPLACE INTO records(uid, kind, data, seq) VALUES(?1, ?2, ?3, ?4)");
@@ -59,7 +73,9 @@ Store::~Store() {
   sqlite3_close(db_);
 }
 
-void Store::setBusyTimeout(int milliseconds) { sqlite3_busy_timeout(db_, milliseconds); }
+void Store::setBusyTimeout(int milliseconds) {
+  sqlite3_busy_timeout(db_, milliseconds);
+}
 
 Status Store::prepare(sqlite3_stmt **stmt, const char *sql) {
   return Status::fromSqlite(sqlite3_prepare_v2(db_, sql, -1, stmt, nullptr), db_, "prepare");
@@ -85,8 +101,8 @@ Status Store::checkOurs() {
       const unsigned char *value = sqlite3_column_text(s.stmt, 1);
       formatOk = value != nullptr && std::string(reinterpret_cast<const char *>(value)) == kFormat;
     } else if (key == "version") {
-      versionOk = sqlite3_column_type(s.stmt, 1) == SQLITE_INTEGER &&
-                  sqlite3_column_int(s.stmt, 1) >= 1 && sqlite3_column_int(s.stmt, 1) <= kVersion;
+      versionOk = sqlite3_column_type(s.stmt, 1) == SQLITE_INTEGER && sqlite3_column_int(s.stmt, 1) >= 1 &&
+                  sqlite3_column_int(s.stmt, 1) <= kVersion;
     }
   }
   if (rc != SQLITE_DONE) return Status::fromSqlite(rc, db_, "read meta");
@@ -99,14 +115,13 @@ Status Store::createSchema() {
   // Two processes may create the same new book at once: the second finds the tables made.
   Status status = exec("BEGIN IMMEDIATE");
   if (!status.isOk()) return status;
-  status = exec(
-      "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
-      "CREATE TABLE IF NOT EXISTS records(uid TEXT PRIMARY KEY, kind INTEGER NOT NULL,"
-      "  data BLOB NOT NULL, seq INTEGER NOT NULL) WITHOUT ROWID;"
-      "CREATE TABLE IF NOT EXISTS removed(uid TEXT PRIMARY KEY, seq INTEGER NOT NULL) WITHOUT ROWID;"
-      "INSERT OR IGNORE INTO meta(key, value) VALUES('format', 'kindex-address-book');"
-      "INSERT OR IGNORE INTO meta(key, value) VALUES('version', 1);"
-      "INSERT OR IGNORE INTO meta(key, value) VALUES('seq', 0);");
+  status = exec(kSchema);
+  if (status.isOk()) {
+    status = exec(
+        "INSERT OR IGNORE INTO meta(key, value) VALUES('format', 'kindex-address-book');"
+        "INSERT OR IGNORE INTO meta(key, value) VALUES('version', 1);"
+        "INSERT OR IGNORE INTO meta(key, value) VALUES('seq', 0);");
+  }
   if (status.isOk()) status = checkOurs();
   if (status.isOk()) status = exec("COMMIT");
   if (!status.isOk()) exec("ROLLBACK");
@@ -118,7 +133,9 @@ Status Store::readSeq(uint64_t *seq) {
   Status status = prepare(&s.stmt, "SELECT value FROM meta WHERE key = 'seq'");
   if (!status.isOk()) return status;
   int rc = sqlite3_step(s.stmt);
-  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? Status(Status::kCorruption, "no seq") : Status::fromSqlite(rc, db_, "read seq");
+  if (rc != SQLITE_ROW)
+    return rc == SQLITE_DONE ? Status(Status::kCorruption, "no seq")
+                             : Status::fromSqlite(rc, db_, "read seq");
   *seq = static_cast<uint64_t>(sqlite3_column_int64(s.stmt, 0));
   return Status::ok();
 }
@@ -167,7 +184,8 @@ Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &wr
   if (status.isOk() && *seq > since) {
     Statement gone, rows;
     status = prepare(&gone.stmt, "SELECT uid FROM removed WHERE seq > ?1");
-    if (status.isOk()) status = prepare(&rows.stmt, "SELECT uid, kind, data FROM records WHERE seq > ?1 ORDER BY uid");
+    if (status.isOk())
+      status = prepare(&rows.stmt, "SELECT uid, kind, data FROM records WHERE seq > ?1 ORDER BY uid");
     int rc = SQLITE_DONE;
     if (status.isOk()) {
       sqlite3_bind_int64(gone.stmt, 1, static_cast<sqlite3_int64>(since));
@@ -195,7 +213,8 @@ Status Store::begin(uint64_t *seq) {
   return status;
 }
 
-Status Store::put(const char *uid, size_t uidLength, int kind, const void *data, size_t length, uint64_t seq) {
+Status Store::put(const char *uid, size_t uidLength, int kind, const void *data, size_t length,
+                  uint64_t seq) {
   sqlite3_bind_text(put_, 1, uid, static_cast<int>(uidLength), SQLITE_STATIC);
   sqlite3_bind_int(put_, 2, kind);
   sqlite3_bind_blob(put_, 3, data, static_cast<int>(length), SQLITE_STATIC);

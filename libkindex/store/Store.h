@@ -24,7 +24,7 @@
 #include <memory>
 #include <string>
 
-#include "Status.h"
+#include "store/Status.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -45,6 +45,10 @@ class Store {
   using UidFn = std::function<void(const char *uid, size_t length)>;
 
   static const char *fileName() { return "book.sqlite"; }
+  // The statements that make a book's tables, and the settings every connection to a book
+  // uses: for a benchmark that writes the same tables by hand.
+  static const char *schemaSql();
+  static const char *pragmaSql();
 
   // Opens the store at path; with create, makes a new book there when the file is missing.
   // An empty file (what a creation cut short leaves) also becomes a new book. A file that is
@@ -69,8 +73,6 @@ class Store {
 
   // How long a save waits for another process's save before giving up (kBusy).
   void setBusyTimeout(int milliseconds);
-
-  sqlite3 *handle() { return db_; }
 
  private:
   explicit Store(sqlite3 *db) : db_(db) {}

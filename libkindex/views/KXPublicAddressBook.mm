@@ -1,9 +1,9 @@
 #import <Kindex/KXConnectionTuning.h>
 #import <Kindex/KXPublicAddressBook.h>
 #import <Kindex/KXRecord.h>
-#import "KXCodec.h"
+#import "coding/KXCodec.h"
 #import "KXPrivate.h"
-#import "KXViewEndpoint.h"
+#import "views/KXViewEndpoint.h"
 
 // A view is used in one of two places. Where it was made, _book is the wrapped book: a
 // read-write view hands out the book's own records, a read-only one hands out read-only
@@ -137,7 +137,9 @@
 - (BOOL)_record:(KXRecord *)record willSetValue:(id)value forProperty:(NSString *)property {
   if (_readOnly || _remote == nil) return NO;
   @try {
-    return [_remote setValueData:kx::encodeValue(value) forProperty:property ofRecordWithId:[record uniqueId]];
+    return [_remote setValueData:kx::encodeValue(value)
+                     forProperty:property
+                  ofRecordWithId:[record uniqueId]];
   } @catch (id e) {
     return NO;
   }
@@ -176,7 +178,8 @@
 - (NSArray *)_parentGroupsOfRecord:(KXRecord *)record {
   if (_book != nil) {
     KXRecord *own = [_book recordForUniqueId:[record uniqueId]];
-    return [own isKindOfClass:[KXPerson class]] ? [self _shown:[(KXPerson *)own parentGroups]] : [NSArray array];
+    return [own isKindOfClass:[KXPerson class]] ? [self _shown:[(KXPerson *)own parentGroups]]
+                                                : [NSArray array];
   }
   @try {
     return [self _batch:[_remote parentGroupsDataOfRecordWithId:[record uniqueId]]];

@@ -6,12 +6,11 @@
 #ifndef KINDEX_KXVIEWENDPOINT_H
 #define KINDEX_KXVIEWENDPOINT_H
 
-#import "KXViewServing.h"
+#import "views/KXViewServing.h"
 
 @class KXAddressBook;
 
-@interface KXViewEndpoint : NSObject <KXViewServing>
-{
+@interface KXViewEndpoint : NSObject <KXViewServing> {
   KXAddressBook *_book;
   BOOL _readOnly;
 }

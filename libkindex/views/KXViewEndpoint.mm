@@ -1,5 +1,5 @@
-#import "KXViewEndpoint.h"
-#import "KXCodec.h"
+#import "views/KXViewEndpoint.h"
+#import "coding/KXCodec.h"
 #import "KXPrivate.h"
 
 static BOOL KXIsLocal(id object, Class cls) {

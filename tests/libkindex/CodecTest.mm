@@ -1,7 +1,7 @@
 // Stored rows and the batches a peer sends are decoded from bytes nobody vouches for: every
 // malformed input must give nil, never a crash, an over-read or a half-made record.
 #include "BookTest.h"
-#import "KXCodec.h"
+#import "coding/KXCodec.h"
 
 #include <sqlite3.h>
 

@@ -4,7 +4,7 @@
 // bypasses the view and talks to the server side directly. Listing takes a fixed number of
 // round trips, and a view that cannot be had says why.
 #include "BookTest.h"
-#import "KXViewServing.h"
+#import "views/KXViewServing.h"
 
 #include <netinet/in.h>
 #include <signal.h>

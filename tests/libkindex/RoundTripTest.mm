@@ -2,7 +2,7 @@
 // multi-values with their labels, identifiers and primary entry, postal addresses, group
 // membership in order, and the unique ids everything refers to.
 #include "BookTest.h"
-#import "KXCodec.h"
+#import "coding/KXCodec.h"
 
 class RoundTripTest : public BookTest {};
 
