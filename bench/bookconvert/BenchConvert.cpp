@@ -17,15 +17,13 @@ const int rounds = 3;  // best of, against the noise of a shared machine
 
 std::string scratch;
 
-void RemoveTree(const std::string &path)
-{
+void RemoveTree(const std::string &path) {
   bench::runChild({"/bin/rm", "-rf", path});
 }
 
 // A GNUstep configuration whose user Library lies in the scratch directory, so that the
 // shared book of every run is a fresh one there and never the user's.
-std::string WriteGNUstepConfig()
-{
+std::string WriteGNUstepConfig() {
   std::ifstream system("/etc/GNUstep/GNUstep.conf");
   std::ofstream conf(scratch + "/GNUstep.conf");
   std::string line;
@@ -42,8 +40,7 @@ struct Cost {
   double peakMiB = 1e30;
 };
 
-void KeepBest(Cost &best, const bench::ChildCost &run)
-{
+void KeepBest(Cost &best, const bench::ChildCost &run) {
   if (run.status != 0) {
     std::fprintf(stderr, "bench_convert: a child failed with status %d\n", run.status);
     std::exit(1);
@@ -52,8 +49,7 @@ void KeepBest(Cost &best, const bench::ChildCost &run)
   best.peakMiB = std::min(best.peakMiB, run.peakKiB / 1024.0);
 }
 
-std::string Archive(int groups, int entries)
-{
+std::string Archive(int groups, int entries) {
   std::string path = scratch + "/book-" + std::to_string(groups) + "x" + std::to_string(entries);
   Cost made;
   KeepBest(made, bench::runChild({GNUMAIL_ARCHIVE_PATH, "--synthetic", std::to_string(groups),
@@ -61,8 +57,7 @@ std::string Archive(int groups, int entries)
   return path;
 }
 
-Cost Convert(const std::string &archive, const std::string &configEnv)
-{
+Cost Convert(const std::string &archive, const std::string &configEnv) {
   Cost best;
   for (int r = 0; r < rounds; r++) {
     RemoveTree(scratch + "/home");
@@ -71,24 +66,22 @@ Cost Convert(const std::string &archive, const std::string &configEnv)
   return best;
 }
 
-Cost Floor(const std::string &archive, int groups, int entries)
-{
+Cost Floor(const std::string &archive, int groups, int entries) {
   Cost best;
   std::string db = scratch + "/floor.sqlite";
   for (int r = 0; r < rounds; r++) {
     RemoveTree(db);
     RemoveTree(db + "-wal");
     RemoveTree(db + "-shm");
-    KeepBest(best, bench::runChild({CONVERT_FLOOR_PATH, archive, db, std::to_string(groups),
-                                    std::to_string(entries)}));
+    KeepBest(best, bench::runChild(
+                       {CONVERT_FLOOR_PATH, archive, db, std::to_string(groups), std::to_string(entries)}));
   }
   return best;
 }
 
 }  // namespace
 
-int main()
-{
+int main() {
   char dir[] = "/tmp/bench-convert-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   scratch = dir;
@@ -99,17 +92,15 @@ int main()
   Cost small10k = Convert(small, configEnv), large100k = Convert(large, configEnv);
   Cost floor100k = Floor(large, 1000, 100);
 
-  bench::line("bookconvert 100k entries: wall time", large100k.seconds, "s", floor100k.seconds,
-              "ratio <= 2");
+  bench::line("bookconvert 100k entries: wall time", large100k.seconds, "s", floor100k.seconds, "ratio <= 2");
   bench::line("bookconvert 100k entries: peak memory", large100k.peakMiB, "MiB", floor100k.peakMiB,
               "ratio <= 2");
   // Linear growth: the cost per entry at 100k against the cost per entry at 10k (the floor
   // column), memory counted above a run on an empty archive.
   bench::line("bookconvert time per entry, 100k vs 10k", large100k.seconds / 100000 * 1e6, "us",
               small10k.seconds / 10000 * 1e6, "ratio <= 1.2 (linear)");
-  bench::line("bookconvert memory per entry, 100k vs 10k",
-              (large100k.peakMiB - base.peakMiB) * 1024 / 100000, "KiB",
-              (small10k.peakMiB - base.peakMiB) * 1024 / 10000, "ratio <= 1.2 (linear)");
+  bench::line("bookconvert memory per entry, 100k vs 10k", (large100k.peakMiB - base.peakMiB) * 1024 / 100000,
+              "KiB", (small10k.peakMiB - base.peakMiB) * 1024 / 10000, "ratio <= 1.2 (linear)");
 
   RemoveTree(scratch);
   return 0;

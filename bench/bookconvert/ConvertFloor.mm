@@ -15,33 +15,28 @@
 
 namespace {
 
-std::string UniqueId(long serial)
-{
+std::string UniqueId(long serial) {
   char text[40];
   std::snprintf(text, sizeof text, "%08lx-0000-4000-8000-%012lx", serial * 2654435761UL % 0xffffffffUL,
                 serial);
   return text;
 }
 
-bool Exec(sqlite3 *db, const char *sql)
-{
+bool Exec(sqlite3 *db, const char *sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-void Bind(sqlite3_stmt *statement, int column, const std::string &text)
-{
+void Bind(sqlite3_stmt *statement, int column, const std::string &text) {
   sqlite3_bind_text(statement, column, text.c_str(), (int)text.size(), SQLITE_TRANSIENT);
 }
 
-bool Step(sqlite3_stmt *statement)
-{
+bool Step(sqlite3_stmt *statement) {
   bool done = sqlite3_step(statement) == SQLITE_DONE;
   sqlite3_reset(statement);
   return done;
 }
 
-bool InsertRows(const char *path, int groups, int entries)
-{
+bool InsertRows(const char *path, int groups, int entries) {
   sqlite3 *db = nullptr;
   if (sqlite3_open(path, &db) != SQLITE_OK) return false;
   bool ok = Exec(db, "PRAGMA journal_mode=WAL") &&
@@ -82,15 +77,14 @@ bool InsertRows(const char *path, int groups, int entries)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
   if (argc != 5) {
     std::fprintf(stderr, "Usage: %s ARCHIVE DATABASE GROUPS ENTRIES_PER_GROUP\n", argv[0]);
     return 2;
   }
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  id root = [NSUnarchiver unarchiveObjectWithFile: [NSString stringWithUTF8String: argv[1]]];
-  if (![root isKindOfClass: [AddressBook class]]) {
+  id root = [NSUnarchiver unarchiveObjectWithFile:[NSString stringWithUTF8String:argv[1]]];
+  if (![root isKindOfClass:[AddressBook class]]) {
     std::fprintf(stderr, "convert_floor: %s holds no address book\n", argv[1]);
     return 1;
   }

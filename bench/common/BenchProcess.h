@@ -22,8 +22,8 @@ struct ChildCost {
 };
 
 // envAdd holds "NAME=value" entries set in the child only; output goes to /dev/null unless keepOutput.
-inline ChildCost runChild(const std::vector<std::string> &argv,
-                          const std::vector<std::string> &envAdd = {}, bool keepOutput = false) {
+inline ChildCost runChild(const std::vector<std::string> &argv, const std::vector<std::string> &envAdd = {},
+                          bool keepOutput = false) {
   ChildCost cost;
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();

@@ -11,8 +11,10 @@
     if (shared == nil) {
       NSString *location = [KXLocalAddressBook sharedAddressBookLocation];
       NSFileManager *files = [NSFileManager defaultManager];
-      if (location != nil &&
-          [files createDirectoryAtPath:location withIntermediateDirectories:YES attributes:nil error:NULL]) {
+      if (location != nil && [files createDirectoryAtPath:location
+                                 withIntermediateDirectories:YES
+                                                  attributes:nil
+                                                       error:NULL]) {
         shared = [[KXLocalAddressBook alloc] initWithLocation:location];
       }
       if (shared == nil) NSLog(@"Kindex: cannot open the shared address book at %@", location);

@@ -1,38 +1,38 @@
 #import <Kindex/KXProperties.h>
 
 // These texts are stored in books and sent to peers: changing one breaks every book written before.
-NSString * const KXFirstNameProperty = @"FirstName";
-NSString * const KXLastNameProperty = @"LastName";
-NSString * const KXMiddleNameProperty = @"MiddleName";
-NSString * const KXNicknameProperty = @"Nickname";
-NSString * const KXOrganizationProperty = @"Organization";
-NSString * const KXDepartmentProperty = @"Department";
-NSString * const KXJobTitleProperty = @"JobTitle";
-NSString * const KXEmailProperty = @"Email";
-NSString * const KXPhoneProperty = @"Phone";
-NSString * const KXAddressProperty = @"Address";
-NSString * const KXNoteProperty = @"Note";
+NSString *const KXFirstNameProperty = @"FirstName";
+NSString *const KXLastNameProperty = @"LastName";
+NSString *const KXMiddleNameProperty = @"MiddleName";
+NSString *const KXNicknameProperty = @"Nickname";
+NSString *const KXOrganizationProperty = @"Organization";
+NSString *const KXDepartmentProperty = @"Department";
+NSString *const KXJobTitleProperty = @"JobTitle";
+NSString *const KXEmailProperty = @"Email";
+NSString *const KXPhoneProperty = @"Phone";
+NSString *const KXAddressProperty = @"Address";
+NSString *const KXNoteProperty = @"Note";
 
-NSString * const KXGroupNameProperty = @"GroupName";
+NSString *const KXGroupNameProperty = @"GroupName";
 
-NSString * const KXHomeLabel = @"_$!<Home>!$_";
-NSString * const KXWorkLabel = @"_$!<Work>!$_";
-NSString * const KXOtherLabel = @"_$!<Other>!$_";
-NSString * const KXEmailHomeLabel = @"_$!<Home>!$_";
-NSString * const KXEmailWorkLabel = @"_$!<Work>!$_";
-NSString * const KXEmailOtherLabel = @"_$!<Other>!$_";
-NSString * const KXPhoneHomeLabel = @"_$!<Home>!$_";
-NSString * const KXPhoneWorkLabel = @"_$!<Work>!$_";
-NSString * const KXPhoneMobileLabel = @"_$!<Mobile>!$_";
-NSString * const KXPhoneMainLabel = @"_$!<Main>!$_";
-NSString * const KXPhoneHomeFaxLabel = @"_$!<HomeFAX>!$_";
-NSString * const KXPhoneWorkFaxLabel = @"_$!<WorkFAX>!$_";
-NSString * const KXPhonePagerLabel = @"_$!<Pager>!$_";
-NSString * const KXAddressHomeLabel = @"_$!<Home>!$_";
-NSString * const KXAddressWorkLabel = @"_$!<Work>!$_";
+NSString *const KXHomeLabel = @"_$!<Home>!$_";
+NSString *const KXWorkLabel = @"_$!<Work>!$_";
+NSString *const KXOtherLabel = @"_$!<Other>!$_";
+NSString *const KXEmailHomeLabel = @"_$!<Home>!$_";
+NSString *const KXEmailWorkLabel = @"_$!<Work>!$_";
+NSString *const KXEmailOtherLabel = @"_$!<Other>!$_";
+NSString *const KXPhoneHomeLabel = @"_$!<Home>!$_";
+NSString *const KXPhoneWorkLabel = @"_$!<Work>!$_";
+NSString *const KXPhoneMobileLabel = @"_$!<Mobile>!$_";
+NSString *const KXPhoneMainLabel = @"_$!<Main>!$_";
+NSString *const KXPhoneHomeFaxLabel = @"_$!<HomeFAX>!$_";
+NSString *const KXPhoneWorkFaxLabel = @"_$!<WorkFAX>!$_";
+NSString *const KXPhonePagerLabel = @"_$!<Pager>!$_";
+NSString *const KXAddressHomeLabel = @"_$!<Home>!$_";
+NSString *const KXAddressWorkLabel = @"_$!<Work>!$_";
 
-NSString * const KXAddressStreetKey = @"Street";
-NSString * const KXAddressCityKey = @"City";
-NSString * const KXAddressStateKey = @"State";
-NSString * const KXAddressZIPKey = @"ZIP";
-NSString * const KXAddressCountryKey = @"Country";
+NSString *const KXAddressStreetKey = @"Street";
+NSString *const KXAddressCityKey = @"City";
+NSString *const KXAddressStateKey = @"State";
+NSString *const KXAddressZIPKey = @"ZIP";
+NSString *const KXAddressCountryKey = @"Country";

@@ -12,13 +12,13 @@ class Status {
  public:
   enum Kind {
     kOk,
-    kNotFound,     // no store where one was expected
-    kNotOurs,      // a database, but not one this library wrote: never touched
-    kCorruption,   // ours, but its content cannot be read
-    kBusy,         // another process held the book for longer than we wait
-    kReadOnly,     // the store or its directory refuses writes
+    kNotFound,    // no store where one was expected
+    kNotOurs,     // a database, but not one this library wrote: never touched
+    kCorruption,  // ours, but its content cannot be read
+    kBusy,        // another process held the book for longer than we wait
+    kReadOnly,    // the store or its directory refuses writes
     kIOError,
-    kInvalid,      // a caller's mistake
+    kInvalid,  // a caller's mistake
   };
 
   Status() = default;

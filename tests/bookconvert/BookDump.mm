@@ -5,69 +5,60 @@
 namespace convert_test {
 namespace {
 
-std::string Text(id value)
-{
+std::string Text(id value) {
   if (value == nil) return "~";
   return [[value description] UTF8String];
 }
 
-std::string Emails(KXRecord *person)
-{
-  KXMultiValue *emails = [person valueForProperty: KXEmailProperty];
+std::string Emails(KXRecord *person) {
+  KXMultiValue *emails = [person valueForProperty:KXEmailProperty];
   if (emails == nil) return "<~>";
   std::string text = "<";
-  for (NSUInteger i = 0; i < [emails count]; i++)
-    {
-      NSString *label = [emails labelAtIndex: i];
-      if (i > 0) text += ", ";
-      text += [label isEqualToString: KXEmailWorkLabel] ? "work" : Text(label);
-      text += ":" + Text([emails valueAtIndex: i]);
-    }
+  for (NSUInteger i = 0; i < [emails count]; i++) {
+    NSString *label = [emails labelAtIndex:i];
+    if (i > 0) text += ", ";
+    text += [label isEqualToString:KXEmailWorkLabel] ? "work" : Text(label);
+    text += ":" + Text([emails valueAtIndex:i]);
+  }
   return text + ">";
 }
 
-std::string Names(KXRecord *person)
-{
-  return Text([person valueForProperty: KXFirstNameProperty]) + " / " +
-         Text([person valueForProperty: KXLastNameProperty]);
+std::string Names(KXRecord *person) {
+  return Text([person valueForProperty:KXFirstNameProperty]) + " / " +
+         Text([person valueForProperty:KXLastNameProperty]);
 }
 
-std::string Member(KXRecord *record)
-{
-  if ([record isKindOfClass: [KXGroup class]])
-    return "G " + Text([record valueForProperty: KXGroupNameProperty]);
+std::string Member(KXRecord *record) {
+  if ([record isKindOfClass:[KXGroup class]])
+    return "G " + Text([record valueForProperty:KXGroupNameProperty]);
   return Names(record);
 }
 
 }  // namespace
 
-std::vector<std::string> DumpBook(const std::string &location)
-{
+std::vector<std::string> DumpBook(const std::string &location) {
   std::vector<std::string> lines;
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   KXLocalAddressBook *book =
-    [[KXLocalAddressBook alloc] initWithLocation: [NSString stringWithUTF8String: location.c_str()]];
-  if (book == nil)
-    {
-      [pool release];
-      return {"no book"};
-    }
+      [[KXLocalAddressBook alloc] initWithLocation:[NSString stringWithUTF8String:location.c_str()]];
+  if (book == nil) {
+    [pool release];
+    return {"no book"};
+  }
   NSArray *groups = [book groups];
-  for (NSUInteger g = 0; g < [groups count]; g++)
-    {
-      KXGroup *group = [groups objectAtIndex: g];
-      std::string line = "G " + Text([group valueForProperty: KXGroupNameProperty]) + " [";
-      NSArray *members = [group members];
-      for (NSUInteger m = 0; m < [members count]; m++)
-        line += (m > 0 ? ", " : "") + Member([members objectAtIndex: m]);
-      lines.push_back(line + "]");
-    }
+  for (NSUInteger g = 0; g < [groups count]; g++) {
+    KXGroup *group = [groups objectAtIndex:g];
+    std::string line = "G " + Text([group valueForProperty:KXGroupNameProperty]) + " [";
+    NSArray *members = [group members];
+    for (NSUInteger m = 0; m < [members count]; m++)
+      line += (m > 0 ? ", " : "") + Member([members objectAtIndex:m]);
+    lines.push_back(line + "]");
+  }
   NSArray *people = [book people];
-  for (NSUInteger p = 0; p < [people count]; p++)
-    {
-      KXPerson *person = [people objectAtIndex: p];
-      lines.push_back("P " + Names(person) + " " + Emails(person));
-    }
+  for (NSUInteger p = 0; p < [people count]; p++) {
+    KXPerson *person = [people objectAtIndex:p];
+    lines.push_back("P " + Names(person) + " " + Emails(person));
+  }
   [book release];
   [pool release];
   std::sort(lines.begin(), lines.end());

@@ -61,6 +61,7 @@ std::ostream &operator<<(std::ostream &out, const OrderCase &c) {
   return out << c.title;
 }
 
+// clang-format off
 const OrderCase orderCases[] = {
     {"a book with a nested group and a skipped element",
      R"({ groups = (
@@ -78,6 +79,7 @@ const OrderCase orderCases[] = {
      {"add G Solo with 0 members", "add P Alpha / Beta <a@example.org>", "save"},
      {"G Solo [Alpha / Beta]", "P Alpha / Beta <work:a@example.org>"}},
 };
+// clang-format on
 
 class ConversionOrder : public ConvertFixture, public ::testing::WithParamInterface<OrderCase> {};
 

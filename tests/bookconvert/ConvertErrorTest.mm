@@ -12,14 +12,14 @@
 namespace convert_test {
 namespace {
 
-const char *seed = R"({ groups = ( { name = Seed; entries = ( { name = "Alpha Beta"; email = "a@example.org"; } ); } ); })";
+const char *seed =
+    R"({ groups = ( { name = Seed; entries = ( { name = "Alpha Beta"; email = "a@example.org"; } ); } ); })";
 const char *notBook = "is not a GNUMail address book: ";
 
 class ConvertError : public ConvertFixture {
  protected:
   // A shared book with one group and one person, as a user's book would be.
-  void SetUp() override
-  {
+  void SetUp() override {
     ConvertFixture::SetUp();
     ASSERT_EQ(convert(archive(seed)).status, 0);
     before_ = storeFiles();
@@ -27,8 +27,7 @@ class ConvertError : public ConvertFixture {
   }
 
   // One run on path must fail with exactly errorLine and leave the book byte for byte.
-  void expectRefused(const std::string &path, const std::string &errorLine)
-  {
+  void expectRefused(const std::string &path, const std::string &errorLine) {
     ProgramResult run = convert(path);
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, ProgressLine(path));
@@ -36,23 +35,20 @@ class ConvertError : public ConvertFixture {
     EXPECT_TRUE(storeFiles() == before_) << "the stored book changed";
   }
 
-  std::string notBookLine(const std::string &path, const std::string &reason)
-  {
+  std::string notBookLine(const std::string &path, const std::string &reason) {
     return "Error: '" + path + "' " + notBook + reason;
   }
 
   std::map<std::string, std::string> before_;
 };
 
-TEST_F(ConvertError, UnreadableFilesNameTheFileAndTheReason)
-{
+TEST_F(ConvertError, UnreadableFilesNameTheFileAndTheReason) {
   std::string missing = scratch() + "/missing.archive";
   expectRefused(missing, "Error: cannot read '" + missing + "': No such file or directory");
   expectRefused(scratch(), "Error: cannot read '" + scratch() + "': Is a directory");
 }
 
-TEST_F(ConvertError, UnreadableForLackOfPermission)
-{
+TEST_F(ConvertError, UnreadableForLackOfPermission) {
   std::string locked = archive(seed);
   ASSERT_EQ(chmod(locked.c_str(), 0), 0);
   RunOptions options;
@@ -76,8 +72,11 @@ struct BadArchive {
   const char *reason;
 };
 
-std::ostream &operator<<(std::ostream &out, const BadArchive &c) { return out << c.title; }
+std::ostream &operator<<(std::ostream &out, const BadArchive &c) {
+  return out << c.title;
+}
 
+// clang-format off
 const BadArchive badArchives[] = {
   {"an empty file", nullptr, "", "it can't be decoded"},
   {"a text file", nullptr, "Alpha Beta <a@example.org>\n", "it can't be decoded"},
@@ -106,11 +105,11 @@ const BadArchive badArchives[] = {
    "{ class = Group; id = a; name = A; entries = ( { class = Group; name = B; entries = ( { ref = a; } ); } ); }",
    nullptr, "a group contains itself"},
 };
+// clang-format on
 
 class ConvertBadArchive : public ConvertError, public ::testing::WithParamInterface<BadArchive> {};
 
-TEST_P(ConvertBadArchive, IsRefusedWithTheBookUntouched)
-{
+TEST_P(ConvertBadArchive, IsRefusedWithTheBookUntouched) {
   const BadArchive &c = GetParam();
   std::string path = c.description != nullptr ? archive(c.description) : rawFile(c.bytes);
   expectRefused(path, notBookLine(path, c.reason));
@@ -119,8 +118,7 @@ TEST_P(ConvertBadArchive, IsRefusedWithTheBookUntouched)
 INSTANTIATE_TEST_SUITE_P(Files, ConvertBadArchive, ::testing::ValuesIn(badArchives));
 
 // Cut short anywhere, a real archive must never crash the converter nor reach the book.
-TEST_F(ConvertError, TruncatedArchivesAreRefused)
-{
+TEST_F(ConvertError, TruncatedArchivesAreRefused) {
   std::string whole = kxtest::readFile(archive(
       R"({ groups = ( { name = G; entries = ( { name = "Alpha Beta"; email = "a@example.org"; },
                                                { name = "Gamma Delta"; email = "g@example.org"; } ); } ); })"));
@@ -138,8 +136,7 @@ TEST_F(ConvertError, TruncatedArchivesAreRefused)
 
 // Groups nested inside groups thousands deep would exhaust the stack while the archive is
 // decoded and again while it is converted; the mail client never nests them at all.
-TEST_F(ConvertError, GroupsNestedTooDeep)
-{
+TEST_F(ConvertError, GroupsNestedTooDeep) {
   std::string description = "{ name = Alpha; email = a; }";
   for (int level = 0; level < 1001; level++)
     description = "{ class = Group; name = G; entries = (" + description + "); }";
@@ -148,19 +145,17 @@ TEST_F(ConvertError, GroupsNestedTooDeep)
 }
 
 // Plain arrays nested 100,000 deep overflow the stack inside GNUstep's unarchiver itself.
-TEST_F(ConvertError, ArraysNestedDeeperThanTheStack)
-{
+TEST_F(ConvertError, ArraysNestedDeeperThanTheStack) {
   RunOptions bigStack;  // the generator writes the archive by recursion too
   bigStack.stackLimit = 1L << 30;
-  std::string path = archive("{ fields = (" + std::string(100000, '(') + std::string(100000, ')') + "); }",
-                             bigStack);
+  std::string path =
+      archive("{ fields = (" + std::string(100000, '(') + std::string(100000, ')') + "); }", bigStack);
   expectRefused(path, notBookLine(path, "it can't be decoded (the unarchiver crashed on it)"));
 }
 
 using ConvertOpenError = ConvertFixture;
 
-TEST_F(ConvertOpenError, SharedBookThatCannotBeOpened)
-{
+TEST_F(ConvertOpenError, SharedBookThatCannotBeOpened) {
   // A plain file where the book's folder belongs.
   std::string path = archive(seed);
   mkdir(libraryDir().c_str(), 0700);
@@ -171,8 +166,7 @@ TEST_F(ConvertOpenError, SharedBookThatCannotBeOpened)
   EXPECT_EQ(run.error, "Error: cannot open the shared address book at '" + bookLocation() + "'\n");
 }
 
-TEST_F(ConvertError, SaveThatFails)
-{
+TEST_F(ConvertError, SaveThatFails) {
   std::vector<std::string> seeded = book();
   // Files may not grow past their present size, so the save can't write the new records.
   RunOptions limited;

@@ -8,21 +8,18 @@
 
 namespace convert_test {
 
-void ConvertFixture::SetUp()
-{
+void ConvertFixture::SetUp() {
   dir_ = std::make_unique<kxtest::TempDir>("bookconvert-test");
   library_ = kxtest::useGNUstepHome(dir_->path() + "/home");
 }
 
-std::string ConvertFixture::rawFile(const std::string &bytes)
-{
+std::string ConvertFixture::rawFile(const std::string &bytes) {
   std::string path = dir_->file("file" + std::to_string(++files_));
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
 }
 
-std::string ConvertFixture::archive(const std::string &description, const RunOptions &options)
-{
+std::string ConvertFixture::archive(const std::string &description, const RunOptions &options) {
   std::string plist = rawFile(description);
   std::string path = plist + ".archive";
   ProgramResult made = RunProgram({GNUMAIL_ARCHIVE_PATH, plist, path}, dir_->path(), options);
@@ -31,32 +28,28 @@ std::string ConvertFixture::archive(const std::string &description, const RunOpt
   return path;
 }
 
-std::string ConvertFixture::syntheticArchive(int groups, int entriesPerGroup)
-{
+std::string ConvertFixture::syntheticArchive(int groups, int entriesPerGroup) {
   std::string path = dir_->file("synthetic" + std::to_string(++files_) + ".archive");
-  ProgramResult made = RunProgram({GNUMAIL_ARCHIVE_PATH, "--synthetic", std::to_string(groups),
-                                   std::to_string(entriesPerGroup), path},
-                                  dir_->path());
+  ProgramResult made = RunProgram(
+      {GNUMAIL_ARCHIVE_PATH, "--synthetic", std::to_string(groups), std::to_string(entriesPerGroup), path},
+      dir_->path());
   EXPECT_EQ(made.status, 0) << made.error;
   return path;
 }
 
-ProgramResult ConvertFixture::convert(const std::string &archivePath, const RunOptions &options)
-{
+ProgramResult ConvertFixture::convert(const std::string &archivePath, const RunOptions &options) {
   return runConverter({archivePath}, options);
 }
 
 ProgramResult ConvertFixture::runConverter(const std::vector<std::string> &arguments,
-                                           const RunOptions &options)
-{
+                                           const RunOptions &options) {
   std::vector<std::string> argv = {BOOKCONVERT_PATH};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return RunProgram(argv, dir_->path(), options);
 }
 
 static void CollectFiles(const std::string &dir, const std::string &prefix,
-                         std::map<std::string, std::string> &files)
-{
+                         std::map<std::string, std::string> &files) {
   DIR *listing = opendir(dir.c_str());
   if (listing == nullptr) return;
   while (struct dirent *entry = readdir(listing)) {
@@ -73,20 +66,17 @@ static void CollectFiles(const std::string &dir, const std::string &prefix,
   closedir(listing);
 }
 
-std::map<std::string, std::string> ConvertFixture::storeFiles() const
-{
+std::map<std::string, std::string> ConvertFixture::storeFiles() const {
   std::map<std::string, std::string> files;
   CollectFiles(bookLocation(), "", files);
   return files;
 }
 
-std::string ProgressLine(const std::string &path)
-{
+std::string ProgressLine(const std::string &path) {
   return "Converting from '" + path + "'...\n";
 }
 
-std::string ConvertedOutput(const std::string &path, int groups, int people)
-{
+std::string ConvertedOutput(const std::string &path, int groups, int people) {
   return ProgressLine(path) + "Converted " + std::to_string(groups) + " groups and " +
          std::to_string(people) + " people\n";
 }

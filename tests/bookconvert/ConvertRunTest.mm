@@ -16,8 +16,11 @@ struct RunCase {
   std::vector<std::string> book;      // see BookDump.h
 };
 
-std::ostream &operator<<(std::ostream &out, const RunCase &c) { return out << c.title; }
+std::ostream &operator<<(std::ostream &out, const RunCase &c) {
+  return out << c.title;
+}
 
+// clang-format off
 const RunCase runCases[] = {
   {"two groups of three, every row of the name rule",
    R"({ groups = (
@@ -91,11 +94,11 @@ const RunCase runCases[] = {
    R"({ class = Address; name = "Alpha Beta"; email = "a@example.org"; })",
    0, 1, {}, {"P Alpha / Beta <work:a@example.org>"}},
 };
+// clang-format on
 
 class ConvertRun : public ConvertFixture, public ::testing::WithParamInterface<RunCase> {};
 
-std::string Lines(const std::vector<std::string> &lines, const std::string &path)
-{
+std::string Lines(const std::vector<std::string> &lines, const std::string &path) {
   std::string text;
   for (const std::string &line : lines) {
     std::string expanded = line;
@@ -106,8 +109,7 @@ std::string Lines(const std::vector<std::string> &lines, const std::string &path
   return text;
 }
 
-TEST_P(ConvertRun, PrintsCountsAndStoresTheBook)
-{
+TEST_P(ConvertRun, PrintsCountsAndStoresTheBook) {
   const RunCase &c = GetParam();
   std::string path = archive(c.description);
   ProgramResult run = convert(path);
@@ -122,20 +124,19 @@ INSTANTIATE_TEST_SUITE_P(Books, ConvertRun, ::testing::ValuesIn(runCases));
 using ConvertRuns = ConvertFixture;
 
 // Nothing is looked up: a second run of the same archive adds everything again.
-TEST_F(ConvertRuns, EveryRunAddsNewRecords)
-{
-  std::string path = archive(R"({ groups = ( { name = A; entries = ( { name = "Alpha Beta"; email = "a@x.org"; } ); } ); })");
+TEST_F(ConvertRuns, EveryRunAddsNewRecords) {
+  std::string path = archive(
+      R"({ groups = ( { name = A; entries = ( { name = "Alpha Beta"; email = "a@x.org"; } ); } ); })");
   ASSERT_EQ(convert(path).status, 0);
   ProgramResult second = convert(path);
   EXPECT_EQ(second.output, ConvertedOutput(path, 1, 1));
-  EXPECT_EQ(book(), (std::vector<std::string>{"G A [Alpha / Beta]", "G A [Alpha / Beta]",
-                                              "P Alpha / Beta <work:a@x.org>",
-                                              "P Alpha / Beta <work:a@x.org>"}));
+  EXPECT_EQ(book(),
+            (std::vector<std::string>{"G A [Alpha / Beta]", "G A [Alpha / Beta]",
+                                      "P Alpha / Beta <work:a@x.org>", "P Alpha / Beta <work:a@x.org>"}));
 }
 
 // A group larger than the converter's batches of entries keeps every member.
-TEST_F(ConvertRuns, LargeGroupKeepsEveryMember)
-{
+TEST_F(ConvertRuns, LargeGroupKeepsEveryMember) {
   std::string path = syntheticArchive(2, 700);
   ProgramResult run = convert(path);
   EXPECT_EQ(run.status, 0);
@@ -149,8 +150,7 @@ TEST_F(ConvertRuns, LargeGroupKeepsEveryMember)
   }
 }
 
-TEST_F(ConvertRuns, WrongArgumentCountsPrintUsageOnly)
-{
+TEST_F(ConvertRuns, WrongArgumentCountsPrintUsageOnly) {
   const std::vector<std::vector<std::string>> wrong = {{}, {"a.archive", "b.archive"}, {"a", "b", "c"}};
   for (const auto &arguments : wrong) {
     ProgramResult run = runConverter(arguments);

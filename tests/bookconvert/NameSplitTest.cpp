@@ -17,6 +17,7 @@ struct Case {
 };
 
 // Names as UTF-8 bytes; the converter splits UTF-16 units the same way (see PersonNamesTest).
+// clang-format off
 const Case cases[] = {
   // The rule's own examples.
   {"Alpha Beta", NameRule::FirstThenLast, "Alpha", "Beta"},
@@ -49,9 +50,9 @@ const Case cases[] = {
   {"李 小龍", NameRule::FirstThenLast, "李", "小龍"},
   {"😀 Smile", NameRule::FirstThenLast, "😀", "Smile"},
 };
+// clang-format on
 
-TEST(NameSplit, EveryRowAndExample)
-{
+TEST(NameSplit, EveryRowAndExample) {
   for (const Case &c : cases) {
     auto split = SplitWholeName(c.name);
     EXPECT_EQ(split.rule, c.rule) << "name '" << c.name << "'";

@@ -8,29 +8,26 @@
 #import "Conversion.h"
 
 // A person that notes every value set on it, in order.
-@interface RecordingPerson : KXPerson
-{
-@public
+@interface RecordingPerson : KXPerson {
+ @public
   std::vector<std::string> *calls;
 }
 @end
 
 @implementation RecordingPerson
-- (BOOL)setValue:(id)value forProperty:(NSString *)property
-{
-  std::string key = [property isEqualToString: KXFirstNameProperty] ? "first"
-                    : [property isEqualToString: KXLastNameProperty] ? "last"
-                                                                      : [property UTF8String];
+- (BOOL)setValue:(id)value forProperty:(NSString *)property {
+  std::string key = [property isEqualToString:KXFirstNameProperty]  ? "first"
+                    : [property isEqualToString:KXLastNameProperty] ? "last"
+                                                                    : [property UTF8String];
   calls->push_back(key + "=" + (value == nil ? "~" : [[value description] UTF8String]));
-  return [super setValue: value forProperty: property];
+  return [super setValue:value forProperty:property];
 }
 @end
 
 namespace {
 
-NSString *Utf8(const char *text)
-{
-  return text == nullptr ? nil : [NSString stringWithUTF8String: text];
+NSString *Utf8(const char *text) {
+  return text == nullptr ? nil : [NSString stringWithUTF8String:text];
 }
 
 struct Case {
@@ -39,6 +36,7 @@ struct Case {
   std::vector<std::string> calls;
 };
 
+// clang-format off
 const Case cases[] = {
   {"Alpha Beta", "a@example.org", {"first=Alpha", "last=Beta"}},
   {"Beta, Alpha", "a@example.org", {"first= Alpha", "last=Beta"}},
@@ -52,9 +50,9 @@ const Case cases[] = {
   {"😀,😎", "e@example.org", {"first=😎", "last=😀"}},
   {"李\u3000小龍", "l@example.org", {"last=李\u3000小龍"}},
 };
+// clang-format on
 
-TEST(PersonNames, SetInTheRowsOrderWithUnicodeIntact)
-{
+TEST(PersonNames, SetInTheRowsOrderWithUnicodeIntact) {
   for (const Case &c : cases) {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     std::vector<std::string> calls;

@@ -12,8 +12,7 @@
 namespace convert_test {
 
 ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
-                         const RunOptions &options)
-{
+                         const RunOptions &options) {
   const std::string outPath = scratchDir + "/run.stdout", errPath = scratchDir + "/run.stderr";
   ProgramResult result;
   pid_t pid = fork();
@@ -41,8 +40,8 @@ ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string
   }
   if (pid < 0) return result;
 
-  auto deadline = std::chrono::steady_clock::now() +
-                  std::chrono::milliseconds((long)(options.timeoutSeconds * 1000));
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds((long)(options.timeoutSeconds * 1000));
   int status = 0;
   bool ended = false;
   while (!ended) {

@@ -24,9 +24,7 @@ class BookTest : public ::testing::Test {
   NSString *dir(const std::string &name) {
     return [NSString stringWithUTF8String:tmp_.makeDir(name).c_str()];
   }
-  NSString *path(const std::string &name) {
-    return [NSString stringWithUTF8String:tmp_.file(name).c_str()];
-  }
+  NSString *path(const std::string &name) { return [NSString stringWithUTF8String:tmp_.file(name).c_str()]; }
   static KXLocalAddressBook *open(NSString *location) {
     return [[[KXLocalAddressBook alloc] initWithLocation:location] autorelease];
   }

@@ -12,6 +12,7 @@ class CodecTest : public BookTest {
 
 TEST_F(CodecTest, MalformedBytesAreRefused) {
   const std::string uid = "u";
+  // clang-format off
   struct Row { const char *what; std::string value; std::string record; } rows[] = {
     {"empty record", "", ""},
     {"unknown value tag", std::string("\x07", 1), std::string("\x01\x01k\x07", 4)},
@@ -23,6 +24,7 @@ TEST_F(CodecTest, MalformedBytesAreRefused) {
     {"multi-value entry with an unknown item tag", std::string("\x02\x00\x01\x01i\x00\x09", 7),
      std::string("\x01\x01k\x02\x00\x01\x01i\x00\x09\x00", 12)},
   };
+  // clang-format on
   for (const Row &row : rows) {
     id value = @"untouched";
     if (!row.value.empty()) {
@@ -42,7 +44,8 @@ TEST_F(CodecTest, MalformedBytesAreRefused) {
 TEST_F(CodecTest, ABatchComesBackWhole) {
   KXPerson *p = person(@"Zoë", @"Ångström", @"z@example.org");
   KXMutableMultiValue *addresses = [[[KXMutableMultiValue alloc] init] autorelease];
-  [addresses addValue:[NSDictionary dictionaryWithObject:@"北京" forKey:KXAddressCityKey] withLabel:KXAddressHomeLabel];
+  [addresses addValue:[NSDictionary dictionaryWithObject:@"北京" forKey:KXAddressCityKey]
+            withLabel:KXAddressHomeLabel];
   [p setValue:addresses forProperty:KXAddressProperty];
   NSArray *back = kx::decodeBatch(kx::encodeBatch([NSArray arrayWithObjects:p, group(@"G"), nil]), nil, YES);
   ASSERT_EQ(2u, [back count]);
@@ -62,8 +65,9 @@ TEST_F(CodecTest, AnUnreadableStoredRecordIsSkippedAndLeftAsItIs) {
   std::string store = S([book location]) + "/book.sqlite";
   sqlite3 *db = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(store.c_str(), &db));
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "INSERT INTO records(uid, kind, data, seq) VALUES('bad', 1, x'01ff', 1)",
-                                    nullptr, nullptr, nullptr));
+  ASSERT_EQ(SQLITE_OK,
+            sqlite3_exec(db, "INSERT INTO records(uid, kind, data, seq) VALUES('bad', 1, x'01ff', 1)",
+                         nullptr, nullptr, nullptr));
   sqlite3_close(db);
 
   KXLocalAddressBook *again = reopen(book);

@@ -24,14 +24,16 @@ std::string readFile(const std::string &path) {
 void makeForeignDatabase(const std::string &path) {
   sqlite3 *db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  sqlite3_exec(db, "CREATE TABLE people(name TEXT); INSERT INTO people VALUES('someone else');", nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "CREATE TABLE people(name TEXT); INSERT INTO people VALUES('someone else');", nullptr,
+               nullptr, nullptr);
   sqlite3_close(db);
 }
 
 // Every file below dir with its content, for comparing before and after.
 std::string snapshot(const std::string &dir) {
   std::string all;
-  NSArray *names = [[NSFileManager defaultManager] subpathsAtPath:[NSString stringWithUTF8String:dir.c_str()]];
+  NSArray *names =
+      [[NSFileManager defaultManager] subpathsAtPath:[NSString stringWithUTF8String:dir.c_str()]];
   names = [names sortedArrayUsingSelector:@selector(compare:)];
   for (NSUInteger i = 0; i < [names count]; i++) {
     std::string name = [[names objectAtIndex:i] UTF8String];
@@ -50,6 +52,7 @@ TEST_F(LocationTest, OnlyAnEmptyDirectoryOrOneOfOurBooksOpens) {
     std::function<std::string(kxtest::TempDir &)> make;  // gives the location to try
     bool opens;
   };
+  // clang-format off
   std::vector<Row> rows = {
     {"empty directory", [](kxtest::TempDir &t) { return t.makeDir("empty"); }, true},
     {"missing path", [](kxtest::TempDir &t) { return t.file("missing"); }, false},
@@ -66,6 +69,7 @@ TEST_F(LocationTest, OnlyAnEmptyDirectoryOrOneOfOurBooksOpens) {
     {"store that is a directory", [](kxtest::TempDir &t) {
        std::string d = t.makeDir("dirstore"); ::mkdir((d + "/book.sqlite").c_str(), 0700); return d; }, false},
   };
+  // clang-format on
   for (const Row &row : rows) {
     std::string location = row.make(tmp_);
     std::string before = snapshot(location);

@@ -9,7 +9,8 @@ class RoundTripTest : public BookTest {};
 TEST_F(RoundTripTest, PersonsAndMultiValuesSurviveReopen) {
   KXLocalAddressBook *book = newBook();
   KXPerson *p = person(@"Jürgen", @"Ødegård-日本", @"jürgen@example.org");
-  KXMutableMultiValue *mails = [[[KXMutableMultiValue alloc] initWithMultiValue:[p valueForProperty:KXEmailProperty]] autorelease];
+  KXMutableMultiValue *mails =
+      [[[KXMutableMultiValue alloc] initWithMultiValue:[p valueForProperty:KXEmailProperty]] autorelease];
   NSString *home = [mails addValue:@"home@example.org" withLabel:KXEmailHomeLabel];
   [mails addValue:@"no-label@example.org" withLabel:nil];
   ASSERT_TRUE([mails setPrimaryIdentifier:home]);
@@ -39,7 +40,8 @@ TEST_F(RoundTripTest, PersonsAndMultiValuesSurviveReopen) {
   EXPECT_EQ([keys count], [[back properties] count]);
   for (NSUInteger i = 0; i < [keys count]; i++) {
     NSString *key = [keys objectAtIndex:i];
-    EXPECT_TRUE([[p valueForProperty:key] isEqual:[back valueForProperty:key]]) << S(key) << ": " << S([back valueForProperty:key]);
+    EXPECT_TRUE([[p valueForProperty:key] isEqual:[back valueForProperty:key]])
+        << S(key) << ": " << S([back valueForProperty:key]);
   }
   KXMultiValue *backMails = [back valueForProperty:KXEmailProperty];
   EXPECT_EQ(3u, [backMails count]);
@@ -83,8 +85,13 @@ TEST_F(RoundTripTest, RemovingARecordTakesItOutOfItsGroupsForGood) {
   KXLocalAddressBook *book = newBook();
   KXPerson *a = person(@"Ann", nil, nil), *b = person(@"Bob", nil, nil);
   KXGroup *g1 = group(@"One"), *g2 = group(@"Two");
-  [book addRecord:a]; [book addRecord:b]; [book addRecord:g1]; [book addRecord:g2];
-  [g1 addMember:a]; [g1 addMember:b]; [g2 addMember:a];
+  [book addRecord:a];
+  [book addRecord:b];
+  [book addRecord:g1];
+  [book addRecord:g2];
+  [g1 addMember:a];
+  [g1 addMember:b];
+  [g2 addMember:a];
   ASSERT_TRUE([book save]);
 
   KXLocalAddressBook *again = reopen(book);
@@ -121,7 +128,9 @@ TEST_F(RoundTripTest, UnsavedChangesStayOutOfTheStore) {
 TEST_F(RoundTripTest, UnsavedRemovalsUnusualTextsAndLongUidsComeBack) {
   KXLocalAddressBook *book = newBook();
   KXPerson *a = person(@"Ann", nil, nil), *b = person(@"Bob", nil, nil), *c = person(@"Cid", nil, nil);
-  [book addRecord:a]; [book addRecord:b]; [book addRecord:c];
+  [book addRecord:a];
+  [book addRecord:b];
+  [book addRecord:c];
   ASSERT_TRUE([b setValue:@"Bobby" forProperty:KXNicknameProperty]);
   ASSERT_TRUE([book removeRecord:b]);
   const unichar withNul[] = {'a', 0, 'b'};
@@ -192,13 +201,16 @@ TEST_F(RoundTripTest, RecordsRefuseValuesTheirPropertyCannotHold) {
   KXPerson *p = [[KXPerson new] autorelease];
   KXMutableMultiValue *numbers = [[[KXMutableMultiValue alloc] init] autorelease];
   [numbers addValue:[NSNumber numberWithInt:3] withLabel:KXWorkLabel];
-  struct { NSString *property; id value; } bad[] = {
-    {KXFirstNameProperty, [NSNumber numberWithInt:1]},
-    {KXFirstNameProperty, [[[KXMutableMultiValue alloc] init] autorelease]},
-    {KXEmailProperty, @"not-a-multi-value@example.org"},
-    {KXEmailProperty, numbers},
-    {@"X-Custom", [NSArray array]},
-    {nil, @"value"},
+  struct {
+    NSString *property;
+    id value;
+  } bad[] = {
+      {KXFirstNameProperty, [NSNumber numberWithInt:1]},
+      {KXFirstNameProperty, [[[KXMutableMultiValue alloc] init] autorelease]},
+      {KXEmailProperty, @"not-a-multi-value@example.org"},
+      {KXEmailProperty, numbers},
+      {@"X-Custom", [NSArray array]},
+      {nil, @"value"},
   };
   for (size_t i = 0; i < sizeof bad / sizeof bad[0]; i++) {
     EXPECT_FALSE([p setValue:bad[i].value forProperty:bad[i].property]) << "row " << i;

@@ -11,7 +11,9 @@ class ViewTest : public BookTest {
     ann_ = person(@"Ann", @"Lee", @"ann@example.org");
     bob_ = person(@"Bob", nil, nil);
     friends_ = group(@"Friends");
-    [book_ addRecord:ann_]; [book_ addRecord:bob_]; [book_ addRecord:friends_];
+    [book_ addRecord:ann_];
+    [book_ addRecord:bob_];
+    [book_ addRecord:friends_];
     [friends_ addMember:ann_];
     ASSERT_TRUE([book_ save]);
   }
@@ -40,7 +42,8 @@ class ViewTest : public BookTest {
       }
     }
     KXMultiValue *mails = [p valueForProperty:KXEmailProperty];
-    EXPECT_FALSE([mails respondsToSelector:@selector(addValue:withLabel:)]) << "hands out an editable multi-value";
+    EXPECT_FALSE([mails respondsToSelector:@selector(addValue:withLabel:)])
+        << "hands out an editable multi-value";
     KXMutableMultiValue *edited = [[mails mutableCopy] autorelease];
     [edited addValue:@"x@example.org" withLabel:KXEmailHomeLabel];
     EXPECT_FALSE([p setValue:edited forProperty:KXEmailProperty]);
@@ -66,7 +69,8 @@ class ViewTest : public BookTest {
 };
 
 TEST_F(ViewTest, ReadOnlyViewAnswersQueries) {
-  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_ readOnly:YES] autorelease];
+  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                       readOnly:YES] autorelease];
   EXPECT_TRUE([view isReadOnly]);
   EXPECT_EQ(2u, [[view people] count]);
   EXPECT_EQ(1u, [[view groups] count]);
@@ -79,13 +83,15 @@ TEST_F(ViewTest, ReadOnlyViewAnswersQueries) {
 }
 
 TEST_F(ViewTest, ReadOnlyViewRefusesEveryChange) {
-  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_ readOnly:YES] autorelease];
+  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                       readOnly:YES] autorelease];
   expectEveryChangeRefused(view);
   expectBookUntouched();
 }
 
 TEST_F(ViewTest, ReadWriteViewPassesChangesAndSaves) {
-  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_ readOnly:NO] autorelease];
+  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                       readOnly:NO] autorelease];
   EXPECT_FALSE([view isReadOnly]);
   KXPerson *p = (KXPerson *)[view recordForUniqueId:[ann_ uniqueId]];
   EXPECT_TRUE([p setValue:@"Anna" forProperty:KXFirstNameProperty]);

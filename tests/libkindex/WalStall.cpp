@@ -121,6 +121,7 @@ int Unfetch(sqlite3_file *f, sqlite3_int64 offset, void *page) {
   return Real(f)->pMethods->xUnfetch(Real(f), offset, page);
 }
 
+// clang-format off
 const sqlite3_io_methods kMethods = {
     3,
     Close,
@@ -142,6 +143,7 @@ const sqlite3_io_methods kMethods = {
     Fetch,
     Unfetch,
 };
+// clang-format on
 
 int Open(sqlite3_vfs *, const char *name, sqlite3_file *file, int flags, int *outFlags) {
   StallFile *mine = reinterpret_cast<StallFile *>(file);

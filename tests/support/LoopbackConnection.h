@@ -16,8 +16,7 @@ inline NSConnection *loopbackConnection(int port, NSTimeInterval timeoutSeconds 
                                        onHost:[NSHost hostWithAddress:@"127.0.0.1"]
                                  forceAddress:nil
                                      listener:NO];
-  NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port]
-                                                            sendPort:send];
+  NSConnection *connection = [NSConnection connectionWithReceivePort:[NSSocketPort port] sendPort:send];
   if (timeoutSeconds > 0) {
     [connection setRequestTimeout:timeoutSeconds];
     [connection setReplyTimeout:timeoutSeconds];

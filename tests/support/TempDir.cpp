@@ -10,16 +10,21 @@ namespace kxtest {
 
 TempDir::TempDir(const std::string &prefix) {
   const char *base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+  std::string pattern =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
   path_ = buffer.data();
 }
 
-TempDir::~TempDir() { removeTree(path_); }
+TempDir::~TempDir() {
+  removeTree(path_);
+}
 
-std::string TempDir::file(const std::string &name) const { return path_ + "/" + name; }
+std::string TempDir::file(const std::string &name) const {
+  return path_ + "/" + name;
+}
 
 std::string TempDir::makeDir(const std::string &name) const {
   std::string dir = file(name);

@@ -13,10 +13,9 @@
 
 #import <Kindex/KXAddressBook.h>
 
-@interface KXLocalAddressBook : KXAddressBook
-{
+@interface KXLocalAddressBook : KXAddressBook {
   NSString *_location;
-  void *_impl;   /* the store and the in-memory records, private to the library */
+  void *_impl; /* the store and the in-memory records, private to the library */
 }
 
 - (id)initWithLocation:(NSString *)location;

@@ -15,9 +15,8 @@
 
 #import <Foundation/Foundation.h>
 
-@interface KXMultiValue : NSObject <NSCoding, NSCopying, NSMutableCopying>
-{
-  struct KXEntryList *_entries;   /* private to the library */
+@interface KXMultiValue : NSObject <NSCoding, NSCopying, NSMutableCopying> {
+  struct KXEntryList *_entries; /* private to the library */
   NSString *_primaryIdentifier;
 }
 

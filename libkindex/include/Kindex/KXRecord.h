@@ -16,13 +16,12 @@
 
 @class KXAddressBook;
 
-@interface KXRecord : NSObject <NSCoding>
-{
+@interface KXRecord : NSObject <NSCoding> {
   NSString *_uniqueId;
-  struct KXValueList *_values;   /* the values by property, private to the library */
-  KXAddressBook *_book;   /* not retained when the book holds the record (see _retainsBook) */
+  struct KXValueList *_values; /* the values by property, private to the library */
+  KXAddressBook *_book;        /* not retained when the book holds the record (see _retainsBook) */
   BOOL _readOnly;
-  BOOL _retainsBook;      /* records a view made for a caller keep their view alive */
+  BOOL _retainsBook; /* records a view made for a caller keep their view alive */
 }
 
 - (id)init;
@@ -46,8 +45,7 @@
 - (NSArray *)parentGroups;
 @end
 
-@interface KXGroup : KXRecord
-{
+@interface KXGroup : KXRecord {
   NSMutableArray *_memberIds;
 }
 

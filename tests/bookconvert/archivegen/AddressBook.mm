@@ -3,37 +3,30 @@
 
 @implementation AddressBook
 
-- (id)initWithGroups:(NSMutableArray *)groups
-{
-  if ((self = [super init]) != nil)
-    allGroups = [groups retain];
+- (id)initWithGroups:(NSMutableArray *)groups {
+  if ((self = [super init]) != nil) allGroups = [groups retain];
   return self;
 }
 
-- (void)dealloc
-{
+- (void)dealloc {
   [allGroups release];
   [fields release];
   [super dealloc];
 }
 
-- (void)setFields:(NSArray *)someFields
-{
+- (void)setFields:(NSArray *)someFields {
   ASSIGN(fields, someFields);
 }
 
-- (void)encodeWithCoder:(NSCoder *)coder
-{
-  if (fields != nil)
-    {
-      WriteFieldList(coder, fields);
-      return;
-    }
-  [coder encodeObject: allGroups];
+- (void)encodeWithCoder:(NSCoder *)coder {
+  if (fields != nil) {
+    WriteFieldList(coder, fields);
+    return;
+  }
+  [coder encodeObject:allGroups];
 }
 
-- (id)initWithCoder:(NSCoder *)coder
-{
+- (id)initWithCoder:(NSCoder *)coder {
   [self release];
   return nil;
 }

@@ -3,47 +3,39 @@
 
 @implementation Group
 
-- (id)initWithName:(NSString *)aName addressList:(NSMutableArray *)entries
-{
-  if ((self = [super init]) != nil)
-    {
-      name = [aName copy];
-      addressList = [entries retain];
-    }
+- (id)initWithName:(NSString *)aName addressList:(NSMutableArray *)entries {
+  if ((self = [super init]) != nil) {
+    name = [aName copy];
+    addressList = [entries retain];
+  }
   return self;
 }
 
-- (void)dealloc
-{
+- (void)dealloc {
   [name release];
   [addressList release];
   [fields release];
   [super dealloc];
 }
 
-- (void)setAddressList:(NSMutableArray *)entries
-{
+- (void)setAddressList:(NSMutableArray *)entries {
   ASSIGN(addressList, entries);
 }
 
-- (void)setFields:(NSArray *)someFields
-{
+- (void)setFields:(NSArray *)someFields {
   ASSIGN(fields, someFields);
 }
 
-- (void)encodeWithCoder:(NSCoder *)coder
-{
-  if (fields != nil)
-    {
-      WriteFieldList(coder, fields);
-      return;
-    }
-  [coder encodeObject: name];
-  [coder encodeObject: addressList];
+- (void)encodeWithCoder:(NSCoder *)coder {
+  if (fields != nil) {
+    WriteFieldList(coder, fields);
+    return;
+  }
+  [coder encodeObject:name];
+  [coder encodeObject:addressList];
 }
 
-- (id)initWithCoder:(NSCoder *)coder
-{
+- (id)initWithCoder:(NSCoder *)coder {
   [self release];
   return nil;
 }

@@ -2,13 +2,11 @@
 
 @implementation Stranger
 
-- (void)encodeWithCoder:(NSCoder *)coder
-{
-  [coder encodeObject: @"stranger"];
+- (void)encodeWithCoder:(NSCoder *)coder {
+  [coder encodeObject:@"stranger"];
 }
 
-- (id)initWithCoder:(NSCoder *)coder
-{
+- (id)initWithCoder:(NSCoder *)coder {
   [self release];
   return nil;
 }
