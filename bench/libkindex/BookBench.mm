@@ -9,10 +9,10 @@
 // A third figure lists a book through a view that crossed a loopback Distributed Objects
 // connection, as a client of bookd does.
 //
-// Usage: bench_addressbook             runs every size and prints the figures
-//        bench_addressbook --child N   one size; prints "save floor reopen" seconds and the
+// Usage: bench_libkindex             runs every size and prints the figures
+//        bench_libkindex --child N   one size; prints "save floor reopen" seconds and the
 //                                      reopened book's heap in MiB
-//        bench_addressbook --remote N  prints "seconds requests" of one remote listing
+//        bench_libkindex --remote N  prints "seconds requests" of one remote listing
 #import <Kindex/Kindex.h>
 #import "KXPrivate.h"
 #import "coding/KXCodec.h"
@@ -52,7 +52,7 @@ double heapMiB() {
 }
 
 void fail(const char *what) {
-  std::fprintf(stderr, "bench_addressbook: %s\n", what);
+  std::fprintf(stderr, "bench_libkindex: %s\n", what);
   std::exit(1);
 }
 
