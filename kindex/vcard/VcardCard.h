@@ -9,19 +9,23 @@
 // versions and encodings wrote into that form:
 // - 2.1 values: QUOTED-PRINTABLE and CHARSET undone, 2.1 escaping ("\;", no comma escaping)
 //   rewritten in 3.0 form, bare parameter words (";HOME;CELL") made TYPE values;
-// - binary data (3.0 ENCODING=b, 2.1 ENCODING=BASE64) kept as its base64 text with the
-//   parameter ENCODING=b, as 3.0 writes it; a 4.0 card keeps its data: URIs as they are.
+// - binary data (3.0 ENCODING=b, 2.1 ENCODING=BASE64 on PHOTO, LOGO, SOUND, KEY, or on any
+//   value whose bytes are not text) kept as its base64 text with the parameter ENCODING=b, as
+//   3.0 writes it; base64 that is text (a name, a note) is decoded like any other value; a 4.0
+//   card keeps its data: URIs as they are.
 // Strings are UTF-8. A card read from a file never holds a NUL byte.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vcard {
 
 struct Parameter {
   std::string name;                 // upper case: "TYPE", "PREF", "X-SERVICE-TYPE"
-  std::vector<std::string> values;  // unquoted, RFC 6868 ^-escapes decoded, case as written
+  std::vector<std::string> values;  // unquoted, RFC 6868 ^-escapes decoded, case as written;
+                                    // a TYPE value never holds a comma (TYPE="a,b" is two)
 };
 
 struct Property {

@@ -245,8 +245,9 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
     bool indented = more && !following.empty() && (following[0] == ' ' || following[0] == '\t');
     // In 2.1 a soft break wins over folding (the next line may well start with a blank of the
     // text); in 3.0 a folded "=" is more likely a cut inside "=XX".
+    // A writer that ends a value with a stray "=" must not swallow the card's end.
     if (quotedPrintable && more && !logical.text.empty() && logical.text.back() == '=' &&
-        !following.empty() && (version21_ || !indented)) {
+        !following.empty() && (version21_ || !indented) && upperAscii(trim(following)) != "END:VCARD") {
       logical.text.pop_back();
       logical.text += following;
       ++next_;
@@ -391,9 +392,11 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     } else {
       Parameter param = p;
       // A legacy file's parameters are in its own 8-bit set too.
-      if (legacy_)
-        for (std::string &v : param.values)
-          if (!isValidUtf8(v)) v = windows1252ToUtf8(v);
+      for (std::string &v : param.values)
+        if (!toText(std::string(v), std::string(), false, logical.line, v, error)) return false;
+      // 2.1 says VALUE=URL where 3.0 and 4.0 say uri.
+      if (v21 && param.name == "VALUE" && param.values.size() == 1 && upperAscii(param.values[0]) == "URL")
+        param.values[0] = "uri";
       property.params.push_back(param);
     }
   }

@@ -317,6 +317,11 @@ TEST(VcardReader, DecodesValuesOfEveryVersionIntoThreeZeroForm) {
        "AGENT:BEGIN:VCARD\\nVERSION:2.1\\nN:A\\;B\\nEND:VCARD"},
       {"outer card goes on after AGENT",
        b21 + "AGENT:\r\nBEGIN:VCARD\r\nN:A;B\r\nEND:VCARD\r\nTITLE:Boss\r\n" + end, "TITLE", "TITLE:Boss"},
+      {"stray soft break before the card's end", b21 + "NOTE;QUOTED-PRINTABLE:a=\r\nEND:VCARD\r\n", "NOTE",
+       "NOTE:a"},
+      {"2.1 VALUE=URL", b21 + "PHOTO;VALUE=URL:http://x/p.jpg\r\n" + end, "PHOTO",
+       "PHOTO;VALUE=uri:http://x/p.jpg"},
+      {"8-bit parameter of a legacy file", b30 + "TEL;TYPE=B\xFCro:1\r\n" + end, "TEL", "TEL;TYPE=Büro:1"},
       {"ENCODING and CHARSET consumed, 8BIT too",
        b21 + "FN;CHARSET=UTF-8;ENCODING=8BIT;LANGUAGE=fi:Jö\r\n" + end, "FN", "FN;LANGUAGE=fi:Jö"},
   };

@@ -181,6 +181,8 @@ def normalised(prop, version, legacy):
     if 'PREF' in types:
         types = [t for t in types if t != 'PREF']
         others.setdefault('PREF', ['1'])
+    if version == '2.1' and [v.upper() for v in others.get('VALUE', [])] == ['URL']:
+        others['VALUE'] = ['uri']
     if name in MEDIA and [v.upper() for v in others.get('VALUE', [])] == ['URI']:
         del others['VALUE']
 
