@@ -411,11 +411,13 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     std::string data;
     for (char c : bytes)
       if (c != ' ' && c != '\t') data += c;
-    std::string decoded;
-    // Text sent as base64 (a name, a note) is text; what is not text stays base64 data.
-    if (isBinaryProperty(property.name) || !decodeBase64(data, decoded) ||
-        !toText(decoded, charset, true, logical.line, text, error) || text.find('\0') != std::string::npos) {
-      error.clear();
+    // Text sent as base64 (a name, a note) is text: UTF-8, or in the CHARSET it names. Anything
+    // else (a picture under an X- name) stays base64 data, never guessed to be Windows-1252.
+    std::string decoded, ignored;
+    bool textual = !isBinaryProperty(property.name) && decodeBase64(data, decoded) &&
+                   (charset.empty() ? isValidUtf8(decoded) : convertToUtf8(decoded, charset, text, ignored));
+    if (textual && charset.empty()) text = decoded;
+    if (!textual || text.find('\0') != std::string::npos) {
       property.params.insert(property.params.begin() + static_cast<long>(encodingAt), {"ENCODING", {"b"}});
       property.value = data;
       return true;

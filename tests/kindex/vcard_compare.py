@@ -191,9 +191,11 @@ def normalised(prop, version, legacy):
     elif encodings & {'BASE64', 'B'}:
         data = base64.b64decode(''.join(value.split()))
         decoded = None
-        if name not in MEDIA:
+        if name not in MEDIA:  # text when it is UTF-8 or in its CHARSET, else binary
             try:
-                decoded = unescape(to_text(data, charset, legacy, True).replace('\r\n', '\n'), version)
+                text = data.decode(charset or 'utf-8')
+                if '\0' not in text:
+                    decoded = unescape(text.replace('\r\n', '\n'), version)
             except (UnicodeDecodeError, LookupError):
                 pass
         if decoded is None:
