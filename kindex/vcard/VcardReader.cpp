@@ -66,6 +66,9 @@ void addParam(std::vector<Parameter> &params, const std::string &name, const std
   params.push_back({name, {value}});
 }
 
+const char *const kNoColon = "no colon in the line";
+const char *const kUnterminatedQuote = "unterminated quoted parameter value";
+
 // [group "."] name *(";" param) ":" value, where a param is name "=" value *("," value) or, as
 // 2.1 writes it, a bare word: a TYPE value, or an encoding. `carets` decodes RFC 6868 escapes.
 bool parseContentLine(const std::string &text, bool carets, ContentLine &out, std::string &error) {
@@ -76,7 +79,7 @@ bool parseContentLine(const std::string &text, bool carets, ContentLine &out, st
     if (text[i] == ':' && !quoted) colon = i;
   }
   if (colon == std::string::npos) {
-    error = quoted ? "unterminated quoted parameter value" : "no colon in the line";
+    error = quoted ? kUnterminatedQuote : kNoColon;
     return false;
   }
   std::vector<std::string> segments = splitOutsideQuotes(text.substr(0, colon), ';');
@@ -227,9 +230,11 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
   while (true) {
     if (!headKnown) {
       ContentLine head;
-      std::string ignored;
-      if (parseContentLine(logical.text, false, head, ignored)) {
-        headKnown = true;
+      std::string error;
+      bool parsed = parseContentLine(logical.text, false, head, error);
+      // Parameters may go on on the next line until the colon; after it, they are what they are.
+      headKnown = parsed || (error != kNoColon && error != kUnterminatedQuote);
+      if (parsed) {
         for (const Parameter &p : head.params) {
           if (p.name != "ENCODING") continue;
           for (const std::string &v : p.values) {
@@ -418,6 +423,8 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
                    (charset.empty() ? isValidUtf8(decoded) : convertToUtf8(decoded, charset, text, ignored));
     if (textual && charset.empty()) text = decoded;
     if (!textual || text.find('\0') != std::string::npos) {
+      // Damaged data in an 8-bit file still becomes UTF-8, as the model promises.
+      if (!toText(std::string(data), std::string(), false, logical.line, data, error)) return false;
       property.params.insert(property.params.begin() + static_cast<long>(encodingAt), {"ENCODING", {"b"}});
       property.value = data;
       return true;
