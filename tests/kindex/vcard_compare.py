@@ -12,12 +12,13 @@ version requires them). Each version's own form of one thing compares equal: TYP
 PREF=1; ENCODING=b with TYPE=JPEG and a data: URI; 2.1 bare types and TYPE; VALUE=uri on PHOTO
 and kin; GEO as "lat;lon" and "geo:lat,lon"; Apple's X-ADDRESSBOOKSERVER-KIND/-MEMBER, X-GENDER
 and X-ANNIVERSARY and the 4.0 names. ENCODING and CHARSET compare by the text they give.
+Values are split at ';' only: an escaped comma and a list separator look alike here (2.1 knows
+no comma escapes to tell them apart by); VcardTest pins how each is read.
 
 Each WRITTEN must also parse as a whole with vobject.readComponents. Exit status 0 when the
 files say the same; 1 with one line per difference, naming the written file, otherwise.
 """
 import base64
-import binascii
 import codecs
 import collections
 import io
