@@ -408,6 +408,10 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
   std::string text;
   if (logical.hasEmbedded) {
     if (!toText(logical.embedded, charset, false, logical.line, text, error)) return false;
+    if (text.find('\0') != std::string::npos) {
+      error = "a NUL byte in the card inside AGENT";
+      return false;
+    }
     property.value = escapeText(text);
     return true;
   }

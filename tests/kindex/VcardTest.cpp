@@ -361,6 +361,8 @@ TEST(VcardReader, SkipsMalformedCardsAndNamesTheirLines) {
       {"NUL byte in a value", std::string("BEGIN:VCARD\nN:X\0Y;Z\nEND:VCARD\n", 30) + good, 2, "NUL", 1},
       {"NUL byte from QUOTED-PRINTABLE", "BEGIN:VCARD\nNOTE;ENCODING=QUOTED-PRINTABLE:a=00b\nEND:VCARD\n", 2,
        "NUL", 0},
+      {"NUL byte in a card inside AGENT",
+       std::string("BEGIN:VCARD\nAGENT:\nBEGIN:VCARD\nN:\0\nEND:VCARD\nEND:VCARD\n", 55), 2, "NUL", 0},
       {"END missing before next card", "BEGIN:VCARD\nN:A\n" + good, 1, "card has no END:VCARD", 1},
       {"END missing at end of file", good + "BEGIN:VCARD\nN:A\n", 4, "card has no END:VCARD", 1},
       {"AGENT card never ended", "BEGIN:VCARD\nAGENT:\nBEGIN:VCARD\nN:A\nEND:VCARD\n", 1,
