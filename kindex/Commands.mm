@@ -98,7 +98,21 @@ int exportCards(KXAddressBook *book, const Emit &emit) {
 int importCards(KXAddressBook *book, const std::string &source, const std::string &content,
                 const Emit &emit, const Complain &complain) {
   vcard::ReadResult read = vcard::readCards(content);
-  for (const vcard::ReadError &error : read.errors)
+  for (const vcard::ReadError &warning : read.warnings)
+    complain(source + ":" + std::to_string(warning.line) + ": " + warning.message);
+  // What the reader refused and the cards that name no one, reported in the order of the file.
+  std::vector<vcard::ReadError> skipped = read.errors;
+  std::vector<const vcard::Card *> cards;
+  for (const vcard::Card &card : read.cards) {
+    if (cardNamesAPerson(card)) {
+      cards.push_back(&card);
+    } else {
+      skipped.push_back({card.line, "card has neither N nor FN"});
+    }
+  }
+  std::stable_sort(skipped.begin(), skipped.end(),
+                   [](const vcard::ReadError &a, const vcard::ReadError &b) { return a.line < b.line; });
+  for (const vcard::ReadError &error : skipped)
     complain(source + ":" + std::to_string(error.line) + ": skipped a card: " + error.message);
 
   // Categories join groups of the same name that the book has already, or new ones.
@@ -110,15 +124,15 @@ int importCards(KXAddressBook *book, const std::string &source, const std::strin
     if (!name.empty() && groupsByName.count(name) == 0) groupsByName[name] = group;
   }
   int added = 0, newGroups = 0;
-  for (const vcard::Card &card : read.cards) {
-    KXPerson *person = newPersonFromCard(card);
+  for (const vcard::Card *card : cards) {
+    KXPerson *person = newPersonFromCard(*card);
     [person autorelease];
     if (![book addRecord:person]) {
-      complain(source + ":" + std::to_string(card.line) + ": the book refused the card");
+      complain(source + ":" + std::to_string(card->line) + ": the book refused the card");
       return kExitFailure;
     }
     ++added;
-    for (const std::string &category : card.categories) {
+    for (const std::string &category : cardCategories(*card)) {
       KXGroup *&group = groupsByName[category];
       if (group == nil) {
         group = [[[KXGroup alloc] init] autorelease];
@@ -139,7 +153,7 @@ int importCards(KXAddressBook *book, const std::string &source, const std::strin
   emit("Imported " + std::to_string(added) + (added == 1 ? " person" : " persons") + " and " +
        std::to_string(newGroups) + (newGroups == 1 ? " new group" : " new groups") + " from " +
        source + "\n");
-  return read.errors.empty() ? kExitOK : kExitCardsSkipped;
+  return skipped.empty() ? kExitOK : kExitCardsSkipped;
 }
 
 }  // namespace kindex

@@ -23,10 +23,10 @@ const std::vector<LabelTypes> &emailLabels() {
 
 const std::vector<LabelTypes> &phoneLabels() {
   static const std::vector<LabelTypes> table = {
-      {&KXPhoneWorkLabel, {"WORK"}},         {&KXPhoneHomeLabel, {"HOME"}},
-      {&KXPhoneMobileLabel, {"CELL"}},       {&KXPhoneMainLabel, {"MAIN"}},
+      {&KXPhoneWorkLabel, {"WORK"}},           {&KXPhoneHomeLabel, {"HOME"}},
+      {&KXPhoneMobileLabel, {"CELL"}},         {&KXPhoneMainLabel, {"MAIN"}},
       {&KXPhoneHomeFaxLabel, {"HOME", "FAX"}}, {&KXPhoneWorkFaxLabel, {"WORK", "FAX"}},
-      {&KXPhonePagerLabel, {"PAGER"}},       {&KXOtherLabel, {"OTHER"}}};
+      {&KXPhonePagerLabel, {"PAGER"}},         {&KXOtherLabel, {"OTHER"}}};
   return table;
 }
 
@@ -71,89 +71,132 @@ NSString *labelForTypes(std::vector<std::string> types, const std::vector<LabelT
   return label ? label : fallback;
 }
 
-std::vector<vcard::TypedValue> typedValues(id value, const std::vector<LabelTypes> &table) {
-  std::vector<vcard::TypedValue> out;
-  if (![value isKindOfClass:[KXMultiValue class]]) return out;
-  KXMultiValue *multi = value;
-  NSUInteger count = [multi count];
-  NSString *primary = [multi primaryIdentifier];
-  for (NSUInteger i = 0; i < count; ++i) {
-    vcard::TypedValue typed;
-    typed.value = utf8([multi valueAtIndex:i]);
-    if (typed.value.empty()) continue;
-    typed.types = typesForLabel([multi labelAtIndex:i], table);
-    // With one entry, being primary says nothing; with several, it picks the preferred one.
-    typed.preferred = count > 1 && [[multi identifierAtIndex:i] isEqual:primary];
-    out.push_back(typed);
-  }
-  return out;
-}
-
-KXMutableMultiValue *multiValue(const std::vector<vcard::TypedValue> &values,
-                                const std::vector<LabelTypes> &table, NSString *fallback) {
-  KXMutableMultiValue *multi = [[[KXMutableMultiValue alloc] init] autorelease];
-  NSString *preferred = nil;
-  for (const vcard::TypedValue &typed : values) {
-    NSString *value = nsString(typed.value);
-    if (value == nil || [value length] == 0) continue;
-    NSString *identifier = [multi addValue:value withLabel:labelForTypes(typed.types, table, fallback)];
-    if (typed.preferred && preferred == nil) preferred = identifier;
-  }
-  if (preferred != nil) [multi setPrimaryIdentifier:preferred];
-  return [multi count] > 0 ? multi : nil;
-}
-
-// The address keys and the card's fields, in the order the card writes them.
-struct AddressField {
-  NSString *const *key;
-  std::string vcard::PostalAddress::*field;
+// One e-mail, phone or address of a card on its way to or from a multi-value: the value, the
+// TYPE words for its label, and its preference rank (0 for none, 1 the most preferred).
+template <typename Value>
+struct Entry {
+  Value value;
+  std::vector<std::string> types;
+  int rank = 0;
 };
 
-const AddressField kAddressFields[] = {{&KXAddressStreetKey, &vcard::PostalAddress::street},
-                                       {&KXAddressCityKey, &vcard::PostalAddress::city},
-                                       {&KXAddressStateKey, &vcard::PostalAddress::region},
-                                       {&KXAddressZIPKey, &vcard::PostalAddress::postalCode},
-                                       {&KXAddressCountryKey, &vcard::PostalAddress::country}};
-
-std::vector<vcard::PostalAddress> postalAddresses(id value) {
-  std::vector<vcard::PostalAddress> out;
+// The entries of a multi-value with their labels as TYPE words; with one entry, being primary
+// says nothing, with several it picks the preferred one.
+template <typename Value>
+std::vector<Entry<Value>> entries(id value, const std::vector<LabelTypes> &table, Value (*convert)(id)) {
+  std::vector<Entry<Value>> out;
   if (![value isKindOfClass:[KXMultiValue class]]) return out;
   KXMultiValue *multi = value;
   NSUInteger count = [multi count];
   NSString *primary = [multi primaryIdentifier];
   for (NSUInteger i = 0; i < count; ++i) {
-    id entry = [multi valueAtIndex:i];
-    if (![entry isKindOfClass:[NSDictionary class]]) continue;
-    vcard::PostalAddress address;
-    bool any = false;
-    for (const AddressField &f : kAddressFields) {
-      address.*f.field = utf8([entry objectForKey:*f.key]);
-      any = any || !(address.*f.field).empty();
-    }
-    if (!any) continue;
-    address.types = typesForLabel([multi labelAtIndex:i], addressLabels());
-    address.preferred = count > 1 && [[multi identifierAtIndex:i] isEqual:primary];
-    out.push_back(address);
+    Entry<Value> entry;
+    entry.value = convert([multi valueAtIndex:i]);
+    if (entry.value.empty()) continue;
+    entry.types = typesForLabel([multi labelAtIndex:i], table);
+    entry.rank = count > 1 && [[multi identifierAtIndex:i] isEqual:primary] ? 1 : 0;
+    out.push_back(entry);
   }
   return out;
 }
 
-KXMutableMultiValue *addressMultiValue(const std::vector<vcard::PostalAddress> &addresses) {
+std::string textOf(id value) {
+  return utf8(value);
+}
+
+// The address keys in the order of ADR's street, locality, region, postal code and country
+// (ADR's post-office box and extended address come before them and are not kept).
+NSString *const *const kAddressKeys[] = {&KXAddressStreetKey, &KXAddressCityKey, &KXAddressStateKey,
+                                         &KXAddressZIPKey, &KXAddressCountryKey};
+
+std::vector<std::string> addressFields(id value) {
+  std::vector<std::string> fields;
+  if (![value isKindOfClass:[NSDictionary class]]) return fields;
+  bool any = false;
+  for (NSString *const *key : kAddressKeys) {
+    fields.push_back(utf8([value objectForKey:*key]));
+    any = any || !fields.back().empty();
+  }
+  if (!any) fields.clear();
+  return fields;
+}
+
+template <typename Value>
+void addEntries(vcard::Card &card, const char *name, const std::vector<Entry<Value>> &values,
+                std::string (*format)(const Value &), const char *extraType) {
+  for (const Entry<Value> &entry : values) {
+    vcard::Property &p = card.add(name, format(entry.value));
+    std::vector<std::string> types;
+    if (extraType) types.push_back(extraType);
+    types.insert(types.end(), entry.types.begin(), entry.types.end());
+    if (entry.rank > 0) types.push_back("PREF");
+    if (!types.empty()) p.setParam("TYPE", types);
+  }
+}
+
+std::string textValue(const std::string &text) {
+  return vcard::textValue(text);
+}
+
+std::string addressValue(const std::vector<std::string> &fields) {
+  std::vector<std::vector<std::string>> components = {{}, {}};
+  for (const std::string &field : fields) components.push_back({field});
+  return vcard::structuredValue(components);
+}
+
+// A card's e-mails or phones: TYPE words without PREF (and without INTERNET, which every e-mail
+// address is), and the preference.
+std::vector<Entry<std::string>> typedEntries(const vcard::Card &card, const char *name, bool dropInternet) {
+  std::vector<Entry<std::string>> out;
+  for (const vcard::Property *p : card.findAll(name)) {
+    Entry<std::string> entry;
+    entry.value = p->text();
+    entry.rank = p->preference();
+    for (const std::string &type : p->types()) {
+      std::string key = upper(type);
+      if (key != "PREF" && !(dropInternet && key == "INTERNET")) entry.types.push_back(type);
+    }
+    out.push_back(entry);
+  }
+  return out;
+}
+
+// The items of a component joined as the single text a person's field holds.
+std::string joined(const std::vector<std::vector<std::string>> &components, size_t i) {
+  if (i >= components.size()) return std::string();
+  std::string out;
+  for (size_t k = 0; k < components[i].size(); ++k) out += (k ? "," : "") + components[i][k];
+  return out;
+}
+
+template <typename Value>
+KXMutableMultiValue *multiValue(const std::vector<Entry<Value>> &values, const std::vector<LabelTypes> &table,
+                                NSString *fallback, id (*convert)(const Value &)) {
   KXMutableMultiValue *multi = [[[KXMutableMultiValue alloc] init] autorelease];
   NSString *preferred = nil;
-  for (const vcard::PostalAddress &address : addresses) {
-    NSMutableDictionary *entry = [NSMutableDictionary dictionary];
-    for (const AddressField &f : kAddressFields) {
-      NSString *text = nsString(address.*f.field);
-      if (text != nil && [text length] > 0) [entry setObject:text forKey:*f.key];
-    }
-    if ([entry count] == 0) continue;
-    NSString *identifier =
-        [multi addValue:entry withLabel:labelForTypes(address.types, addressLabels(), KXOtherLabel)];
-    if (address.preferred && preferred == nil) preferred = identifier;
+  int best = 0;
+  for (const Entry<Value> &entry : values) {
+    id value = convert(entry.value);
+    if (value == nil) continue;
+    NSString *identifier = [multi addValue:value withLabel:labelForTypes(entry.types, table, fallback)];
+    if (entry.rank > 0 && (best == 0 || entry.rank < best)) best = entry.rank, preferred = identifier;
   }
   if (preferred != nil) [multi setPrimaryIdentifier:preferred];
   return [multi count] > 0 ? multi : nil;
+}
+
+id stringObject(const std::string &text) {
+  NSString *value = nsString(text);
+  return value != nil && [value length] > 0 ? value : nil;
+}
+
+id addressObject(const std::vector<std::string> &fields) {
+  NSMutableDictionary *entry = [NSMutableDictionary dictionary];
+  for (size_t i = 0; i < fields.size() && i < 5; ++i) {
+    NSString *text = nsString(fields[i]);
+    if (text != nil && [text length] > 0) [entry setObject:text forKey:*kAddressKeys[i]];
+  }
+  return [entry count] > 0 ? entry : nil;
 }
 
 void setText(KXPerson *person, NSString *property, const std::string &text) {
@@ -165,46 +208,102 @@ void setText(KXPerson *person, NSString *property, const std::string &text) {
 
 vcard::Card cardFromPerson(KXPerson *person, const std::vector<std::string> &groupNames) {
   vcard::Card card;
-  card.uid = utf8([person uniqueId]);
-  card.givenName = utf8([person valueForProperty:KXFirstNameProperty]);
-  card.familyName = utf8([person valueForProperty:KXLastNameProperty]);
-  card.additionalNames = utf8([person valueForProperty:KXMiddleNameProperty]);
-  card.nickname = utf8([person valueForProperty:KXNicknameProperty]);
-  card.organization = utf8([person valueForProperty:KXOrganizationProperty]);
-  card.department = utf8([person valueForProperty:KXDepartmentProperty]);
-  card.title = utf8([person valueForProperty:KXJobTitleProperty]);
-  card.note = utf8([person valueForProperty:KXNoteProperty]);
-  card.emails = typedValues([person valueForProperty:KXEmailProperty], emailLabels());
-  card.phones = typedValues([person valueForProperty:KXPhoneProperty], phoneLabels());
-  card.addresses = postalAddresses([person valueForProperty:KXAddressProperty]);
-  card.categories = groupNames;
+  card.add("N", vcard::structuredValue({{utf8([person valueForProperty:KXLastNameProperty])},
+                                        {utf8([person valueForProperty:KXFirstNameProperty])},
+                                        {utf8([person valueForProperty:KXMiddleNameProperty])},
+                                        {},
+                                        {}}));
+  std::string nickname = utf8([person valueForProperty:KXNicknameProperty]);
+  if (!nickname.empty()) card.add("NICKNAME", textValue(nickname));
+  std::string organization = utf8([person valueForProperty:KXOrganizationProperty]);
+  std::string department = utf8([person valueForProperty:KXDepartmentProperty]);
+  if (!organization.empty() || !department.empty())
+    card.add("ORG", textValue(organization) + (department.empty() ? "" : ";" + textValue(department)));
+  std::string title = utf8([person valueForProperty:KXJobTitleProperty]);
+  if (!title.empty()) card.add("TITLE", textValue(title));
+  addEntries(card, "EMAIL", entries([person valueForProperty:KXEmailProperty], emailLabels(), textOf),
+             textValue, "INTERNET");
+  addEntries(card, "TEL", entries([person valueForProperty:KXPhoneProperty], phoneLabels(), textOf),
+             textValue, nullptr);
+  addEntries(card, "ADR",
+             entries([person valueForProperty:KXAddressProperty], addressLabels(), addressFields),
+             addressValue, nullptr);
+  std::string note = utf8([person valueForProperty:KXNoteProperty]);
+  if (!note.empty()) card.add("NOTE", textValue(note));
+  if (!groupNames.empty()) card.add("CATEGORIES", vcard::listValue(groupNames));
+  card.add("UID", textValue(utf8([person uniqueId])));
   return card;
 }
 
 KXPerson *newPersonFromCard(const vcard::Card &card) {
+  std::string formattedName, given, family, middle, nickname, organization, department, title, note;
+  for (const vcard::Property &p : card.properties) {
+    if (p.name == "N") {
+      std::vector<std::vector<std::string>> parts = p.components();
+      family = joined(parts, 0), given = joined(parts, 1), middle = joined(parts, 2);
+    } else if (p.name == "FN") {
+      formattedName = p.text();
+    } else if (p.name == "NICKNAME") {
+      nickname = p.text();
+    } else if (p.name == "ORG") {
+      std::vector<std::vector<std::string>> parts = p.components();
+      organization = joined(parts, 0), department = joined(parts, 1);
+    } else if (p.name == "TITLE") {
+      title = p.text();
+    } else if (p.name == "NOTE") {
+      note += (note.empty() ? "" : "\n") + p.text();  // a person has one note: several are joined
+    }
+  }
+  std::vector<Entry<std::string>> emails = typedEntries(card, "EMAIL", true);
+  std::vector<Entry<std::string>> phones = typedEntries(card, "TEL", false);
+  std::vector<Entry<std::vector<std::string>>> addresses;
+  for (const vcard::Property *p : card.findAll("ADR")) {
+    Entry<std::vector<std::string>> entry;
+    std::vector<std::vector<std::string>> parts = p->components();
+    for (size_t i = 2; i < 7; ++i) entry.value.push_back(joined(parts, i));
+    entry.rank = p->preference();
+    for (const std::string &type : p->types())
+      if (upper(type) != "PREF") entry.types.push_back(type);
+    addresses.push_back(entry);
+  }
+
   KXPerson *person = [[KXPerson alloc] init];
-  setText(person, KXFirstNameProperty, card.givenName);
-  setText(person, KXLastNameProperty, card.familyName);
-  setText(person, KXMiddleNameProperty, card.additionalNames);
+  setText(person, KXFirstNameProperty, given);
+  setText(person, KXLastNameProperty, family);
+  setText(person, KXMiddleNameProperty, middle);
   // A card that names its person by FN alone keeps that name as the last name; an FN that only
   // repeats the organisation or the e-mail address (as written for persons without names) is
   // no name.
-  bool noNames = card.givenName.empty() && card.familyName.empty() && card.additionalNames.empty();
-  bool fnRepeats = card.formattedName == card.organization ||
-                   (!card.emails.empty() && card.formattedName == card.emails.front().value);
-  if (noNames && !fnRepeats) setText(person, KXLastNameProperty, card.formattedName);
-  setText(person, KXNicknameProperty, card.nickname);
-  setText(person, KXOrganizationProperty, card.organization);
-  setText(person, KXDepartmentProperty, card.department);
-  setText(person, KXJobTitleProperty, card.title);
-  setText(person, KXNoteProperty, card.note);
-  KXMutableMultiValue *emails = multiValue(card.emails, emailLabels(), KXEmailOtherLabel);
-  if (emails != nil) [person setValue:emails forProperty:KXEmailProperty];
-  KXMutableMultiValue *phones = multiValue(card.phones, phoneLabels(), KXOtherLabel);
-  if (phones != nil) [person setValue:phones forProperty:KXPhoneProperty];
-  KXMutableMultiValue *addresses = addressMultiValue(card.addresses);
-  if (addresses != nil) [person setValue:addresses forProperty:KXAddressProperty];
+  bool noNames = given.empty() && family.empty() && middle.empty();
+  bool fnRepeats =
+      formattedName == organization || (!emails.empty() && formattedName == emails.front().value);
+  if (noNames && !fnRepeats) setText(person, KXLastNameProperty, formattedName);
+  setText(person, KXNicknameProperty, nickname);
+  setText(person, KXOrganizationProperty, organization);
+  setText(person, KXDepartmentProperty, department);
+  setText(person, KXJobTitleProperty, title);
+  setText(person, KXNoteProperty, note);
+  KXMutableMultiValue *multi = multiValue(emails, emailLabels(), KXEmailOtherLabel, stringObject);
+  if (multi != nil) [person setValue:multi forProperty:KXEmailProperty];
+  multi = multiValue(phones, phoneLabels(), KXOtherLabel, stringObject);
+  if (multi != nil) [person setValue:multi forProperty:KXPhoneProperty];
+  multi = multiValue(addresses, addressLabels(), KXOtherLabel, addressObject);
+  if (multi != nil) [person setValue:multi forProperty:KXAddressProperty];
   return person;
+}
+
+bool cardNamesAPerson(const vcard::Card &card) {
+  return card.find("N") != nullptr || card.find("FN") != nullptr;
+}
+
+std::vector<std::string> cardCategories(const vcard::Card &card) {
+  std::vector<std::string> out;
+  for (const vcard::Property *p : card.findAll("CATEGORIES")) {
+    std::vector<std::vector<std::string>> components = p->components();
+    for (const std::string &category : components.front())
+      if (!category.empty()) out.push_back(category);
+  }
+  return out;
 }
 
 }  // namespace kindex

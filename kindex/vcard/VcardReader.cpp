@@ -2,257 +2,481 @@
 
 #include <cctype>
 
+#include "VcardEncoding.h"
 #include "VcardText.h"
 
 namespace vcard {
 
 namespace {
 
-std::string upper(std::string s) {
-  for (char &c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
+bool isName(const std::string &text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text)
+    if (!(std::isalnum(c) || c == '-' || c == '_')) return false;
+  return true;
 }
 
-struct Param {
-  std::string name;                 // upper case
-  std::vector<std::string> values;  // as written, quotes removed
-};
+bool isBlank(const std::string &text) {
+  return text.find_first_not_of(" \t") == std::string::npos;
+}
 
+std::string trim(const std::string &text) {
+  size_t start = text.find_first_not_of(" \t");
+  if (start == std::string::npos) return std::string();
+  return text.substr(start, text.find_last_not_of(" \t") - start + 1);
+}
+
+// Parts of a line separated at `separator` where it is not inside double quotes.
+std::vector<std::string> splitOutsideQuotes(const std::string &text, char separator) {
+  std::vector<std::string> parts(1);
+  bool quoted = false;
+  for (char c : text) {
+    if (c == '"') quoted = !quoted;
+    if (c == separator && !quoted) {
+      parts.emplace_back();
+    } else {
+      parts.back() += c;
+    }
+  }
+  return parts;
+}
+
+bool isEncodingWord(const std::string &upper) {
+  return upper == "QUOTED-PRINTABLE" || upper == "BASE64" || upper == "8BIT" || upper == "7BIT";
+}
+
+bool isBinaryProperty(const std::string &name) {
+  return name == "PHOTO" || name == "LOGO" || name == "SOUND" || name == "KEY";
+}
+
+// One content line split into its parts, the value still as the file has it.
 struct ContentLine {
-  std::string name;  // upper case, group prefix removed
-  std::vector<Param> params;
-  std::string value;  // still escaped
+  std::string group, name;  // name in upper case
+  std::vector<Parameter> params;
+  std::string value;
 };
 
-bool isNameChar(unsigned char c) { return std::isalnum(c) || c == '-'; }
+void addParam(std::vector<Parameter> &params, const std::string &name, const std::string &value) {
+  for (Parameter &p : params) {
+    if (p.name == name) {
+      p.values.push_back(value);
+      return;
+    }
+  }
+  params.push_back({name, {value}});
+}
 
-// name *(";" param) ":" value, where a param is name "=" value *("," value) or, as older cards
-// write it, a bare TYPE value.
-bool parseContentLine(const std::string &text, ContentLine &out, std::string &error) {
-  size_t pos = 0;
-  while (pos < text.size() && text[pos] != ';' && text[pos] != ':') ++pos;
-  std::string name = text.substr(0, pos);
-  size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name = name.substr(dot + 1);
-  bool nameOk = !name.empty();
-  for (unsigned char c : name) nameOk = nameOk && isNameChar(c);
-  if (pos == text.size()) {
-    error = "no colon in the line";
+const char *const kNoColon = "no colon in the line";
+const char *const kUnterminatedQuote = "unterminated quoted parameter value";
+
+// [group "."] name *(";" param) ":" value, where a param is name "=" value *("," value) or, as
+// 2.1 writes it, a bare word: a TYPE value, or an encoding. `carets` decodes RFC 6868 escapes.
+bool parseContentLine(const std::string &text, bool carets, ContentLine &out, std::string &error) {
+  size_t colon = std::string::npos;
+  bool quoted = false;
+  for (size_t i = 0; i < text.size() && colon == std::string::npos; ++i) {
+    if (text[i] == '"') quoted = !quoted;
+    if (text[i] == ':' && !quoted) colon = i;
+  }
+  if (colon == std::string::npos) {
+    error = quoted ? kUnterminatedQuote : kNoColon;
     return false;
   }
-  if (!nameOk) {
+  std::vector<std::string> segments = splitOutsideQuotes(text.substr(0, colon), ';');
+  std::string name = trim(segments[0]);
+  size_t dot = name.find('.');
+  if (dot != std::string::npos) {
+    out.group = name.substr(0, dot);
+    name = name.substr(dot + 1);
+  }
+  if (!isName(name) || (dot != std::string::npos && !isName(out.group))) {
     error = "bad property name";
     return false;
   }
-  out.name = upper(name);
-  while (text[pos] == ';') {
-    ++pos;
-    size_t start = pos;
-    while (pos < text.size() && text[pos] != '=' && text[pos] != ';' && text[pos] != ':') ++pos;
-    if (pos == text.size()) {
-      error = "no colon in the line";
-      return false;
-    }
-    Param param;
-    std::string word = text.substr(start, pos - start);
-    if (text[pos] != '=') {
-      param.name = "TYPE";
-      param.values.push_back(word);
-    } else {
-      param.name = upper(word);
-      do {
-        ++pos;  // past '=' or ','
-        std::string value;
-        if (pos < text.size() && text[pos] == '"') {
-          size_t close = text.find('"', pos + 1);
-          if (close == std::string::npos) {
-            error = "unterminated quoted parameter value";
-            return false;
-          }
-          value = text.substr(pos + 1, close - pos - 1);
-          pos = close + 1;
-        } else {
-          size_t vstart = pos;
-          while (pos < text.size() && text[pos] != ',' && text[pos] != ';' && text[pos] != ':')
-            ++pos;
-          value = text.substr(vstart, pos - vstart);
-        }
-        param.values.push_back(value);
-      } while (pos < text.size() && text[pos] == ',');
-      if (pos == text.size()) {
-        error = "no colon in the line";
+  out.name = upperAscii(name);
+  for (size_t s = 1; s < segments.size(); ++s) {
+    const std::string &segment = segments[s];
+    size_t equals = segment.find('=');
+    if (equals == std::string::npos) {
+      std::string word = trim(segment);
+      if (word.empty()) continue;
+      if (!isName(word)) {
+        error = "bad parameter";
         return false;
       }
+      bool encoding = isEncodingWord(upperAscii(word));
+      addParam(out.params, encoding ? "ENCODING" : "TYPE", word);
+      continue;
     }
-    if (param.name.empty()) {
+    std::string paramName = upperAscii(trim(segment.substr(0, equals)));
+    if (!isName(paramName)) {
       error = "bad parameter name";
       return false;
     }
-    out.params.push_back(param);
-  }
-  if (text[pos] != ':') {
-    error = "bad parameter";
-    return false;
-  }
-  out.value = text.substr(pos + 1);
-  return true;
-}
-
-TypedValue typedValue(const ContentLine &content, bool dropInternet) {
-  TypedValue typed;
-  typed.value = unescapeText(content.value);
-  for (const Param &param : content.params) {
-    if (param.name == "PREF") typed.preferred = true;
-    if (param.name != "TYPE") continue;
-    for (const std::string &type : param.values) {
-      std::string key = upper(type);
-      if (key == "PREF") {
-        typed.preferred = true;
-      } else if (!type.empty() && !(dropInternet && key == "INTERNET")) {
-        typed.types.push_back(type);
-      }
-    }
-  }
-  return typed;
-}
-
-std::string component(const std::vector<std::string> &parts, size_t i) {
-  return i < parts.size() ? unescapeText(parts[i]) : std::string();
-}
-
-// Fills the card from one of its lines; false with a message when the line cannot be taken.
-bool applyLine(Card &card, const ContentLine &content, bool &hasName, std::string &error) {
-  const std::string &name = content.name;
-  static const char *const known[] = {"VERSION", "N",   "FN",   "NICKNAME",   "ORG", "TITLE",
-                                      "EMAIL",   "TEL", "ADR",  "NOTE", "CATEGORIES", "UID"};
-  bool isKnown = false;
-  for (const char *k : known) isKnown = isKnown || name == k;
-  if (!isKnown) return true;  // other properties (photos, addresses, ...) are not ours to keep
-  for (const Param &param : content.params) {
-    if (param.name != "ENCODING") continue;
-    for (const std::string &v : param.values) {
-      std::string e = upper(v);
-      if (e != "8BIT" && e != "7BIT") {
-        error = "encoded " + name + " value (ENCODING=" + v + ") is not supported";
+    for (std::string value : splitOutsideQuotes(segment.substr(equals + 1), ',')) {
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+        value = value.substr(1, value.size() - 2);
+      } else if (value.find('"') != std::string::npos) {
+        error = "bad quoted parameter value";
         return false;
       }
+      if (carets) value = decodeCaretEscapes(value);
+      if (paramName != "TYPE") {
+        addParam(out.params, paramName, value);
+        continue;
+      }
+      // TYPE="work,voice" (RFC 6350's own example) lists two types.
+      for (const std::string &type : splitOutsideQuotes(value, ','))
+        if (!type.empty()) addParam(out.params, paramName, type);
     }
   }
-  if (name == "VERSION") {
-    if (content.value != "3.0" && content.value != "4.0") {
-      error = "unsupported vCard version " + content.value;
-      return false;
+  out.value = text.substr(colon + 1);
+  return true;
+}
+
+// A line break inside a decoded value, written as 3.0 and 4.0 escape it.
+std::string escapeLineBreaks(const std::string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      out += "\\n";
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
     }
-  } else if (name == "N") {
-    std::vector<std::string> parts = splitEscaped(content.value, ';');
-    card.familyName = component(parts, 0);
-    card.givenName = component(parts, 1);
-    card.additionalNames = component(parts, 2);
-    card.prefixes = component(parts, 3);
-    card.suffixes = component(parts, 4);
-    hasName = true;
-  } else if (name == "FN") {
-    card.formattedName = unescapeText(content.value);
-    hasName = true;
-  } else if (name == "NICKNAME") {
-    card.nickname = unescapeText(content.value);
-  } else if (name == "ORG") {
-    std::vector<std::string> parts = splitEscaped(content.value, ';');
-    card.organization = component(parts, 0);
-    card.department = component(parts, 1);
-  } else if (name == "TITLE") {
-    card.title = unescapeText(content.value);
-  } else if (name == "EMAIL") {
-    card.emails.push_back(typedValue(content, true));
-  } else if (name == "TEL") {
-    card.phones.push_back(typedValue(content, false));
-  } else if (name == "ADR") {
-    TypedValue typed = typedValue(content, false);
-    std::vector<std::string> parts = splitEscaped(content.value, ';');
-    PostalAddress address;
-    address.street = component(parts, 2);
-    address.city = component(parts, 3);
-    address.region = component(parts, 4);
-    address.postalCode = component(parts, 5);
-    address.country = component(parts, 6);
-    address.types = typed.types;
-    address.preferred = typed.preferred;
-    card.addresses.push_back(address);
-  } else if (name == "NOTE") {
-    card.note = unescapeText(content.value);
-  } else if (name == "CATEGORIES") {
-    for (const std::string &piece : splitEscaped(content.value, ',')) {
-      std::string category = unescapeText(piece);
-      if (!category.empty()) card.categories.push_back(category);
+  }
+  return out;
+}
+
+// A 2.1 value in the escaped form of 3.0. 2.1 escapes ';' (and writers escape '\' and ',' too)
+// but leaves a comma bare, which 3.0 reads as a list separator: bare commas are escaped, except
+// in the values that are lists in 3.0 too, and values that are not text (URIs, dates, phone
+// numbers, coordinates) are kept as they are.
+std::string valueFrom21(const std::string &name, const std::string &text) {
+  static const char *const notText[] = {"URL", "GEO",   "BDAY", "REV",   "TZ",
+                                        "TEL", "PHOTO", "LOGO", "SOUND", "KEY"};
+  for (const char *n : notText)
+    if (name == n) return escapeLineBreaks(text);
+  bool list = name == "CATEGORIES" || name == "NICKNAME";
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (c == '\\') {
+      if (next == ';' || next == ',' || next == '\\') {
+        out += '\\';
+        out += next;
+        ++i;
+      } else if (next == 'n' || next == 'N') {
+        out += "\\n";
+        ++i;
+      } else {
+        out += "\\\\";  // a backslash of its own, as in C:\dir
+      }
+    } else if (c == ',') {
+      out += list ? "," : "\\,";
+    } else if (c == '\r' || c == '\n') {
+      out += "\\n";
+      if (c == '\r' && next == '\n') ++i;
+    } else {
+      out += c;
     }
-  } else if (name == "UID") {
-    card.uid = unescapeText(content.value);
+  }
+  return out;
+}
+
+struct LogicalLine {
+  std::string text;
+  int line = 0;
+  std::string embedded;  // AGENT (2.1): the text of the card written inside it
+  bool hasEmbedded = false;
+};
+
+class CardReader {
+ public:
+  CardReader(const FileText &file, ReadResult &result)
+      : legacy_(file.kind == FileText::kLegacy), lines_(splitLines(file.text)), result_(result) {}
+
+  void run();
+
+ private:
+  bool nextLogicalLine(LogicalLine &logical);
+  void finishCard();
+  bool decodeProperty(const LogicalLine &logical, const ContentLine &content, bool v21, Property &property,
+                      std::string &error);
+  bool toText(const std::string &bytes, const std::string &charset, bool encoded, int line, std::string &text,
+              std::string &error);
+
+  bool legacy_;
+  std::vector<PhysicalLine> lines_;
+  size_t next_ = 0;
+  bool version21_ = false;  // the card being read said VERSION:2.1, which changes how QP lines join
+  bool warnedLegacy_ = false;
+  int cardLine_ = 0;
+  std::vector<LogicalLine> cardLines_;
+  ReadResult &result_;
+};
+
+// One content line from as many physical lines as it spans: folded lines, QUOTED-PRINTABLE
+// soft line breaks, and the unindented continuation lines of 2.1 BASE64 data.
+bool CardReader::nextLogicalLine(LogicalLine &logical) {
+  while (next_ < lines_.size() && isBlank(lines_[next_].text)) ++next_;
+  if (next_ == lines_.size()) return false;
+  const PhysicalLine &first = lines_[next_++];
+  logical = LogicalLine();
+  logical.line = first.line;
+  logical.text = first.text.substr(first.text.find_first_not_of(" \t"));
+  bool headKnown = false, quotedPrintable = false, base64 = false;
+  while (true) {
+    if (!headKnown) {
+      ContentLine head;
+      std::string error;
+      bool parsed = parseContentLine(logical.text, false, head, error);
+      // Parameters may go on on the next line until the colon; after it, they are what they are.
+      headKnown = parsed || (error != kNoColon && error != kUnterminatedQuote);
+      if (parsed) {
+        for (const Parameter &p : head.params) {
+          if (p.name != "ENCODING") continue;
+          for (const std::string &v : p.values) {
+            std::string e = upperAscii(v);
+            quotedPrintable = quotedPrintable || e == "QUOTED-PRINTABLE";
+            base64 = base64 || e == "BASE64" || e == "B";
+          }
+        }
+      }
+    }
+    bool more = next_ < lines_.size();
+    const std::string &following = more ? lines_[next_].text : logical.text;
+    bool indented = more && !following.empty() && (following[0] == ' ' || following[0] == '\t');
+    // In 2.1 a soft break wins over folding (the next line may well start with a blank of the
+    // text); in 3.0 a folded "=" is more likely a cut inside "=XX".
+    // A writer that ends a value with a stray "=" must not swallow the card's end.
+    if (quotedPrintable && more && !logical.text.empty() && logical.text.back() == '=' &&
+        !following.empty() && (version21_ || !indented) && upperAscii(trim(following)) != "END:VCARD") {
+      logical.text.pop_back();
+      logical.text += following;
+      ++next_;
+    } else if (indented) {
+      logical.text.append(following, 1, std::string::npos);
+      ++next_;
+    } else {
+      break;
+    }
+  }
+  if (base64) {
+    while (next_ < lines_.size() && !isBlank(lines_[next_].text)) {
+      const std::string &text = lines_[next_].text;
+      bool data = true;
+      for (char c : text) data = data && isBase64Char(c);
+      if (!data) break;
+      logical.text += text;
+      ++next_;
+    }
   }
   return true;
 }
 
-}  // namespace
-
-ReadResult readCards(const std::string &text) {
-  ReadResult result;
-  bool inCard = false;
-  bool cardBad = false;  // the card has an error already: skip to its END
-  bool hasName = false;
-  bool lastWasStray = false;
-  Card card;
-
-  auto fail = [&](int line, const std::string &message) {
-    result.errors.push_back({line, message});
-    cardBad = true;
-  };
-  auto unterminated = [&]() {
-    if (!cardBad) fail(card.line, "card has no END:VCARD");
-  };
-
-  // Some programs start their UTF-8 files with a byte-order mark.
-  const std::string bom = "\xEF\xBB\xBF";
-  bool hasBom = text.compare(0, bom.size(), bom) == 0;
-  for (const LogicalLine &logical : unfold(hasBom ? text.substr(bom.size()) : text)) {
-    const std::string &line = logical.text;
-    bool blank = line.find_first_not_of(" \t") == std::string::npos;
-    if (blank) continue;
+void CardReader::run() {
+  bool inCard = false, lastWasStray = false;
+  int agentDepth = 0;  // inside the card written in a 2.1 AGENT, how many BEGINs deep
+  LogicalLine logical;
+  while (nextLogicalLine(logical)) {
     ContentLine content;
     std::string error;
-    bool parsed = isValidUtf8(line) ? parseContentLine(line, content, error)
-                                    : (error = "not valid UTF-8", false);
-    bool isBegin = parsed && content.name == "BEGIN" && upper(content.value) == "VCARD";
-    bool isEnd = parsed && content.name == "END" && upper(content.value) == "VCARD";
+    bool parsed = parseContentLine(logical.text, false, content, error);
+    std::string word = parsed ? upperAscii(trim(content.value)) : std::string();
+    bool isBegin = parsed && content.name == "BEGIN" && word == "VCARD";
+    bool isEnd = parsed && content.name == "END" && word == "VCARD";
 
+    if (agentDepth > 0) {
+      LogicalLine &agent = cardLines_.back();
+      agent.embedded += "\n" + logical.text;
+      agentDepth += isBegin ? 1 : isEnd ? -1 : 0;
+      continue;
+    }
     if (!inCard) {
       if (isBegin) {
-        inCard = true, cardBad = false, hasName = false, lastWasStray = false;
-        card = Card();
-        card.line = logical.line;
+        inCard = true, lastWasStray = false, version21_ = false;
+        cardLine_ = logical.line;
+        cardLines_.clear();
       } else if (!lastWasStray) {
         // One report for a run of stray lines, not one per line.
-        result.errors.push_back(
+        result_.errors.push_back(
             {logical.line, isEnd ? "END:VCARD without BEGIN:VCARD" : "text outside a card"});
         lastWasStray = true;
       }
       continue;
     }
-    if (isBegin) {  // the card before never ended; this line starts the next one
-      unterminated();
-      cardBad = false, hasName = false;
-      card = Card();
-      card.line = logical.line;
+    if (isBegin) {
+      ContentLine previous;
+      std::string ignored;
+      if (!cardLines_.empty() && parseContentLine(cardLines_.back().text, false, previous, ignored) &&
+          previous.name == "AGENT" && isBlank(previous.value)) {
+        cardLines_.back().embedded = logical.text;
+        cardLines_.back().hasEmbedded = true;
+        agentDepth = 1;
+        continue;
+      }
+      // The card before never ended; this line starts the next one.
+      result_.errors.push_back({cardLine_, "card has no END:VCARD"});
+      version21_ = false;
+      cardLine_ = logical.line;
+      cardLines_.clear();
       continue;
     }
     if (isEnd) {
-      if (!cardBad && !hasName) fail(card.line, "card has neither N nor FN");
-      if (!cardBad) result.cards.push_back(card);
+      finishCard();
       inCard = false;
       continue;
     }
-    if (cardBad) continue;
-    if (!parsed || !applyLine(card, content, hasName, error)) fail(logical.line, error);
+    if (parsed && content.name == "VERSION") version21_ = trim(content.value) == "2.1";
+    cardLines_.push_back(logical);
   }
-  if (inCard) unterminated();
+  if (inCard) result_.errors.push_back({cardLine_, "card has no END:VCARD"});
+}
+
+void CardReader::finishCard() {
+  Card card;
+  card.line = cardLine_;
+  int versionLine = cardLine_;
+  for (const LogicalLine &logical : cardLines_) {
+    ContentLine content;
+    std::string ignored;
+    if (parseContentLine(logical.text, false, content, ignored) && content.name == "VERSION") {
+      card.version = trim(content.value);
+      versionLine = logical.line;
+      break;
+    }
+  }
+  if (card.version != "2.1" && card.version != "3.0" && card.version != "4.0") {
+    result_.errors.push_back({versionLine, "unsupported vCard version " + printable(card.version)});
+    return;
+  }
+  bool v21 = card.version == "2.1";
+  for (const LogicalLine &logical : cardLines_) {
+    ContentLine content;
+    std::string error;
+    Property property;
+    if (logical.text.find('\0') != std::string::npos) {
+      error = "a NUL byte in the line";
+    } else if (parseContentLine(logical.text, !v21, content, error) && content.name != "VERSION") {
+      if (decodeProperty(logical, content, v21, property, error)) card.properties.push_back(property);
+    }
+    if (!error.empty()) {
+      result_.errors.push_back({logical.line, error});
+      return;
+    }
+  }
+  result_.cards.push_back(card);
+}
+
+bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &content, bool v21,
+                                Property &property, std::string &error) {
+  property.group = content.group;
+  property.name = content.name;
+  property.line = logical.line;
+  bool quotedPrintable = false, base64 = false;
+  std::string charset;
+  size_t encodingAt = 0;  // where binary data's ENCODING=b goes back, to keep the order written
+  for (const Parameter &p : content.params) {
+    if (p.name == "ENCODING") {
+      encodingAt = property.params.size();
+      for (const std::string &v : p.values) {
+        std::string e = upperAscii(v);
+        if (e == "QUOTED-PRINTABLE") {
+          quotedPrintable = true;
+        } else if (e == "BASE64" || e == "B") {
+          base64 = true;
+        } else if (e != "8BIT" && e != "7BIT") {
+          error = "unknown encoding ENCODING=" + printable(v);
+          return false;
+        }
+      }
+    } else if (p.name == "CHARSET") {
+      if (!p.values.empty()) charset = p.values.front();
+    } else {
+      Parameter param = p;
+      // A legacy file's parameters are in its own 8-bit set too.
+      for (std::string &v : param.values)
+        if (!toText(std::string(v), std::string(), false, logical.line, v, error)) return false;
+      // 2.1 says VALUE=URL where 3.0 and 4.0 say uri.
+      if (v21 && param.name == "VALUE" && param.values.size() == 1 && upperAscii(param.values[0]) == "URL")
+        param.values[0] = "uri";
+      property.params.push_back(param);
+    }
+  }
+  std::string text;
+  if (logical.hasEmbedded) {
+    if (!toText(logical.embedded, charset, false, logical.line, text, error)) return false;
+    if (text.find('\0') != std::string::npos) {
+      error = "a NUL byte in the card inside AGENT";
+      return false;
+    }
+    property.value = escapeText(text);
+    return true;
+  }
+  std::string bytes = quotedPrintable ? decodeQuotedPrintable(content.value) : content.value;
+  if (base64) {
+    std::string data;
+    for (char c : bytes)
+      if (c != ' ' && c != '\t') data += c;
+    // Text sent as base64 (a name, a note) is text: UTF-8, or in the CHARSET it names. Anything
+    // else (a picture under an X- name) stays base64 data, never guessed to be Windows-1252.
+    std::string decoded, ignored;
+    bool textual = !isBinaryProperty(property.name) && decodeBase64(data, decoded) &&
+                   (charset.empty() ? isValidUtf8(decoded) : convertToUtf8(decoded, charset, text, ignored));
+    if (textual && charset.empty()) text = decoded;
+    if (!textual || text.find('\0') != std::string::npos) {
+      // Damaged data in an 8-bit file still becomes UTF-8, as the model promises.
+      if (!toText(std::string(data), std::string(), false, logical.line, data, error)) return false;
+      property.params.insert(property.params.begin() + static_cast<long>(encodingAt), {"ENCODING", {"b"}});
+      property.value = data;
+      return true;
+    }
+  } else if (!toText(bytes, charset, quotedPrintable, logical.line, text, error)) {
+    return false;
+  }
+  if (text.find('\0') != std::string::npos) {
+    error = "a NUL byte in the value";
+    return false;
+  }
+  property.value = v21                           ? valueFrom21(property.name, text)
+                   : (quotedPrintable || base64) ? escapeLineBreaks(text)
+                                                 : text;
+  return true;
+}
+
+// The UTF-8 text of a value: bytes that came encoded, or any value of a legacy file, are read
+// in the value's CHARSET, else as UTF-8 where they are that, else as Windows-1252.
+bool CardReader::toText(const std::string &bytes, const std::string &charset, bool encoded, int line,
+                        std::string &text, std::string &error) {
+  if (!legacy_ && !encoded) {
+    text = bytes;
+    return true;
+  }
+  if (!charset.empty()) return convertToUtf8(bytes, charset, text, error);
+  if (isValidUtf8(bytes)) {
+    text = bytes;
+    return true;
+  }
+  if (!warnedLegacy_) {
+    result_.warnings.push_back({line, "text that is not UTF-8 and names no CHARSET is read as Windows-1252"});
+    warnedLegacy_ = true;
+  }
+  text = windows1252ToUtf8(bytes);
+  return true;
+}
+
+}  // namespace
+
+ReadResult readCards(const std::string &bytes) {
+  ReadResult result;
+  FileText file = decodeFile(bytes);
+  if (file.kind == FileText::kBroken) {
+    result.errors.push_back({1, file.error});
+    return result;
+  }
+  CardReader(file, result).run();
   return result;
 }
 

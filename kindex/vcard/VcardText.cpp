@@ -8,15 +8,24 @@ std::string escapeText(const std::string &text) {
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case ',': out += "\\,"; break;
-      case ';': out += "\\;"; break;
-      case '\n': out += "\\n"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case ',':
+        out += "\\,";
+        break;
+      case ';':
+        out += "\\;";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
       case '\r':
         out += "\\n";
         if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
         break;
-      default: out += c;
+      default:
+        out += c;
     }
   }
   return out;
@@ -53,7 +62,9 @@ std::vector<std::string> splitEscaped(const std::string &value, char separator) 
   return pieces;
 }
 
-static bool isContinuationByte(unsigned char c) { return (c & 0xC0) == 0x80; }
+static bool isContinuationByte(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
 
 std::string foldLine(const std::string &line) {
   const size_t limit = 75;
@@ -80,21 +91,22 @@ std::string foldLine(const std::string &line) {
   }
 }
 
-std::vector<LogicalLine> unfold(const std::string &text) {
-  std::vector<LogicalLine> lines;
+std::vector<PhysicalLine> splitLines(const std::string &text) {
+  std::vector<PhysicalLine> lines;
   size_t pos = 0;
   int number = 0;
   while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    size_t end = nl == std::string::npos ? text.size() : nl;
-    std::string physical = text.substr(pos, end - pos);
-    if (!physical.empty() && physical.back() == '\r') physical.pop_back();
-    ++number;
-    pos = nl == std::string::npos ? text.size() : nl + 1;
-    if (!physical.empty() && (physical[0] == ' ' || physical[0] == '\t') && !lines.empty()) {
-      lines.back().text.append(physical, 1, std::string::npos);
-    } else {
-      lines.push_back({physical, number});
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back({text.substr(pos, end - pos), ++number});
+    pos = end;
+    // iPhones end lines with CR CR LF: one line end, not an empty line between two.
+    if (text.compare(pos, 3, "\r\r\n") == 0) {
+      pos += 3;
+    } else if (text.compare(pos, 2, "\r\n") == 0) {
+      pos += 2;
+    } else if (pos < text.size()) {
+      ++pos;
     }
   }
   return lines;
@@ -129,6 +141,78 @@ bool isValidUtf8(const std::string &bytes) {
     i += extra + 1;
   }
   return true;
+}
+
+std::string encodeParamValue(const std::string &value) {
+  std::string out;
+  bool quote = false;
+  for (size_t i = 0; i < value.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(value[i]);
+    char next = i + 1 < value.size() ? value[i + 1] : '\0';
+    if (c == '\r' || c == '\n') {
+      out += "^n";
+      if (c == '\r' && next == '\n') ++i;
+    } else if (c == '"') {
+      out += "^'";
+    } else if (c == '^') {
+      out += (next == 'n' || next == '^' || next == '\'') ? "^^" : "^";
+    } else if ((c < 0x20 && c != '\t') || c == 0x7F) {
+      continue;  // a quoted string cannot hold it, and RFC 6868 has no escape for it
+    } else {
+      quote = quote || c == ':' || c == ';' || c == ',';
+      out += static_cast<char>(c);
+    }
+  }
+  return quote ? "\"" + out + "\"" : out;
+}
+
+std::string decodeCaretEscapes(const std::string &value) {
+  std::string out;
+  for (size_t i = 0; i < value.size(); ++i) {
+    char next = i + 1 < value.size() ? value[i + 1] : '\0';
+    if (value[i] == '^' && (next == 'n' || next == '^' || next == '\'')) {
+      out += next == 'n' ? '\n' : next == '^' ? '^' : '"';
+      ++i;
+    } else {
+      out += value[i];
+    }
+  }
+  return out;
+}
+
+std::string printable(const std::string &fileText) {
+  static const char hex[] = "0123456789abcdef";
+  const size_t limit = 60;
+  std::string out;
+  size_t i = 0;
+  for (; i < fileText.size() && i < limit; ++i) {
+    unsigned char c = static_cast<unsigned char>(fileText[i]);
+    size_t length = c < 0x80             ? 1
+                    : (c & 0xE0) == 0xC0 ? 2
+                    : (c & 0xF0) == 0xE0 ? 3
+                    : (c & 0xF8) == 0xF0 ? 4
+                                         : 0;
+    bool control = c < 0x20 || c == 0x7F;
+    // U+0080 to U+009F: terminals take some of them for escape sequences.
+    bool c1 = c == 0xC2 && i + 1 < fileText.size() && static_cast<unsigned char>(fileText[i + 1]) < 0xA0;
+    bool whole = length > 0 && !c1 && isValidUtf8(fileText.substr(i, length));
+    if (control || !whole) {
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+      continue;
+    }
+    out.append(fileText, i, length);
+    i += length - 1;
+  }
+  if (i < fileText.size()) out += "...";
+  return out;
+}
+
+std::string upperAscii(std::string text) {
+  for (char &c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
 }
 
 }  // namespace vcard

@@ -1,5 +1,6 @@
-// The text layer of vCard 3.0 (RFC 2426): escaping of text values, folding and unfolding of
-// content lines. Strings are UTF-8 bytes.
+// The text layer shared by every vCard version: escaping of text values, folding of content
+// lines, splitting a file into physical lines, parameter values, and file text made safe for
+// messages. Strings are UTF-8 bytes unless a function says otherwise.
 #pragma once
 
 #include <string>
@@ -7,8 +8,8 @@
 
 namespace vcard {
 
-// Escapes a text value: backslash, comma and semicolon get a backslash, a line break (LF, CR LF
-// or a lone CR) becomes "\n".
+// Escapes a text value as 3.0 and 4.0 do: backslash, comma and semicolon get a backslash, a line
+// break (LF, CR LF or a lone CR) becomes "\n".
 std::string escapeText(const std::string &text);
 
 // Undoes escapeText. "\n" and "\N" give a line feed; an unknown escape keeps the character after
@@ -23,17 +24,30 @@ std::vector<std::string> splitEscaped(const std::string &value, char separator);
 // UTF-8 sequence.
 std::string foldLine(const std::string &line);
 
-// A logical line after unfolding, with the number of the physical line it began on.
-struct LogicalLine {
+// A physical line of a file, without its line end, and its 1-based number.
+struct PhysicalLine {
   std::string text;
   int line;
 };
 
-// Splits text at LF (a CR before it is dropped) and joins every line that begins with a blank or
-// a tab to the line before it, without that first character.
-std::vector<LogicalLine> unfold(const std::string &text);
+// Splits text at every line end real files use: CR LF, LF, a lone CR, and CR CR LF (as one).
+std::vector<PhysicalLine> splitLines(const std::string &text);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUtf8(const std::string &bytes);
+
+// A parameter value as it goes into a content line: RFC 6868 escapes for a line break ("^n"), a
+// double quote ("^'") and a caret that would otherwise read as one ("^^"); other control
+// characters dropped; quoted when it holds ':', ';' or ','.
+std::string encodeParamValue(const std::string &value);
+
+// Undoes the RFC 6868 escapes "^n", "^^" and "^'"; any other caret stays as it is.
+std::string decodeCaretEscapes(const std::string &value);
+
+// Text taken from a file, made fit for a terminal: control characters, C1 controls and bytes
+// that are not UTF-8 become \xNN, and more than 60 octets are cut with "...".
+std::string printable(const std::string &fileText);
+
+std::string upperAscii(std::string text);
 
 }  // namespace vcard

@@ -86,21 +86,26 @@ TEST_F(ToolTest, ImportSkipsMalformedCardsAndKeepsTheRest) {
                           "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Good;First\r\nEMAIL;TYPE=WORK:a@x\r\n"
                           "CATEGORIES:Team\r\nEND:VCARD\r\n"                   // lines 1-6
                           "BEGIN:VCARD\r\nN:Broken;B\r\nEMAIL b@x\r\nEND:VCARD\r\n"  // 7-10
-                          "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Old;C\r\nEND:VCARD\r\n"   // 11-14
+                          "BEGIN:VCARD\r\nVERSION:2.1\r\n"                      // 11-14: phones write 2.1
+                          "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=96ld;C\r\nEND:VCARD\r\n"
                           "BEGIN:VCARD\r\nN:Good;Second\r\nCATEGORIES:Team\r\nEND:VCARD\r\n"  // 15-18
-                          "BEGIN:VCARD\r\nN:Unended;D\r\n");                   // 19-20
+                          "BEGIN:VCARD\r\nVERSION:5.0\r\nN:Future;E\r\nEND:VCARD\r\n"       // 19-22
+                          "BEGIN:VCARD\r\nEMAIL:nobody@x\r\nEND:VCARD\r\n"                 // 23-25
+                          "BEGIN:VCARD\r\nN:Unended;D\r\n");                   // 26-27
   dir("book");
   ToolRun run = kindex({"--book", tmp_.file("book"), "import", vcf});
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(run.err, "kindex: " + vcf + ":9: skipped a card: no colon in the line\n"
-                     "kindex: " + vcf + ":12: skipped a card: unsupported vCard version 2.1\n"
-                     "kindex: " + vcf + ":19: skipped a card: card has no END:VCARD\n");
-  EXPECT_EQ(run.out, "Imported 2 persons and 1 new group from " + vcf + "\n");
+                     "kindex: " + vcf + ":20: skipped a card: unsupported vCard version 5.0\n"
+                     "kindex: " + vcf + ":23: skipped a card: card has neither N nor FN\n"
+                     "kindex: " + vcf + ":26: skipped a card: card has no END:VCARD\n");
+  EXPECT_EQ(run.out, "Imported 3 persons and 1 new group from " + vcf + "\n");
 
   std::map<std::string, PersonFacts> got = facts(open([NSString stringWithUTF8String:tmp_.file("book").c_str()]));
-  ASSERT_EQ(got.size(), 2u);
+  ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got["First|Good"].groups, std::set<std::string>{"Team"});
   EXPECT_EQ(got["Second|Good"].groups, std::set<std::string>{"Team"});
+  EXPECT_EQ(got.count(ns("C|Öld").UTF8String), 1u);
   EXPECT_EQ(got["First|Good"].emails,
             (std::vector<std::pair<std::string, std::string>>{{"a@x", [KXEmailWorkLabel UTF8String]}}));
 }
