@@ -34,30 +34,19 @@ WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettin
     const std::string &word = arguments[i];
     std::optional<std::string> *text = nullptr;
     int32_t *number = nullptr;
-    if (word == "--ab")
-      text = &settings.location;
-    else if (word == "--ro")
-      text = &settings.readOnlyPassword;
-    else if (word == "--rw")
-      text = &settings.readWritePassword;
-    else if (word == "--rp")
-      number = &settings.receivePort;
-    else if (word == "--sp")
-      number = &settings.sendPort;
-    else if (word == "--sock")
-      number = &settings.socketPort;
-    else if (word == "--conf")
-      text = &settings.configFile;
-    else if (word == "--listen")
-      text = &settings.listenAddress;
-    else
-      return WalkResult::Usage;
+    if (word == "--ab") text = &settings.location;
+    else if (word == "--ro") text = &settings.readOnlyPassword;
+    else if (word == "--rw") text = &settings.readWritePassword;
+    else if (word == "--rp") number = &settings.receivePort;
+    else if (word == "--sp") number = &settings.sendPort;
+    else if (word == "--sock") number = &settings.socketPort;
+    else if (word == "--conf") text = &settings.configFile;
+    else if (word == "--listen") text = &settings.listenAddress;
+    else return WalkResult::Usage;
     if (i + 1 >= arguments.size()) return WalkResult::Usage;
     const std::string &value = arguments[i + 1];
-    if (text != nullptr)
-      *text = value;
-    else
-      *number = IntegerValueOfText(value);
+    if (text != nullptr) *text = value;
+    else *number = IntegerValueOfText(value);
   }
   return WalkResult::Ok;
 }
