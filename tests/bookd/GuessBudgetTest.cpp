@@ -26,7 +26,8 @@ TEST(GuessBudget, TwentyAtOnceThenAboutOneASecond) {
   EXPECT_EQ(1, FailuresUntilRefused(budget, "192.0.2.1", 101.0));
   // A minute of hammering buys sixty more, not more.
   int checked = 0;
-  for (double now = 101.0; now < 161.0; now += 0.01) checked += FailuresUntilRefused(budget, "192.0.2.1", now);
+  for (double now = 101.0; now < 161.0; now += 0.01)
+    checked += FailuresUntilRefused(budget, "192.0.2.1", now);
   EXPECT_NEAR(60, checked, 1);
 }
 

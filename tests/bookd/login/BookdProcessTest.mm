@@ -7,7 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <poll.h>
+#include <sys/resource.h>
 #include <netinet/in.h>
 #include <random>
 #include <string>
@@ -165,6 +170,48 @@ TEST_F(BookdProcess, MisbehavingSocketClientsCostNeitherLoginsNorViews) {
     ExpectLoginServed(port);
     EXPECT_TRUE(bookd.grantsView());
   }
+}
+
+// A client that opens connections in a loop as fast as it can: with a shallow backlog taken
+// one connection per pass of the run loop, every sixth or so waited a second for the
+// kernel's SYN retry. None may wait now, and every one is greeted.
+TEST_F(BookdProcess, BurstOfConnectsWaitsForNoRetry) {
+  const int kClients = 800;
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_cur < 2 * kClients && limit.rlim_max >= 2 * kClients) {
+    limit.rlim_cur = 2 * kClients;
+    setrlimit(RLIMIT_NOFILE, &limit);  // bookd inherits it
+  }
+  const int port = kxtest::freePort();
+  Bookd bookd(port);
+  ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
+  const sockaddr_in address = kxtest::loopbackAddress(port);
+  std::vector<int> fds;
+  double slowest = 0;
+  for (int i = 0; i < kClients; i++) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(fd, 0) << i;
+    fds.push_back(fd);
+    const auto start = std::chrono::steady_clock::now();
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+      ASSERT_EQ(EINPROGRESS, errno) << i;
+      pollfd ready{fd, POLLOUT, 0};
+      ASSERT_EQ(1, poll(&ready, 1, 5000)) << i;
+    }
+    slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  EXPECT_LT(slowest, 0.5) << "a connect waited for a SYN retry";
+  int greeted = 0;
+  for (int fd : fds) {
+    pollfd readable{fd, POLLIN, 0};
+    char greeting[7] = {0};
+    if (poll(&readable, 1, 10000) == 1 && recv(fd, greeting, 6, MSG_WAITALL) == 6 &&
+        std::string(greeting) == "Hello\n")
+      greeted++;
+    close(fd);
+  }
+  EXPECT_EQ(kClients, greeted);
 }
 
 // Passwords are the bytes the administrator typed: a client sending the same bytes logs in,
