@@ -53,12 +53,18 @@ class Bookd {
   }
 
   // Asks the server for a read-only view over Distributed Objects, as a remote client does.
-  bool grantsView() {
+  bool grantsView(NSString *host = @"127.0.0.1") {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     bool granted = false;
     NSConnection *connection = nil;
     @try {
-      connection = [kxtest::loopbackConnection(receivePort_, 10) retain];
+      NSPort *send = [NSSocketPort portWithNumber:receivePort_
+                                           onHost:[NSHost hostWithAddress:host]
+                                     forceAddress:nil
+                                         listener:NO];
+      connection = [[NSConnection connectionWithReceivePort:[NSSocketPort port] sendPort:send] retain];
+      [connection setRequestTimeout:5];
+      [connection setReplyTimeout:5];
       id server = [connection rootProxy];
       [server setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
       granted = [server addressBookForReadOnlyAccessWithAuth:@"secret"] != nil;
@@ -212,6 +218,59 @@ TEST_F(BookdProcess, BurstOfConnectsWaitsForNoRetry) {
     close(fd);
   }
   EXPECT_EQ(kClients, greeted);
+}
+
+bool Connects(int port, const std::string &to) {
+  Client client;
+  return client.connectTo(port, to) && client.waitForBytes(6) && client.received() == "Hello\n";
+}
+
+// --listen and ListenAddress name the address of both services: the login service binds it
+// (IPv6 too), Distributed Objects its IPv4 counterpart.
+TEST_F(BookdProcess, ListenAddressIsWhereBothServicesListen) {
+  char path[] = "/tmp/socket_bookd_listen.XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string config = "{ ListenAddress = \"127.0.0.1\"; }\n";
+  ASSERT_EQ(static_cast<ssize_t>(config.size()), write(fd, config.data(), config.size()));
+  close(fd);
+  struct Row {
+    std::vector<std::string> options;
+    bool ipv6;
+    const char *reached, *missed;  // by the login service's clients
+  } rows[] = {
+      {{"--listen", "127.0.0.1"}, false, "127.0.0.1", "127.0.0.2"},
+      {{"--conf", path}, false, "127.0.0.1", "127.0.0.2"},
+      {{"--listen", "::1"}, true, "::1", "127.0.0.1"},
+      {{"--listen", "::"}, true, "127.0.0.2", nullptr},
+  };
+  const int probe = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 loopback6{};
+  loopback6.sin6_family = AF_INET6;
+  loopback6.sin6_addr = in6addr_loopback;
+  const bool ipv6 = probe >= 0 && bind(probe, reinterpret_cast<sockaddr *>(&loopback6), sizeof loopback6) == 0;
+  if (probe >= 0) close(probe);
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.options.back());
+    if (row.ipv6 && !ipv6) continue;
+    const int port = kxtest::freePort();
+    std::vector<std::string> options = {"--ro", "secret", "--rw", "rw-secret"};
+    options.insert(options.end(), row.options.begin(), row.options.end());
+    Bookd bookd(port, options);
+    ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
+    EXPECT_TRUE(Connects(port, row.reached));
+    if (row.missed != nullptr) {
+      EXPECT_FALSE(Connects(port, row.missed));
+    }
+    EXPECT_TRUE(bookd.grantsView());
+    const bool loopbackOnly = row.missed != nullptr;
+    // Distributed Objects listens on 127.0.0.1 only, or on every IPv4 address.
+    EXPECT_EQ(loopbackOnly, bookd.error().find("on IP 127.0.0.1,") != std::string::npos) << bookd.error();
+    if (loopbackOnly) {
+      EXPECT_FALSE(bookd.grantsView(@"127.0.0.2"));
+    }
+  }
+  unlink(path);
 }
 
 // Passwords are the bytes the administrator typed: a client sending the same bytes logs in,
