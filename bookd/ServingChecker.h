@@ -15,7 +15,11 @@
 
 #import <Foundation/Foundation.h>
 
-@interface ServingChecker : NSProtocolChecker
+@interface ServingChecker : NSProtocolChecker {
+  /* selector name -> its signature, for the protocol's selectors (and the one question): the
+   * connection asks for a signature on every request it handles. */
+  NSMutableDictionary *_signatures;
+}
 + (id)checkerWithTarget:(NSObject *)target protocol:(Protocol *)protocol;
 @end
 

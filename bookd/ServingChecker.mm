@@ -30,11 +30,26 @@
   return [[[self alloc] initWithTarget:target protocol:protocol] autorelease];
 }
 
+- (void)dealloc {
+  [_signatures release];
+  [super dealloc];
+}
+
 - (NSMethodSignature *)methodSignatureForSelector:(SEL)selector {
+  NSString *name = NSStringFromSelector(selector);
+  NSMethodSignature *known = [_signatures objectForKey:name];
+  if (known != nil) return known;
+  const char *types = NULL;
   // The types GNUstep's proxy itself uses for this one question: an object for a selector.
-  if (sel_isEqual(selector, _cmd)) return [WireSignature signatureWithObjCTypes:"@@::"];
-  NSMethodSignature *own = [super methodSignatureForSelector:selector];
-  return own != nil ? [WireSignature signatureWithObjCTypes:[(id<SignatureTypes>)own methodType]] : nil;
+  if (sel_isEqual(selector, _cmd)) types = "@@::";
+  NSMethodSignature *own = types != NULL ? nil : [super methodSignatureForSelector:selector];
+  if (own != nil) types = [(id<SignatureTypes>)own methodType];
+  if (types == NULL) return nil;
+  // Only the protocol's selectors get here, so the cache stays as small as the protocol.
+  if (_signatures == nil) _signatures = [NSMutableDictionary new];
+  known = [WireSignature signatureWithObjCTypes:types];
+  [_signatures setObject:known forKey:name];
+  return known;
 }
 
 @end
