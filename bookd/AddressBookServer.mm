@@ -1,8 +1,10 @@
 #import "AddressBookServer.h"
+#import "ServingPort.h"
 #import "login/LoginService.h"
 
 #include <string>
 
+#include "GuessBudget.h"
 #include "PasswordMatch.h"
 
 namespace {
@@ -15,18 +17,37 @@ bool Matches(NSString *stored, id offered) {
 
 }  // namespace
 
+@protocol PeerAddressSource
+- (NSString *)currentPeerAddress;
+@end
+
 @implementation AddressBookServer
 
 - (id)initWithAddressBook:(KXAddressBook *)book
          readOnlyPassword:(NSString *)roPwd
         readWritePassword:(NSString *)rwPwd
        socketServerAtPort:(int)port {
+  return [self initWithAddressBook:book
+                  readOnlyPassword:roPwd
+                 readWritePassword:rwPwd
+                socketServerAtPort:port
+                     listenAddress:nil];
+}
+
+- (id)initWithAddressBook:(KXAddressBook *)book
+         readOnlyPassword:(NSString *)roPwd
+        readWritePassword:(NSString *)rwPwd
+       socketServerAtPort:(int)port
+            listenAddress:(NSString *)address {
   self = [super init];
   if (self == nil) return nil;
   _book = [book retain];
   _roPwd = [roPwd copy];
   _rwPwd = [rwPwd copy];
-  [self startLoginServiceAtPort:port];
+  _peerSource = [ServingPort class];
+  _grantBudget = new GuessBudget();
+  _loginBudget = new GuessBudget();
+  [self startLoginServiceAtPort:port listenAddress:address];
   return self;
 }
 
@@ -40,17 +61,44 @@ bool Matches(NSString *stored, id offered) {
   [_rwPwd autorelease];
   _rwPwd = nil;
   [self stopLoginService];
+  delete _grantBudget;
+  delete _loginBudget;
   [super dealloc];
 }
 
+- (void)setPeerAddressSource:(id)source {
+  _peerSource = source;
+}
+
+- (KXAddressBook *)grantWithPassword:(NSString *)stored offered:(id)auth readOnly:(BOOL)readOnly {
+  NSString *peer = [(id<PeerAddressSource>)_peerSource currentPeerAddress];
+  const char *peerBytes = [peer UTF8String];
+  const std::string address = peerBytes != NULL ? peerBytes : "";
+  const double now = GuessBudget::SteadyNow();
+  // Over budget the answer is a wrong password's, and the password is not even compared.
+  if (!_grantBudget->mayCheck(address, now)) {
+    if (_grantBudget->noteRefusal(address, now)) LogRefusedPeer(address, "Distributed Objects service");
+    return nil;
+  }
+  if (!Matches(stored, auth)) {
+    _grantBudget->noteFailure(address, now);
+    return nil;
+  }
+  _grantBudget->noteSuccess(address, now);
+  return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:readOnly] autorelease];
+}
+
 - (KXAddressBook *)addressBookForReadOnlyAccessWithAuth:(id)auth {
-  if (!Matches(_roPwd, auth)) return nil;
-  return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:YES] autorelease];
+  return [self grantWithPassword:_roPwd offered:auth readOnly:YES];
 }
 
 - (KXAddressBook *)addressBookForReadWriteAccessWithAuth:(id)auth {
-  if (!Matches(_rwPwd, auth)) return nil;
-  return [[[KXPublicAddressBook alloc] initWithAddressBook:_book readOnly:NO] autorelease];
+  return [self grantWithPassword:_rwPwd offered:auth readOnly:NO];
 }
 
 @end
+
+void LogRefusedPeer(const std::string &address, const char *service) {
+  NSLog(@"Too many wrong passwords from %s on the %s; its attempts are refused unchecked for a while",
+        address.empty() ? "an unknown address" : address.c_str(), service);
+}

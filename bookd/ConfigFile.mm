@@ -51,7 +51,8 @@ bool ReadConfigFile(const std::string &path, ConfigValues &values) {
            ReadText(dict, @"ReadOnlyPassword", values.readOnlyPassword) &&
            ReadText(dict, @"ReadWritePassword", values.readWritePassword) &&
            ReadPort(dict, @"ReceivePort", values.receivePort) &&
-           ReadPort(dict, @"SendPort", values.sendPort);
+           ReadPort(dict, @"SendPort", values.sendPort) &&
+           ReadText(dict, @"ListenAddress", values.listenAddress);
     }
   } @catch (id) {
     // GNUstep's parsers may raise on malformed input; such a file holds no property list.

@@ -1,5 +1,7 @@
 #include "ServerSettings.h"
 
+#include "NetAddress.h"
+
 #include <cctype>
 #include <climits>
 
@@ -39,6 +41,7 @@ WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettin
     else if (word == "--sp") number = &settings.sendPort;
     else if (word == "--sock") number = &settings.socketPort;
     else if (word == "--conf") text = &settings.configFile;
+    else if (word == "--listen") text = &settings.listenAddress;
     else return WalkResult::Usage;
     if (i + 1 >= arguments.size()) return WalkResult::Usage;
     const std::string &value = arguments[i + 1];
@@ -54,15 +57,24 @@ void MergeConfiguration(ServerSettings &settings, const ConfigValues &file) {
   if (!settings.readWritePassword) settings.readWritePassword = file.readWritePassword;
   if (settings.receivePort == -1 && file.receivePort) settings.receivePort = *file.receivePort;
   if (settings.sendPort == -1 && file.sendPort) settings.sendPort = *file.sendPort;
+  if (!settings.listenAddress) settings.listenAddress = file.listenAddress;
 }
 
-const char *FirstValidationError(const ServerSettings &settings) {
+std::string FirstValidationError(const ServerSettings &settings) {
   if (!settings.location) return "Error: No value for AddressBookLocation\n";
   if (!settings.readOnlyPassword) return "Error: No value for ReadOnlyPassword\n";
   if (!settings.readWritePassword) return "Error: No value for ReadWritePassword\n";
   if (settings.receivePort == -1) return "Error: Receive port is invalid\n";
   if (settings.sendPort == -1) return "Error: Send port is invalid\n";
-  return nullptr;
+  if (settings.listenAddress) {
+    const std::string &text = *settings.listenAddress;
+    const std::optional<ListenAddress> address = ParseListenAddress(text);
+    if (!address) return "Error: " + text + " is not an IPv4 or IPv6 address to listen on\n";
+    if (!DistributedObjectsAddress(*address))
+      return "Error: Distributed Objects can't listen on " + text +
+             ": GNUstep's socket ports are IPv4 only\n";
+  }
+  return "";
 }
 
 uint16_t PortNumberToOpen(int32_t setting) {

@@ -1,4 +1,4 @@
-/* The seven start-up settings of bookd, and the rules that fill them: the argument walk,
+/* The eight start-up settings of bookd, and the rules that fill them: the argument walk,
  * the merge of the configuration file's values, and validation. Plain C++, so that the
  * rules can be followed without Foundation; reading the file is ConfigFile's job. */
 #ifndef BOOKD_SERVERSETTINGS_H
@@ -17,6 +17,7 @@ struct ServerSettings {
   int32_t sendPort = -1;
   int32_t socketPort = 5000; // -1 switches the socket login service off
   std::optional<std::string> configFile;
+  std::optional<std::string> listenAddress;  // both services; every address when unset
 };
 
 /* What a configuration file can supply; a key the file lacks stays empty. */
@@ -26,6 +27,7 @@ struct ConfigValues {
   std::optional<std::string> readWritePassword;
   std::optional<int32_t> receivePort;
   std::optional<int32_t> sendPort;
+  std::optional<std::string> listenAddress;
 };
 
 /* Leading white space, an optional sign, then decimal digits up to the first other
@@ -44,9 +46,9 @@ WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettin
 /* Fills only what the command line left unset; a port of -1 counts as unset. */
 void MergeConfiguration(ServerSettings &settings, const ConfigValues &file);
 
-/* The message for the first setting that is missing, in the order they are checked, or
- * nullptr when start-up may go on. */
-const char *FirstValidationError(const ServerSettings &settings);
+/* The message for the first setting that is missing or unusable, in the order they are
+ * checked, or "" when start-up may go on. */
+std::string FirstValidationError(const ServerSettings &settings);
 
 /* The port number that is actually opened: the low 16 bits of the setting. */
 uint16_t PortNumberToOpen(int32_t setting);

@@ -11,7 +11,10 @@
 #import "AddressBookServer.h"
 #import "DieFunctions.h"
 #import "NoDelay.h"
+#import "ServingChecker.h"
+#import "ServingPort.h"
 #include "ConfigFile.h"
+#include "NetAddress.h"
 #include "ServerSettings.h"
 
 namespace {
@@ -40,8 +43,12 @@ ServerSettings GatherSettings() {
     }
     MergeConfiguration(settings, file);
   }
-  if (const char *message = FirstValidationError(settings))
-    DiePrintingMessage([NSString stringWithUTF8String:message], -1);
+  // Written as bytes: a listen address quoted in the message may be no valid UTF-8.
+  const std::string message = FirstValidationError(settings);
+  if (!message.empty()) {
+    fputs(message.c_str(), stderr);
+    exit(-1);
+  }
   return settings;
 }
 
@@ -58,17 +65,24 @@ KXLocalAddressBook *OpenBook(NSString *location) {
   return book;
 }
 
-NSSocketPort *OpenPort(int32_t setting, BOOL listener) {
+// The receive port listens on address ("" or nil: every IPv4 address) and is a ServingPort;
+// the send port only names a port number.
+NSSocketPort *OpenPort(int32_t setting, BOOL listener, NSString *address) {
   NSSocketPort *port = nil;
+  Class kind = listener ? [ServingPort class] : [NSSocketPort class];
   @try {
-    port = (NSSocketPort *)[NSSocketPort portWithNumber:PortNumberToOpen(setting)
-                                                 onHost:nil
-                                           forceAddress:nil
-                                               listener:listener];
+    port = (NSSocketPort *)[kind portWithNumber:PortNumberToOpen(setting)
+                                         onHost:nil
+                                   forceAddress:[address length] > 0 ? address : nil
+                                       listener:listener];
   } @catch (id) {
     port = nil;
   }
   // A server that says it runs while nobody can reach it would report failure as success.
+  if (port == nil && [address length] > 0) {
+    DiePrintingMessage(
+        [NSString stringWithFormat:@"Error: Couldn't open receive port %d on %@\n", setting, address], -1);
+  }
   if (port == nil) {
     NSString *format =
         listener ? @"Error: Couldn't open receive port %d\n" : @"Error: Couldn't open send port %d\n";
@@ -98,26 +112,34 @@ int main(int argc, char **argv) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   ServerSettings settings = GatherSettings();
 
+  // Checked by the validation: the address parses, and Distributed Objects can listen on it.
+  NSString *listen = nil, *listenForObjects = nil;
+  if (settings.listenAddress) {
+    listen = ToNSString(*settings.listenAddress);
+    listenForObjects = ToNSString(*DistributedObjectsAddress(*ParseListenAddress(*settings.listenAddress)));
+  }
+
   KXLocalAddressBook *book = OpenBook(ToNSString(*settings.location));
   AddressBookServer *server =
       [[AddressBookServer alloc] initWithAddressBook:book
                                     readOnlyPassword:ToNSString(*settings.readOnlyPassword)
                                    readWritePassword:ToNSString(*settings.readWritePassword)
-                                  socketServerAtPort:settings.socketPort];
+                                  socketServerAtPort:settings.socketPort
+                                       listenAddress:listen];
 
-  NSSocketPort *receivePort = OpenPort(settings.receivePort, YES);
-  NSSocketPort *sendPort = OpenPort(settings.sendPort, NO);
+  NSSocketPort *receivePort = OpenPort(settings.receivePort, YES, listenForObjects);
+  NSSocketPort *sendPort = OpenPort(settings.sendPort, NO, nil);
   // Labels kept swapped ("Sendport" shows the receive port): users' scripts rely on these lines.
   NSLog(@"Sendport at %d: %@\n", settings.receivePort, receivePort);
   NSLog(@"Receiveport at %d: %@\n", settings.sendPort, sendPort);
   [NoDelayWatcher watchConnectionsOfPort:receivePort];
 
   NSConnection *connection = [[NSConnection alloc] initWithReceivePort:receivePort sendPort:sendPort];
-  // Clients get a checker that passes on the two access methods only: the bare server would
-  // answer anything, key-value coding of its password fields included.
-  [connection
-      setRootObject:[NSProtocolChecker protocolCheckerWithTarget:server
-                                                        protocol:@protocol(KXSimpleAddressBookServing)]];
+  // Clients get a checker that passes on the two access methods only (and answers their
+  // signatures): the bare server would answer anything, key-value coding of its password
+  // fields included.
+  [connection setRootObject:[ServingChecker checkerWithTarget:server
+                                                     protocol:@protocol(KXSimpleAddressBookServing)]];
   RegisterName(connection);
 
   fputs("Running.\n", stderr);

@@ -1,5 +1,7 @@
 #import "FileHandleAuth.h"
 
+#include "NetAddress.h"
+
 @implementation FileHandleAuth
 
 - (id)initWithFileHandle:(NSFileHandle *)handle
@@ -7,6 +9,7 @@
   self = [super init];
   if (self == nil) return nil;
   _handle = [handle retain];
+  _peer = [[NSString alloc] initWithUTF8String:PeerOfSocket([handle fileDescriptor]).c_str()];
   _readOK = NO;
   _writeOK = NO;
   return self;
@@ -16,12 +19,19 @@
 {
   [_handle release];
   _handle = nil;
+  [_peer release];
+  _peer = nil;
   [super dealloc];
 }
 
 - (NSFileHandle *)fileHandle
 {
   return _handle;
+}
+
+- (NSString *)peerAddress
+{
+  return _peer;
 }
 
 - (BOOL)isReadOK

@@ -40,7 +40,7 @@ bool Presents(const std::string *stored, const std::string &offered) {
 }  // namespace
 
 Outcome Interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd,
-                  Flags current) {
+                  Flags current, bool mayCheck) {
   if (input == nullptr) return Reply(error, current);
   const std::vector<std::string> parts = SplitAtSpaces(*input);
   const std::string &command = parts[0];
@@ -51,11 +51,15 @@ Outcome Interpret(const std::string *input, const std::string *roPwd, const std:
     return outcome;
   }
   if (command != "auth" || parts.size() != 3) return Reply(error, current);
+  const bool readOnly = parts[1] == "ro";
+  if (!readOnly && parts[1] != "rw") return Reply(error, current);
   // Each password is consulted only after its own keyword, so the read-write password does
   // not open "ro" unless the two happen to be the same.
-  if (parts[1] == "ro" && Presents(roPwd, parts[2])) return Reply(ok, Flags{true, false});
-  if (parts[1] == "rw" && Presents(rwPwd, parts[2])) return Reply(ok, Flags{true, true});
-  return Reply(error, current);
+  const std::string *stored = readOnly ? roPwd : rwPwd;
+  Outcome outcome = mayCheck && Presents(stored, parts[2]) ? Reply(ok, Flags{true, !readOnly})
+                                                           : Reply(error, current);
+  outcome.attempt = true;
+  return outcome;
 }
 
 std::size_t LengthUpToZero(const char *bytes, std::size_t length) {

@@ -15,14 +15,15 @@
 
 @interface AddressBookServer (LoginService)
 /* Called once, by the initialiser. Sets up the records of connections and, unless port is
- * -1, opens the listening socket and registers the two handlers; a socket that cannot be
- * opened is logged and leaves the service off, and the server serves on without it. */
-- (void)startLoginServiceAtPort:(int)port;
+ * -1, opens the listening socket on address (nil: every IPv4 address) and starts accepting;
+ * a socket that cannot be opened is logged and leaves the service off, and the server serves
+ * on without it. */
+- (void)startLoginServiceAtPort:(int)port listenAddress:(NSString *)address;
 /* Called by -dealloc: lets go of the socket, the connections and the handlers. */
 - (void)stopLoginService;
 
-/* The run loop's handlers, registered for every sender: a connection accepted, and data (or
- * the end of the stream) on a connection. */
+/* The handlers: a connection accepted (called by the service's Acceptor), and data (or the
+ * end of the stream) on a connection (registered for every sender). */
 - (void)acceptConnection:(NSNotification *)notification;
 - (void)handleDataOnConnection:(NSNotification *)notification;
 /* One input of the connection whose record is auth, already decoded and trimmed; nil when the

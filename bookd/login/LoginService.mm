@@ -6,21 +6,27 @@
  * connection only, the next accept is always requested, and a failing accept is retried
  * from a timer instead of from a busy loop. Connections wait for data through the
  * ConnectionWatcher, so that an event costs the same with 10 or 10,000 of them open; the
- * record of a connection is found through _connectionIndex for the same reason. */
+ * record of a connection is found through _connectionIndex for the same reason. Logins are
+ * paid for from the peer address's budget (GuessBudget.h). */
 #import "LoginService.h"
+#import "Acceptor.h"
 #import "ConnectionWatcher.h"
 #import "FileHandleAuth.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "GuessBudget.h"
 #include "LoginCommand.h"
+#include "NetAddress.h"
 #include "PasswordMatch.h"
 
 namespace {
@@ -56,6 +62,72 @@ NSString *InputOfRead(NSData *data) {
   return [text stringByTrimmingCharactersInSet:[NSCharacterSet whitespaceAndNewlineCharacterSet]];
 }
 
+// As deep as the system allows: with GNUstep's old depth of 5, a burst of clients overflowed
+// it and each one dropped waited a second for the kernel to retry its SYN. Linux caps the
+// value at net.core.somaxconn whatever is asked; reading it only keeps the intent visible.
+int ListenBacklog() {
+  int depth = SOMAXCONN;
+  if (FILE *file = std::fopen("/proc/sys/net/core/somaxconn", "r")) {
+    int value = 0;
+    if (std::fscanf(file, "%d", &value) == 1 && value > depth) depth = value;
+    std::fclose(file);
+  }
+  return depth;
+}
+
+// The listening socket on address (nil: every IPv4 address, with the messages of old), or -1
+// after logging why not.
+int OpenListeningSocket(int port, NSString *address) {
+  std::optional<ListenAddress> chosen;
+  std::string where;  // " on ADDR" in the messages when an address was given
+  if (address != nil) {
+    const char *text = [address UTF8String];
+    chosen = ParseListenAddress(text != NULL ? text : "");
+    where = std::string(" on ") + (text != NULL ? text : "");
+    if (!chosen) {
+      NSLog(@"Couldn't bind to port %d%s - not an IPv4 or IPv6 address\n", port, where.c_str());
+      return -1;
+    }
+  }
+  const int family = chosen ? chosen->family : AF_INET;
+  int fd = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    NSLog(@"Unable to create socket - %s\n", strerror(errno));
+    return -1;
+  }
+  int reuse = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0) {
+    NSLog(@"Couldn't set reuse on socket - %s\n", strerror(errno));
+    close(fd);
+    return -1;
+  }
+  // "::" takes IPv4 clients too, whatever the system's default says.
+  int both = 0;
+  if (family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &both, sizeof both);
+  struct sockaddr_storage bound;
+  socklen_t length = sizeof(sockaddr_in);
+  if (chosen) {
+    bound = WithPort(*chosen, static_cast<uint16_t>(port), length);
+  } else {
+    std::memset(&bound, 0, sizeof bound);
+    struct sockaddr_in *any = reinterpret_cast<struct sockaddr_in *>(&bound);
+    any->sin_family = AF_INET;
+    any->sin_addr.s_addr = htonl(INADDR_ANY);
+    any->sin_port = htons(static_cast<uint16_t>(port));
+  }
+  if (bind(fd, reinterpret_cast<struct sockaddr *>(&bound), length) != 0) {
+    NSLog(@"Couldn't bind to port %d%s - %s\n", port, where.c_str(), strerror(errno));
+    close(fd);
+    return -1;
+  }
+  if (listen(fd, ListenBacklog()) != 0) {
+    NSLog(@"Couldn't listen on port %d%s - %s\n", port, where.c_str(), strerror(errno));
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 @interface AddressBookServer (LoginServicePrivate)
@@ -68,7 +140,7 @@ NSString *InputOfRead(NSData *data) {
 
 @implementation AddressBookServer (LoginService)
 
-- (void)startLoginServiceAtPort:(int)port {
+- (void)startLoginServiceAtPort:(int)port listenAddress:(NSString *)address {
   // The records exist with the service off too: -connections then answers an empty list.
   _connections = [[NSMutableArray alloc] initWithCapacity:5];
   _connectionIndex = [[NSMapTable alloc]
@@ -77,50 +149,24 @@ NSString *InputOfRead(NSData *data) {
                 capacity:16];
   if (port == -1) return;
 
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) {
-    NSLog(@"Unable to create socket - %s\n", strerror(errno));
-    return;
-  }
-  int reuse = 1;
-  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0) {
-    NSLog(@"Couldn't set reuse on socket - %s\n", strerror(errno));
-    close(fd);
-    return;
-  }
-  struct sockaddr_in address;
-  std::memset(&address, 0, sizeof address);
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  if (bind(fd, reinterpret_cast<struct sockaddr *>(&address), sizeof address) != 0) {
-    NSLog(@"Couldn't bind to port %d - %s\n", port, strerror(errno));
-    close(fd);
-    return;
-  }
-  if (listen(fd, 5) != 0) {
-    NSLog(@"Couldn't listen on port %d - %s\n", port, strerror(errno));
-    close(fd);
-    return;
-  }
-
+  const int fd = OpenListeningSocket(port, address);
+  if (fd < 0) return;
   // A client that goes while a reply is on its way must not end the process.
   signal(SIGPIPE, SIG_IGN);
   _handle = [[NSFileHandle alloc] initWithFileDescriptor:fd closeOnDealloc:YES];
+  _acceptor = [[Acceptor alloc] initWithListeningHandle:_handle server:self];
   [self requestNextAccept];
 
-  NSNotificationCenter *center = [NSNotificationCenter defaultCenter];
-  [center addObserver:self
-             selector:@selector(acceptConnection:)
-                 name:NSFileHandleConnectionAcceptedNotification
-               object:nil];
-  [center addObserver:self
-             selector:@selector(handleDataOnConnection:)
-                 name:NSFileHandleDataAvailableNotification
-               object:nil];
+  [[NSNotificationCenter defaultCenter] addObserver:self
+                                           selector:@selector(handleDataOnConnection:)
+                                               name:NSFileHandleDataAvailableNotification
+                                             object:nil];
 }
 
 - (void)stopLoginService {
+  [_acceptor stop];
+  [_acceptor autorelease];
+  _acceptor = nil;
   // Handed to the pool rather than released here: a handler of this service may be on the
   // stack with one of these objects when the server goes.
   [_handle autorelease];
@@ -192,8 +238,18 @@ NSString *InputOfRead(NSData *data) {
   login::Flags current;
   current.readOK = [auth isReadOK];
   current.writeOK = [auth isWriteOK];
+  const std::string peer = [[auth peerAddress] UTF8String];
+  const double now = GuessBudget::SteadyNow();
+  const bool mayCheck = _loginBudget->mayCheck(peer, now);
   const login::Outcome outcome = login::Interpret(hasText ? &text : nullptr, hasRo ? &roPwd : nullptr,
-                                                  hasRw ? &rwPwd : nullptr, current);
+                                                  hasRw ? &rwPwd : nullptr, current, mayCheck);
+  if (outcome.attempt && !mayCheck) {
+    if (_loginBudget->noteRefusal(peer, now)) LogRefusedPeer(peer, "socket login service");
+  } else if (outcome.attempt && outcome.reply == login::ok) {
+    _loginBudget->noteSuccess(peer, now);
+  } else if (outcome.attempt) {
+    _loginBudget->noteFailure(peer, now);
+  }
   if (outcome.close) {
     [self forgetConnection:auth];
     return;
@@ -208,11 +264,12 @@ NSString *InputOfRead(NSData *data) {
 
 - (int)loginServicePort {
   if (_handle == nil) return -1;
-  struct sockaddr_in address;
+  struct sockaddr_storage address;
   socklen_t length = sizeof address;
   if (getsockname([_handle fileDescriptor], reinterpret_cast<struct sockaddr *>(&address), &length) != 0)
     return -1;
-  return ntohs(address.sin_port);
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
 }
 
 @end
@@ -220,11 +277,7 @@ NSString *InputOfRead(NSData *data) {
 @implementation AddressBookServer (LoginServicePrivate)
 
 - (void)requestNextAccept {
-  @try {
-    [_handle acceptConnectionInBackgroundAndNotify];
-  } @catch (id e) {
-    // Only raises when an accept is already pending, which is what was wanted.
-  }
+  [_acceptor watch];
 }
 
 - (void)retryAccept:(NSTimer *)timer {

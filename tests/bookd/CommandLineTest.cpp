@@ -158,12 +158,13 @@ TEST_F(CommandLine, RefusesUnreadableConfiguration) {
   config("arrayLocation.plist", "{ AddressBookLocation = ( a ); }");
   config("dictPassword.plist", "{ ReadOnlyPassword = { a = b; }; }");
   config("arrayPort.plist", "{ ReceivePort = ( 1 ); }");
+  config("dictListen.plist", "{ ListenAddress = { a = b; }; }");
   const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b",
                                         "--rp", "{RP}", "--sp", "{SP}"};
   const char *message = "Error: %s could not be read or doesn't containa valid dictionary!\n";
   for (const char *file : {"MISSING", "array.plist", "string.plist", "empty.plist",
                            "broken.plist", "arrayLocation.plist", "dictPassword.plist",
-                           "arrayPort.plist"}) {
+                           "arrayPort.plist", "dictListen.plist"}) {
     SCOPED_TRACE(file);
     // Even with every setting on the command line, a named file must be readable.
     std::vector<std::string> args = all;
@@ -173,6 +174,41 @@ TEST_F(CommandLine, RefusesUnreadableConfiguration) {
     expected.replace(expected.find("%s"), 2, expand(std::string("{") + file + "}"));
     ExpectRefusal(*this, argv(args), expected);
   }
+}
+
+TEST_F(CommandLine, RefusesListenAddressesNoServiceCanUse) {
+  config("badListen.plist", "{ ListenAddress = \"1.2.3\"; }");
+  config("v6Listen.plist", "{ ListenAddress = \"2001:db8::1\"; }");
+  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b",
+                                        "--rp", "{RP}", "--sp", "{SP}", "--sock", "-1"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = all;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  const std::vector<Refusal> rows = {
+      {with({"--listen", "bogus"}), "Error: bogus is not an IPv4 or IPv6 address to listen on\n"},
+      {with({"--listen", ""}), "Error:  is not an IPv4 or IPv6 address to listen on\n"},
+      {with({"--listen", "[::1]"}), "Error: [::1] is not an IPv4 or IPv6 address to listen on\n"},
+      {with({"--listen", "127.0.0.1:7000"}), "Error: 127.0.0.1:7000 is not an IPv4 or IPv6 address to listen on\n"},
+      {with({"--conf", "{badListen.plist}"}), "Error: 1.2.3 is not an IPv4 or IPv6 address to listen on\n"},
+      {with({"--listen", "fd00::2"}),
+       "Error: Distributed Objects can't listen on fd00::2: GNUstep's socket ports are IPv4 only\n"},
+      {with({"--conf", "{v6Listen.plist}"}),
+       "Error: Distributed Objects can't listen on 2001:db8::1: GNUstep's socket ports are IPv4 only\n"},
+      // The command line wins over the file here too.
+      {with({"--conf", "{badListen.plist}", "--listen", "nowhere"}),
+       "Error: nowhere is not an IPv4 or IPv6 address to listen on\n"},
+      // Missing settings are still named first.
+      {{"--listen", "bogus"}, "Error: No value for AddressBookLocation\n"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    ExpectRefusal(*this, argv(row.args), row.error);
+  }
+  // An address of no interface here: GNUstep says why first, then bookd's own line.
+  ExpectRefusal(*this, argv(with({"--listen", "203.0.113.7"})),
+                expand("Error: Couldn't open receive port {RP} on 203.0.113.7\n"), true);
 }
 
 TEST_F(CommandLine, RefusesBookThatDoesNotOpen) {

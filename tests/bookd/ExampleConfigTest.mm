@@ -14,4 +14,5 @@ TEST(ExampleConfig, BookdReadsEverySetting) {
   EXPECT_NE(values.readOnlyPassword, values.readWritePassword);
   EXPECT_EQ(values.receivePort, std::optional<int32_t>(7001));
   EXPECT_EQ(values.sendPort, std::optional<int32_t>(7002));
+  EXPECT_FALSE(values.listenAddress.has_value());  // shown, commented out: every IPv4 address
 }

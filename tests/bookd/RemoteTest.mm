@@ -1,6 +1,8 @@
 // A real Distributed Objects client against a real bookd: who gets a view for which
-// password, what a view can do to the served book, and that nothing but the two access
-// methods (and, on a view, what the view offers) can be reached from the wire.
+// password, whether or not the client sets the protocol on its proxy, what a view can do to
+// the served book, that nothing but the two access methods (and, on a view, what the view
+// offers) can be reached from the wire, how many guesses one address gets, and what a client
+// sees when bookd is out of descriptors.
 #import <Foundation/Foundation.h>
 #import <Kindex/Kindex.h>
 #include <objc/runtime.h>
@@ -8,12 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -41,6 +48,12 @@ using kxtest::ChildProcess;
 - (BOOL)save;
 @end
 
+// What the answer to a signature question offers: its types (GNUstep declares the method in
+// no public header).
+@protocol SignatureAnswer
+- (const char *)methodType;
+@end
+
 // How a crafted client sends any message at all, past its own proxy's local methods.
 @interface NSConnection (BookdAttack)
 - (void)forwardInvocation:(NSInvocation *)invocation forProxy:(NSDistantObject *)proxy;
@@ -66,7 +79,7 @@ NSString *Str(const std::string &text) { return [NSString stringWithUTF8String:t
   }())
 
 class Remote : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     pool_ = [NSAutoreleasePool new];
     book_ = tmp_.path() + "/book";
@@ -101,11 +114,11 @@ class Remote : public ::testing::Test {
     ASSERT_TRUE(bookd_.waitForError("Running.\n", 30)) << bookd_.error();
   }
 
-  // The vended object over a connection of the test's own, for messages that no client sends
-  // through the library.
-  id server() {
+  // A client that sets the protocol on its proxy, or (plain) one that does not: its proxy then
+  // asks the server for each method's signature before the first call.
+  id server(bool plain = false) {
     id root = [kxtest::loopbackConnection(receivePort_, 20) rootProxy];
-    [root setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
+    if (!plain) [root setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
     return root;
   }
 
@@ -124,8 +137,18 @@ class Remote : public ::testing::Test {
     }
     return view;
   }
-  KXAddressBook *readOnly(id password = Str(kReadOnly)) { return grant(YES, password); }
-  KXAddressBook *readWrite(id password = Str(kReadWrite)) { return grant(NO, password); }
+  // A plain client asks the vended object itself, without setting the protocol on its proxy.
+  KXAddressBook *plainGrant(BOOL readOnly, id password) {
+    id root = server(true);
+    return readOnly ? [root addressBookForReadOnlyAccessWithAuth:password]
+                    : [root addressBookForReadWriteAccessWithAuth:password];
+  }
+  KXAddressBook *readOnly(id password = Str(kReadOnly), bool plain = false) {
+    return plain ? plainGrant(YES, password) : grant(YES, password);
+  }
+  KXAddressBook *readWrite(id password = Str(kReadWrite), bool plain = false) {
+    return plain ? plainGrant(NO, password) : grant(NO, password);
+  }
 
   // The proxy through which a view that crossed the connection talks to the server.
   static id endpointOf(KXAddressBook *view) {
@@ -146,8 +169,9 @@ struct GrantRow {
   bool granted;
 };
 
-TEST_F(Remote, GrantsOnlyForTheExactPasswordOfEachOperation) {
-  startBookd();
+// Each kind of client against a bookd of its own: together their wrong passwords would exceed
+// the budget of one address.
+void ExpectGrantTable(Remote &remote, bool plain) {
   const std::vector<GrantRow> rows = {
       {false, Str(kReadOnly), true},      {true, Str(kReadWrite), true},
       {false, nil, false},                {true, nil, false},
@@ -163,12 +187,23 @@ TEST_F(Remote, GrantsOnlyForTheExactPasswordOfEachOperation) {
   for (const auto &row : rows) {
     SCOPED_TRACE(std::string(row.readWriteOperation ? "rw " : "ro ") +
                  (row.offered ? [[row.offered description] UTF8String] : "nil"));
-    KXAddressBook *view = row.readWriteOperation ? readWrite(row.offered) : readOnly(row.offered);
+    KXAddressBook *view = row.readWriteOperation ? remote.readWrite(row.offered, plain)
+                                                 : remote.readOnly(row.offered, plain);
     EXPECT_EQ(view != nil, row.granted);
     if (view != nil) {
       EXPECT_EQ([(KXPublicAddressBook *)view isReadOnly], !row.readWriteOperation);
     }
   }
+}
+
+TEST_F(Remote, GrantsOnlyForTheExactPasswordOfEachOperation) {
+  startBookd();
+  ExpectGrantTable(*this, false);
+}
+
+TEST_F(Remote, PlainClientIsGrantedExactlyTheSame) {
+  startBookd();
+  ExpectGrantTable(*this, true);
 }
 
 TEST_F(Remote, EmptyStoredPasswordMatchesOnlyTheEmptyString) {
@@ -319,8 +354,10 @@ const Attack kAttacks[] = {
     {"mutableCopy", SendMutableCopy},
 };
 
-void ExpectAttacksFail(id proxy, const std::string &on) {
-  [proxy setProtocolForProxy:@protocol(BookdAttack)];
+// plain: the proxy is left without a protocol, so that it asks the server for each
+// signature first, as a plain client's does.
+void ExpectAttacksFail(id proxy, const std::string &on, bool plain = false) {
+  if (!plain) [proxy setProtocolForProxy:@protocol(BookdAttack)];
   for (const auto &attack : kAttacks) {
     SCOPED_TRACE(on + ": " + attack.name);
     id result = nil;
@@ -362,6 +399,138 @@ TEST_F(Remote, NothingButTheOfferedMethodsAnswers) {
   EXPECT_EQ([[ro people] count], 0u);
   ASSERT_NE(readWrite(), nil);
   EXPECT_TRUE(bookd_.running()) << bookd_.error();
+}
+
+// Sends a message through the proxy as it is, past the proxy's own methods and its cache of
+// signatures; answers the object the server returned.
+id SendCrafted(id proxy, SEL selector, const char *types, SEL argument) {
+  NSInvocation *invocation =
+      [NSInvocation invocationWithMethodSignature:[NSMethodSignature signatureWithObjCTypes:types]];
+  [invocation setSelector:selector];
+  [invocation setTarget:proxy];
+  [invocation setArgument:&argument atIndex:2];
+  id result = nil;
+  if (RAISES([[proxy connectionForProxy] forwardInvocation:invocation forProxy:proxy])) return nil;
+  [invocation getReturnValue:&result];
+  return result;
+}
+
+// A client that never sets a protocol gets its views; what the server answers its proxy's
+// questions about signatures opens nothing the protocol's own client could not reach.
+TEST_F(Remote, PlainClientGetsNothingMore) {
+  startBookd();
+  id root = server(true);
+  ExpectAttacksFail(root, "plain root", true);
+  KXAddressBook *view = [root addressBookForReadWriteAccessWithAuth:Str(kReadWrite)];
+  ASSERT_NE(view, nil);
+  EXPECT_FALSE([(KXPublicAddressBook *)view isReadOnly]);
+  EXPECT_EQ([root addressBookForReadOnlyAccessWithAuth:Str(kReadWrite)], nil);
+
+  // The question a plain proxy asks, sent by hand: answered for the protocol's methods only,
+  // and the answer itself offers its types and nothing else.
+  const SEL ask = @selector(methodSignatureForSelector:);
+  EXPECT_EQ(SendCrafted(root, ask, "@@::", @selector(valueForKey:)), nil);
+  EXPECT_EQ(SendCrafted(root, ask, "@@::", @selector(performSelector:)), nil);
+  EXPECT_EQ(SendCrafted(root, ask, "@@::", @selector(target)), nil);
+  id answer = SendCrafted(root, ask, "@@::", @selector(addressBookForReadOnlyAccessWithAuth:));
+  ASSERT_NE(answer, nil);
+  ASSERT_TRUE([answer isProxy]);
+  const char *types = [(id<SignatureAnswer>)answer methodType];
+  ASSERT_NE(types, nullptr);
+  EXPECT_EQ(std::string(types).substr(0, 1), "@") << types;
+  ExpectAttacksFail(answer, "signature answer");
+  ExpectAttacksFail(answer, "signature answer, plain", true);
+  SendCraftedReleases(answer, 50);
+  SendCraftedReleases(root, 50);
+
+  EXPECT_NE(readOnly(Str(kReadOnly), true), nil);
+  EXPECT_NE(readWrite(), nil);
+  EXPECT_TRUE(bookd_.running()) << bookd_.error();
+}
+
+size_t Count(const std::string &text, const std::string &part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
+  return count;
+}
+
+// The budget over the real wire: the grant must learn the peer from the connection it arrives
+// on, or the log would name no address.
+TEST_F(Remote, GuessingFromOneAddressIsBounded) {
+  startBookd();
+  id root = server(true);
+  for (int i = 0; i < 20; i++) ASSERT_EQ([root addressBookForReadOnlyAccessWithAuth:@"guess"], nil);
+  EXPECT_EQ([root addressBookForReadOnlyAccessWithAuth:Str(kReadOnly)], nil);
+  EXPECT_EQ(readWrite(), nil);  // a new connection from the same address
+  ASSERT_TRUE(bookd_.waitForError("on the Distributed Objects service", 10)) << bookd_.error();
+  EXPECT_NE(bookd_.error().find("Too many wrong passwords from 127.0.0.1 on the Distributed Objects service"),
+            std::string::npos)
+      << bookd_.error();
+  // A second later one more check is allowed, and the right password gets its view.
+  usleep(1100 * 1000);
+  EXPECT_NE(readWrite(), nil);
+  EXPECT_EQ(1u, Count(bookd_.error(), "Too many wrong passwords"));
+}
+
+int OpenDescriptors(pid_t pid) {
+  DIR *dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (dirent *entry = readdir(dir)) count += entry->d_name[0] != '.';
+  closedir(dir);
+  return count;
+}
+
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; i++)
+    if (i == 14 || i == 15) ticks += std::atol(field.c_str());
+  return static_cast<double>(ticks) / sysconf(_SC_CLK_TCK);
+}
+
+// Out of descriptors, bookd cannot accept a new client: that client gets no root object (it
+// is no wrong password), bookd says so once and does not spin, open connections are served,
+// and the waiting client is served once descriptors are free again.
+TEST_F(Remote, ClientsRefusedForLackOfDescriptorsAreLogged) {
+  startBookd();
+  id early = server();
+  ASSERT_NE([early addressBookForReadOnlyAccessWithAuth:Str(kReadOnly)], nil);
+  const int open = OpenDescriptors(bookd_.pid());
+  ASSERT_GT(open, 0);
+  rlimit tight{static_cast<rlim_t>(open), static_cast<rlim_t>(open)}, saved{};
+  ASSERT_EQ(0, prlimit(bookd_.pid(), RLIMIT_NOFILE, nullptr, &saved));
+  tight.rlim_max = saved.rlim_max;
+  ASSERT_EQ(0, prlimit(bookd_.pid(), RLIMIT_NOFILE, &tight, nullptr));
+
+  std::vector<NSConnection *> clients;
+  int rootless = 0;
+  for (int i = 0; i < 5; i++) {
+    NSConnection *connection = kxtest::loopbackConnection(receivePort_, 1);
+    clients.push_back(connection);
+    id root = nil;
+    if (!RAISES(root = [connection rootProxy]) && root != nil) {
+      [root setProtocolForProxy:@protocol(KXSimpleAddressBookServing)];
+      (void)RAISES([root addressBookForReadOnlyAccessWithAuth:Str(kReadOnly)]);
+    } else {
+      rootless++;
+    }
+  }
+  EXPECT_GE(rootless, 3);  // a descriptor bookd had open a moment ago may have been freed since
+  const double cpuBefore = CpuSeconds(bookd_.pid());
+  usleep(500 * 1000);
+  EXPECT_LT(CpuSeconds(bookd_.pid()) - cpuBefore, 0.25) << "the failing accept spins";
+  EXPECT_NE([early addressBookForReadOnlyAccessWithAuth:Str(kReadOnly)], nil);
+
+  ASSERT_EQ(0, prlimit(bookd_.pid(), RLIMIT_NOFILE, &saved, nullptr));
+  EXPECT_NE(readOnly(), nil);
+  ASSERT_TRUE(bookd_.waitForError("Accepting Distributed Objects connections again", 10)) << bookd_.error();
+  EXPECT_EQ(1u, Count(bookd_.error(), "Couldn't accept a Distributed Objects connection - Too many open files"))
+      << bookd_.error();
+  for (NSConnection *connection : clients) [connection invalidate];
 }
 
 // Sends bytes to the receive port and goes away, gracefully or with a reset.

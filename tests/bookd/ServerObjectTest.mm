@@ -1,5 +1,6 @@
 // The server object in-process, without the socket service: what it holds after creation,
-// what it accepts as a password, and that its teardown leaves the book usable.
+// what it accepts as a password, that its teardown leaves the book usable, and how its budget
+// of password checks treats the peers its grants come from.
 #import <Foundation/Foundation.h>
 #import <Kindex/Kindex.h>
 
@@ -11,6 +12,25 @@
 
 #import "AddressBookServer.h"
 #include "TempDir.h"
+
+// Plays the Distributed Objects port: the peer of the request being handled is whatever the
+// test says.
+@interface ChosenPeer : NSObject
++ (void)setAddress:(NSString *)address;
++ (NSString *)currentPeerAddress;
+@end
+
+static NSString *chosenPeerAddress = nil;
+
+@implementation ChosenPeer
++ (void)setAddress:(NSString *)address {
+  [chosenPeerAddress release];
+  chosenPeerAddress = [address copy];
+}
++ (NSString *)currentPeerAddress {
+  return chosenPeerAddress;
+}
+@end
 
 namespace {
 
@@ -82,6 +102,43 @@ TEST_F(ServerObject, PasswordsWithNonAsciiAndNulCompareExactly) {
             nil);
   // A comparison that stopped at the NUL would let "a" in.
   EXPECT_EQ([server addressBookForReadWriteAccessWithAuth:@"a"], nil);
+}
+
+size_t Count(const std::string &text, const std::string &part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) count++;
+  return count;
+}
+
+TEST_F(ServerObject, GuessingIsBoundedPerPeerAddress) {
+  AddressBookServer *server = [[[AddressBookServer alloc] initWithAddressBook:book_
+                                                             readOnlyPassword:@"read"
+                                                            readWritePassword:@"write"
+                                                           socketServerAtPort:-1] autorelease];
+  [server setPeerAddressSource:[ChosenPeer class]];
+  testing::internal::CaptureStderr();
+  [ChosenPeer setAddress:@"192.0.2.1"];
+  // Knowing one password buys no guesses at the other.
+  for (int i = 0; i < 20; i++) {
+    ASSERT_NE([server addressBookForReadOnlyAccessWithAuth:@"read"], nil) << i;
+    NSString *guess = [NSString stringWithFormat:@"guess%d", i];
+    ASSERT_EQ([server addressBookForReadWriteAccessWithAuth:guess], nil);
+  }
+  // Over budget even the right passwords get a wrong one's answer, for either operation...
+  for (int i = 0; i < 5; i++) {
+    EXPECT_EQ([server addressBookForReadOnlyAccessWithAuth:@"read"], nil);
+    EXPECT_EQ([server addressBookForReadWriteAccessWithAuth:@"write"], nil);
+  }
+  // ...while any other address is served as before, the unknown one included.
+  [ChosenPeer setAddress:@"192.0.2.2"];
+  EXPECT_NE([server addressBookForReadWriteAccessWithAuth:@"write"], nil);
+  EXPECT_EQ([server addressBookForReadWriteAccessWithAuth:@"wrong"], nil);
+  [ChosenPeer setAddress:nil];
+  EXPECT_NE([server addressBookForReadOnlyAccessWithAuth:@"read"], nil);
+  const std::string logged = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(1u, Count(logged, "Too many wrong passwords")) << logged;
+  EXPECT_EQ(1u, Count(logged, "from 192.0.2.1 on the Distributed Objects service")) << logged;
+  [ChosenPeer setAddress:nil];
 }
 
 }  // namespace

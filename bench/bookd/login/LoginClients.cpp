@@ -64,6 +64,46 @@ bool Consume(std::string &in, const std::string &prefix) {
 
 }  // namespace
 
+BurstResult Burst(int port, int n, double seconds) {
+  BurstResult result;
+  const int epoll = epoll_create1(0);
+  std::vector<Connection> conns(static_cast<size_t>(n));
+  std::vector<Clock::time_point> started(static_cast<size_t>(n));
+  const Clock::time_point start = Clock::now();
+  auto collect = [&](int timeoutMs) {
+    epoll_event events[256];
+    const int ready = epoll_wait(epoll, events, 256, timeoutMs);
+    for (int i = 0; i < ready; i++) {
+      Connection &c = conns[events[i].data.u32];
+      const bool open = Drain(c);
+      if (Consume(c.in, "Hello\n")) {
+        result.latencies.push_back(Since(started[events[i].data.u32]));
+        result.greeted++;
+        epoll_ctl(epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+      } else if (!open) {
+        epoll_ctl(epoll, EPOLL_CTL_DEL, c.fd, nullptr);
+        c.closed = true;
+      }
+    }
+  };
+  for (int i = 0; i < n && Since(start) < seconds; i++) {
+    started[i] = Clock::now();
+    conns[i].fd = ConnectNonBlocking(port);
+    if (conns[i].fd < 0) continue;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u32 = static_cast<uint32_t>(i);
+    epoll_ctl(epoll, EPOLL_CTL_ADD, conns[i].fd, &event);
+    collect(0);
+  }
+  while (result.greeted < n && Since(start) < seconds) collect(50);
+  result.seconds = Since(start);
+  for (Connection &c : conns)
+    if (c.fd >= 0) close(c.fd);
+  close(epoll);
+  return result;
+}
+
 Clients::Clients() : epoll_(epoll_create1(0)) {}
 
 Clients::~Clients() {

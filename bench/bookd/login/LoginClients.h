@@ -49,6 +49,16 @@ class Clients {
   std::vector<Connection> conns_;
 };
 
+// n connections opened one after another as fast as one client can, each watched until its
+// greeting arrives, then all closed. latencies holds each greeted connection's seconds from
+// connect() to its greeting.
+struct BurstResult {
+  int greeted = 0;
+  double seconds = 0;  // from the first connect to the last greeting
+  std::vector<double> latencies;
+};
+BurstResult Burst(int port, int n, double seconds);
+
 // count connect, login, quit cycles against port with `parallel` of them at a time;
 // afterEach(done) runs after each finished cycle. Answers the cycles that completed.
 template <typename F>

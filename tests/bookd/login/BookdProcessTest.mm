@@ -7,7 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <poll.h>
+#include <sys/resource.h>
 #include <netinet/in.h>
 #include <random>
 #include <string>
@@ -48,10 +53,10 @@ class Bookd {
   }
 
   // Asks the server for a read-only view over Distributed Objects, as a remote client does.
-  ::testing::AssertionResult grantsView() {
+  ::testing::AssertionResult grantsView(NSString *host = @"127.0.0.1") {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     NSError *error = nil;
-    KXPublicAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:@"127.0.0.1"
+    KXPublicAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:host
                                                                    port:receivePort_
                                                                readOnly:YES
                                                                password:@"secret"
@@ -163,6 +168,101 @@ TEST_F(BookdProcess, MisbehavingSocketClientsCostNeitherLoginsNorViews) {
     ExpectLoginServed(port);
     EXPECT_TRUE(bookd.grantsView());
   }
+}
+
+// A client that opens connections in a loop as fast as it can: with a shallow backlog taken
+// one connection per pass of the run loop, every sixth or so waited a second for the
+// kernel's SYN retry. None may wait now, and every one is greeted.
+TEST_F(BookdProcess, BurstOfConnectsWaitsForNoRetry) {
+  const int kClients = 800;
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  if (limit.rlim_cur < 2 * kClients && limit.rlim_max >= 2 * kClients) {
+    limit.rlim_cur = 2 * kClients;
+    setrlimit(RLIMIT_NOFILE, &limit);  // bookd inherits it
+  }
+  const int port = kxtest::freePort();
+  Bookd bookd(port);
+  ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
+  const sockaddr_in address = kxtest::loopbackAddress(port);
+  std::vector<int> fds;
+  double slowest = 0;
+  for (int i = 0; i < kClients; i++) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_GE(fd, 0) << i;
+    fds.push_back(fd);
+    const auto start = std::chrono::steady_clock::now();
+    if (connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0) {
+      ASSERT_EQ(EINPROGRESS, errno) << i;
+      pollfd ready{fd, POLLOUT, 0};
+      ASSERT_EQ(1, poll(&ready, 1, 5000)) << i;
+    }
+    slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  EXPECT_LT(slowest, 0.5) << "a connect waited for a SYN retry";
+  int greeted = 0;
+  for (int fd : fds) {
+    pollfd readable{fd, POLLIN, 0};
+    char greeting[7] = {0};
+    if (poll(&readable, 1, 10000) == 1 && recv(fd, greeting, 6, MSG_WAITALL) == 6 &&
+        std::string(greeting) == "Hello\n")
+      greeted++;
+    close(fd);
+  }
+  EXPECT_EQ(kClients, greeted);
+}
+
+bool Connects(int port, const std::string &to) {
+  Client client;
+  return client.connectTo(port, to) && client.waitForBytes(6) && client.received() == "Hello\n";
+}
+
+// --listen and ListenAddress name the address of both services: the login service binds it
+// (IPv6 too), Distributed Objects its IPv4 counterpart.
+TEST_F(BookdProcess, ListenAddressIsWhereBothServicesListen) {
+  char path[] = "/tmp/socket_bookd_listen.XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  const std::string config = "{ ListenAddress = \"127.0.0.1\"; }\n";
+  ASSERT_EQ(static_cast<ssize_t>(config.size()), write(fd, config.data(), config.size()));
+  close(fd);
+  struct Row {
+    std::vector<std::string> options;
+    bool ipv6;
+    const char *reached, *missed;  // by the login service's clients
+  } rows[] = {
+      {{"--listen", "127.0.0.1"}, false, "127.0.0.1", "127.0.0.2"},
+      {{"--conf", path}, false, "127.0.0.1", "127.0.0.2"},
+      {{"--listen", "::1"}, true, "::1", "127.0.0.1"},
+      {{"--listen", "::"}, true, "127.0.0.2", nullptr},
+  };
+  const int probe = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 loopback6{};
+  loopback6.sin6_family = AF_INET6;
+  loopback6.sin6_addr = in6addr_loopback;
+  const bool ipv6 = probe >= 0 && bind(probe, reinterpret_cast<sockaddr *>(&loopback6), sizeof loopback6) == 0;
+  if (probe >= 0) close(probe);
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.options.back());
+    if (row.ipv6 && !ipv6) continue;
+    const int port = kxtest::freePort();
+    std::vector<std::string> options = {"--ro", "secret", "--rw", "rw-secret"};
+    options.insert(options.end(), row.options.begin(), row.options.end());
+    Bookd bookd(port, options);
+    ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
+    EXPECT_TRUE(Connects(port, row.reached));
+    if (row.missed != nullptr) {
+      EXPECT_FALSE(Connects(port, row.missed));
+    }
+    EXPECT_TRUE(bookd.grantsView());
+    const bool loopbackOnly = row.missed != nullptr;
+    // Distributed Objects listens on 127.0.0.1 only, or on every IPv4 address.
+    EXPECT_EQ(loopbackOnly, bookd.error().find("on IP 127.0.0.1,") != std::string::npos) << bookd.error();
+    if (loopbackOnly) {
+      EXPECT_FALSE(bookd.grantsView(@"127.0.0.2"));
+    }
+  }
+  unlink(path);
 }
 
 // Passwords are the bytes the administrator typed: a client sending the same bytes logs in,

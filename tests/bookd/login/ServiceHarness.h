@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/socket.h>
 #include <string>
 
 #include "LoopbackPort.h"
@@ -28,8 +29,9 @@ void RunOnce(double seconds = 0.001);
 // Runs the run loop for a while, for checks that nothing (more) happens.
 void RunFor(double seconds);
 
-// A server over no book, with its service on a port the system chose.
-AddressBookServer *NewServer(int port = 0);
+// A server over no book, with its service on a port the system chose, listening on address
+// (nil: every IPv4 address).
+AddressBookServer *NewServer(int port = 0, NSString *address = nil);
 
 // A test with a server from NewServer() in an autorelease pool of its own.
 class ServiceTest : public ::testing::Test {
@@ -51,8 +53,11 @@ class Client {
   Client(const Client &) = delete;
   Client &operator=(const Client &) = delete;
 
-  bool open();                               // makes the socket now, to connect later
-  bool connectTo(int port);                  // connects (the server may not have accepted yet)
+  bool open(int family = AF_INET);           // makes the socket now, to connect later
+  // Connects (the server may not have accepted yet) to the address, IPv4 or IPv6, from the
+  // given source address when one is given: anything in 127/8 is this machine on Linux, so
+  // 127.0.0.2 is another client address on loopback.
+  bool connectTo(int port, const std::string &to = "127.0.0.1", const std::string &from = "");
   void sendBytes(const std::string &bytes);  // sends all of it, running the loop when full
   void resetNow();                           // closes with a reset (SO_LINGER 0)
   void closeNow();

@@ -53,11 +53,12 @@ void RunFor(double seconds) {
   while (SecondsSince(start) < seconds) RunOnce(0.005);
 }
 
-AddressBookServer *NewServer(int port) {
+AddressBookServer *NewServer(int port, NSString *address) {
   return [[AddressBookServer alloc] initWithAddressBook:nil
                                        readOnlyPassword:ReadOnlyPassword()
                                       readWritePassword:ReadWritePassword()
-                                     socketServerAtPort:port];
+                                     socketServerAtPort:port
+                                          listenAddress:address];
 }
 
 void ServiceTest::SetUp() {
@@ -80,26 +81,58 @@ Client::~Client() {
   closeNow();
 }
 
-bool Client::open() {
-  if (fd_ < 0) fd_ = socket(AF_INET, SOCK_STREAM, 0);
+bool Client::open(int family) {
+  if (fd_ < 0) fd_ = socket(family, SOCK_STREAM, 0);
   return fd_ >= 0;
 }
 
-bool Client::connectTo(int port) {
-  if (!open()) return false;
+namespace {
+
+// The address and port as a socket address of its family; false when it is no address.
+bool SocketAddress(const std::string &text, int port, sockaddr_storage &address, socklen_t &length) {
+  address = sockaddr_storage{};
+  sockaddr_in *v4 = reinterpret_cast<sockaddr_in *>(&address);
+  sockaddr_in6 *v6 = reinterpret_cast<sockaddr_in6 *>(&address);
+  if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+    length = sizeof *v4;
+    return true;
+  }
+  if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(port));
+    length = sizeof *v6;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool Client::connectTo(int port, const std::string &to, const std::string &from) {
+  sockaddr_storage address;
+  socklen_t length = 0;
+  if (!SocketAddress(to, port, address, length) || !open(address.ss_family)) return false;
   int one = 1;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in address = kxtest::loopbackAddress(port);
+  if (!from.empty()) {
+    sockaddr_storage source;
+    socklen_t sourceLength = 0;
+    if (!SocketAddress(from, 0, source, sourceLength) ||
+        bind(fd_, reinterpret_cast<sockaddr *>(&source), sourceLength) != 0)
+      return false;
+  }
   // Without blocking: a full backlog only empties while this thread runs the server.
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-  if (connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) return true;
+  if (connect(fd_, reinterpret_cast<sockaddr *>(&address), length) == 0) return true;
   if (errno != EINPROGRESS) return false;
   pollfd wanted{fd_, POLLOUT, 0};
   // On loopback the handshake is the kernel's alone, unless the backlog is full.
   if (::poll(&wanted, 1, 20) == 0) RunUntil([&] { return ::poll(&wanted, 1, 0) != 0; });
   int failure = 0;
-  socklen_t length = sizeof failure;
-  getsockopt(fd_, SOL_SOCKET, SO_ERROR, &failure, &length);
+  socklen_t failureLength = sizeof failure;
+  getsockopt(fd_, SOL_SOCKET, SO_ERROR, &failure, &failureLength);
   return (wanted.revents & POLLOUT) != 0 && failure == 0;
 }
 

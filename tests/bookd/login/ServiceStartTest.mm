@@ -1,5 +1,6 @@
 // Starting the login service: switched off, refused a busy port, given a number beyond 16
-// bits, and started again on the port of a server that just died with clients connected.
+// bits, started again on the port of a server that just died with clients connected, and
+// listening on one address, IPv4 or IPv6.
 #import "ServiceHarness.h"
 
 #include <gtest/gtest.h>
@@ -115,6 +116,84 @@ TEST_F(ServiceStart, NoDescriptorForTheSocketIsLogged) {
   EXPECT_EQ(0u, [[server connections] count]);
   EXPECT_EQ(nil, [server addressBookForReadOnlyAccessWithAuth:@"wrong"]);
   [server release];
+}
+
+bool LoopbackIPv6Works() {
+  const int fd = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  const bool works = fd >= 0 && bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+  if (fd >= 0) close(fd);
+  return works;
+}
+
+// Who reaches a service listening on one address, and under which address its budget knows
+// them: an IPv4 client of a dual-stack socket is known by its IPv4 address.
+TEST_F(ServiceStart, ListensOnTheGivenAddressOnly) {
+  struct Reach {
+    const char *to;
+    const char *peer;  // nullptr: refused
+  };
+  struct Row {
+    const char *listen;
+    bool ipv6;
+    std::vector<Reach> reaches;
+  } rows[] = {
+      {"127.0.0.1", false, {{"127.0.0.1", "127.0.0.1"}, {"127.0.0.2", nullptr}}},
+      {"127.0.0.2", false, {{"127.0.0.2", "127.0.0.1"}, {"127.0.0.1", nullptr}}},
+      {"0.0.0.0", false, {{"127.0.0.1", "127.0.0.1"}, {"127.0.0.3", "127.0.0.1"}}},
+      {"::1", true, {{"::1", "::1"}, {"127.0.0.1", nullptr}}},
+      {"::", true, {{"::1", "::1"}, {"127.0.0.1", "127.0.0.1"}}},
+  };
+  const bool ipv6 = LoopbackIPv6Works();
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.listen);
+    if (row.ipv6 && !ipv6) continue;
+    AddressBookServer *server = harness::NewServer(0, [NSString stringWithUTF8String:row.listen]);
+    const int port = [server loginServicePort];
+    ASSERT_GT(port, 0);
+    for (const Reach &reach : row.reaches) {
+      SCOPED_TRACE(reach.to);
+      Client client;
+      const bool connected = client.connectTo(port, reach.to);
+      ASSERT_EQ(reach.peer != nullptr, connected);
+      if (!connected) continue;
+      ASSERT_TRUE(harness::RunUntil([&] { return [[server connections] count] == 1; }));
+      EXPECT_STREQ(reach.peer, [[[[server connections] objectAtIndex:0] peerAddress] UTF8String]);
+      client.sendBytes("auth ro secret\n");
+      EXPECT_TRUE(client.waitForBytes(9));
+      EXPECT_EQ("Hello\nOK\n", client.received());
+      client.closeNow();
+      ASSERT_TRUE(harness::RunUntil([&] { return [[server connections] count] == 0; }));
+    }
+    [server release];
+  }
+  if (!ipv6) GTEST_SKIP() << "no IPv6 loopback here; the IPv4 rows passed";
+}
+
+// An address the service cannot listen on is logged with the reason, and the server serves on
+// without the service.
+TEST_F(ServiceStart, UnusableListenAddressIsLogged) {
+  const int port = kxtest::freePort();
+  struct Row {
+    const char *listen;
+    std::string logged;
+  } rows[] = {
+      {"localhost", "Couldn't bind to port " + std::to_string(port) + " on localhost - not an IPv4 or IPv6 address"},
+      {"203.0.113.7",
+       "Couldn't bind to port " + std::to_string(port) + " on 203.0.113.7 - " + strerror(EADDRNOTAVAIL)},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.listen);
+    testing::internal::CaptureStderr();
+    AddressBookServer *server = harness::NewServer(port, [NSString stringWithUTF8String:row.listen]);
+    const std::string logged = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, logged.find(row.logged)) << logged;
+    EXPECT_EQ(-1, [server loginServicePort]);
+    EXPECT_EQ(nil, [server addressBookForReadOnlyAccessWithAuth:@"wrong"]);
+    [server release];
+  }
 }
 
 // A server killed with clients logged in leaves its port with closing connections; the next
