@@ -205,7 +205,8 @@ void DavHandler::handle(const DavRequest &request, DavResponse *response) {
   collection_.catchUp();
   const std::string &m = request.method;
   if (m == "OPTIONS") return options(response);
-  if (target.kind == DavTarget::kNotFound && m != "PUT") return Plain(response, 404, "Not found.");
+  if (target.kind == DavTarget::kNotFound && m != "PUT" && m != "MKCOL" && m != "MKCALENDAR")
+    return Plain(response, 404, "Not found.");
   if (m == "GET" || m == "HEAD") return get(request, target, response);
   if (m == "PUT") return put(request, target, response);
   if (m == "DELETE") return remove(request, target, response);
