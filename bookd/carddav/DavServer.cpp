@@ -202,7 +202,14 @@ void DavServer::stop() {
 
 long long DavServer::run() {
   if (!daemon_) return -1;
-  MHD_run(daemon_);
+  // libmicrohttpd takes its listening socket out of the epoll set while the connection limit
+  // is reached and puts it back only at the start of a run; a run that closed connections is
+  // followed by another, or a waiting client would wait for the next unrelated event.
+  for (int i = 0; i < 4; ++i) {
+    const size_t before = connections_.size();
+    MHD_run(daemon_);
+    if (connections_.size() >= before) break;
+  }
   // Requests that take too long to arrive: the socket is shut down rather than closed, so
   // libmicrohttpd sees the end of the stream and closes the connection in its own time.
   const double t = now();
