@@ -317,14 +317,20 @@ int DavServer::queue(MHD_Connection *connection, DavResponse &response) {
 }
 
 int DavServer::queueUnauthorized(MHD_Connection *connection) {
-  static const char kBody[] = "Authentication required.\n";
-  MHD_Response *mhd = MHD_create_response_from_buffer(sizeof kBody - 1, const_cast<char *>(kBody),
-                                                      MHD_RESPMEM_PERSISTENT);
-  if (!mhd) return 0;
-  MHD_add_response_header(mhd, "Content-Type", "text/plain; charset=utf-8");
-  MHD_Result queued = MHD_queue_basic_auth_fail_response(connection, config_.realm.c_str(), mhd);
-  MHD_destroy_response(mhd);
-  return queued == MHD_YES;
+  // RFC 7617's charset parameter asks for UTF-8; clients that send ISO 8859-1 anyway (aiohttp,
+  // so vdirsyncer) can only log in with ASCII passwords, since bytes are compared as they are.
+  std::string challenge = "Basic realm=\"";
+  for (char c : config_.realm) {
+    if (c == '"' || c == '\\') challenge.push_back('\\');
+    challenge.push_back(c);
+  }
+  challenge += "\", charset=\"UTF-8\"";
+  DavResponse response;
+  response.status = 401;
+  response.setHeader("WWW-Authenticate", challenge);
+  response.setHeader("Content-Type", "text/plain; charset=utf-8");
+  response.body = "Authentication required.\n";
+  return queue(connection, response);
 }
 
 int DavServer::access(MHD_Connection *connection, const char *url, const char *method, const char *uploadData,

@@ -90,7 +90,7 @@ TEST_F(Access, EveryMethodUnderEveryLogin) {
     for (const std::string *login : {&none, &wrong}) {
       HttpResponse answer = request(row.method, row.path, *login + row.headers, row.body);
       EXPECT_EQ(401, answer.status);
-      EXPECT_EQ("Basic realm=\"Kindex\"", answer.header("www-authenticate"));
+      EXPECT_EQ("Basic realm=\"Kindex\", charset=\"UTF-8\"", answer.header("www-authenticate"));
       if (!head) {
         if (unauthorizedBody.empty()) unauthorizedBody = answer.body;
         EXPECT_EQ(unauthorizedBody, answer.body);
