@@ -1,5 +1,6 @@
 #include "DavHandler.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -169,6 +170,12 @@ bool ValidVcardText(const std::string &text) {
 DavHandler::DavHandler(const DavConfig &config, CardCollection &collection,
                        std::function<void(const std::string &)> log)
     : config_(config), collection_(collection), log_(std::move(log)) {}
+
+void DavHandler::reserve(std::string *body, size_t atLeast) {
+  body->reserve(std::max(atLeast, largestListing_ + largestListing_ / 8));
+}
+
+void DavHandler::remember(const std::string &body) { largestListing_ = std::max(largestListing_, body.size()); }
 
 size_t DavHandler::bodyLimit(const std::string &method) const {
   return method == "PUT" ? config_.maxResourceSize : config_.maxXmlBodySize;
@@ -349,13 +356,14 @@ void DavHandler::propfind(const DavRequest &request, const DavTarget &target, Da
     } else if (target.kind == DavTarget::kHome) {
       writer.writeResource(&body, DavTarget::kCollection, kCollectionPath);
     } else if (target.kind == DavTarget::kCollection) {
-      body.reserve(1 << 20);
+      reserve(&body);
       std::string href;
       collection_.list([&](const CardInfo &info) {
         href.assign(kCollectionPath);
         AppendHref(&href, info.name);
         writer.writeCard(&body, href, info, nullptr);
       });
+      remember(body);
     }
   }
   Multistatus(response, &body);
@@ -417,6 +425,7 @@ void DavHandler::report(const DavRequest &request, const DavTarget &target, DavR
 void DavHandler::multiget(const ReportRequest &report, const PropContext &context, DavResponse *response) {
   PropWriter writer(context, report.selection, true);
   std::string body;
+  body.reserve(256 + report.hrefs.size() * (writer.wantsAddressData() ? 512 : 256));
   XmlStart(&body, "d:multistatus");
   std::vector<std::string> names;
   std::vector<std::string> hrefs;
@@ -447,6 +456,7 @@ void DavHandler::query(const DavRequest &request, const ReportRequest &report, c
                        DavResponse *response) {
   PropWriter writer(context, report.selection, true);
   std::string body;
+  reserve(&body);
   XmlStart(&body, "d:multistatus");
   if (DepthOf(request) != "0") {
     long matches = 0;
@@ -467,6 +477,7 @@ void DavHandler::query(const DavRequest &request, const ReportRequest &report, c
     if (truncated)
       body += "<d:response><d:href>/addressbooks/book/</d:href><d:status>HTTP/1.1 507 Insufficient Storage</d:status>"
               "<d:error><d:number-of-matches-within-limits/></d:error></d:response>\n";
+    remember(body);
   }
   Multistatus(response, &body);
 }
@@ -492,7 +503,11 @@ void DavHandler::syncCollection(const ReportRequest &report, const PropContext &
 
   PropWriter writer(context, report.selection, true);
   std::string body;
-  body.reserve(256 + changed.size() * 256);
+  if (report.syncToken.empty()) {
+    reserve(&body, 256 + changed.size() * 256);
+  } else {
+    body.reserve(256 + (changed.size() + removed.size()) * 256);
+  }
   XmlStart(&body, "d:multistatus");
   std::string href;
   if (writer.wantsAddressData()) {
@@ -521,6 +536,7 @@ void DavHandler::syncCollection(const ReportRequest &report, const PropContext &
   body += "<d:sync-token>";
   XmlEscape(&body, SyncTokenUri(newToken));
   body += "</d:sync-token>";
+  if (report.syncToken.empty()) remember(body);
   Multistatus(response, &body);
 }
 

@@ -60,9 +60,15 @@ class DavHandler {
              DavResponse *response);
   void syncCollection(const ReportRequest &report, const PropContext &context, DavResponse *response);
 
+  // Room for a listing of every card: the size of the largest so far, so that the answer for
+  // a large book is not copied over and over as it grows.
+  void reserve(std::string *body, size_t atLeast = 0);
+  void remember(const std::string &body);
+
   const DavConfig &config_;
   CardCollection &collection_;
   std::function<void(const std::string &)> log_;
+  size_t largestListing_ = 0;
 };
 
 }  // namespace carddav

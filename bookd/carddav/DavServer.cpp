@@ -368,6 +368,7 @@ int DavServer::access(MHD_Connection *connection, const char *url, const char *m
       state->queued = true;
       return queue(connection, response);
     }
+    if (lengthHeader) request.body.reserve(length);  // within the limit, checked just above
     return 1;
   }
   if (state->queued) {

@@ -137,14 +137,15 @@ PutResult MemoryCollection::put(const std::string &name, const std::string &card
     result.message = "the card has no UID";
     return result;
   }
-  for (const auto &entry : cards_) {
-    if (entry.first != name && entry.second.uid == uid) {
-      result.outcome = PutResult::kUidConflict;
-      result.otherName = entry.first;
-      return result;
-    }
+  auto holder = names_.find(uid);
+  if (holder != names_.end() && holder->second != name) {
+    result.outcome = PutResult::kUidConflict;
+    result.otherName = holder->second;
+    return result;
   }
   Card &card = cards_[name];
+  if (exists) names_.erase(card.uid);
+  names_[uid] = name;
   card.text = cardText;
   card.uid = uid;
   card.info.name = name;
@@ -174,6 +175,7 @@ RemoveResult MemoryCollection::remove(const std::string &name, const Condition &
     result.outcome = RemoveResult::kPreconditionFailed;
     return result;
   }
+  names_.erase(it->second.uid);
   cards_.erase(it);
   history_.push_back({++counter_, name});
   result.outcome = RemoveResult::kRemoved;

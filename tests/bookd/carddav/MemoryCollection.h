@@ -59,6 +59,7 @@ class MemoryCollection : public carddav::CardCollection {
   static std::string Representation(const std::string &text, int vcardVersion);
 
   std::map<std::string, Card> cards_;
+  std::map<std::string, std::string> names_;  // uid -> name
   std::vector<Change> history_;
   uint64_t counter_ = 0;
   uint64_t oldestToken_ = 0;
