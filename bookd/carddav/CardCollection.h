@@ -63,7 +63,7 @@ struct PutResult {
     kFailed,              // any other failure of the store; `message` is for the log (500)
   };
   Outcome outcome = kFailed;
-  CardInfo info;          // kCreated, kUpdated: the card as stored
+  CardInfo info;  // kCreated, kUpdated: the card as stored
   // kCreated, kUpdated: the card read back in the version it was sent in gives the sent bytes
   // exactly. Only then may the client be given an ETag for what it sent (RFC 6352 6.3.2.3).
   bool storedAsSent = false;

@@ -14,9 +14,15 @@ bool TextMatches(const TextMatch &match, const std::string &value) {
   const std::string &needle = match.folded;
   bool found = false;
   switch (match.matchType) {
-    case MatchType::kEquals: found = haystack == needle; break;
-    case MatchType::kContains: found = haystack.find(needle) != std::string::npos; break;
-    case MatchType::kStartsWith: found = haystack.compare(0, needle.size(), needle) == 0; break;
+    case MatchType::kEquals:
+      found = haystack == needle;
+      break;
+    case MatchType::kContains:
+      found = haystack.find(needle) != std::string::npos;
+      break;
+    case MatchType::kStartsWith:
+      found = haystack.compare(0, needle.size(), needle) == 0;
+      break;
     case MatchType::kEndsWith:
       found = haystack.size() >= needle.size() &&
               haystack.compare(haystack.size() - needle.size(), needle.size(), needle) == 0;

@@ -44,7 +44,8 @@ std::vector<std::string> ForwardedFor(const char *forwarded) {
   std::vector<std::string> addresses;
   for (const std::string &element : Split(forwarded, ',')) {
     for (const std::string &pair : Split(element, ';')) {
-      if (pair.size() > 4 && strncasecmp(pair.c_str(), "for=", 4) == 0) addresses.push_back(NodeAddress(pair.substr(4)));
+      if (pair.size() > 4 && strncasecmp(pair.c_str(), "for=", 4) == 0)
+        addresses.push_back(NodeAddress(pair.substr(4)));
     }
   }
   return addresses;

@@ -17,8 +17,8 @@ const char kVcardType[] = "text/vcard; charset=utf-8";
 const char kAllow[] = "OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, PROPPATCH, REPORT";
 
 bool IsWriteMethod(const std::string &method) {
-  for (const char *m : {"PUT", "DELETE", "PROPPATCH", "MKCOL", "MKCALENDAR", "MOVE", "COPY", "ACL", "LOCK", "UNLOCK",
-                        "POST", "PATCH", "BIND", "UNBIND", "REBIND"})
+  for (const char *m : {"PUT", "DELETE", "PROPPATCH", "MKCOL", "MKCALENDAR", "MOVE", "COPY", "ACL", "LOCK",
+                        "UNLOCK", "POST", "PATCH", "BIND", "UNBIND", "REBIND"})
     if (method == m) return true;
   return false;
 }
@@ -175,7 +175,9 @@ void DavHandler::reserve(std::string *body, size_t atLeast) {
   body->reserve(std::max(atLeast, largestListing_ + largestListing_ / 8));
 }
 
-void DavHandler::remember(const std::string &body) { largestListing_ = std::max(largestListing_, body.size()); }
+void DavHandler::remember(const std::string &body) {
+  largestListing_ = std::max(largestListing_, body.size());
+}
 
 size_t DavHandler::bodyLimit(const std::string &method) const {
   return method == "PUT" ? config_.maxResourceSize : config_.maxXmlBodySize;
@@ -201,13 +203,16 @@ bool DavHandler::answerEarly(const DavRequest &request, size_t announcedLength, 
 void DavHandler::handle(const DavRequest &request, DavResponse *response) {
   const DavTarget target = ParseTarget(request.path);
   switch (target.kind) {
-    case DavTarget::kTooLong: return Plain(response, 414, "The path is too long.");
-    case DavTarget::kBad: return Plain(response, 400, "The path is not one this server has.");
+    case DavTarget::kTooLong:
+      return Plain(response, 414, "The path is too long.");
+    case DavTarget::kBad:
+      return Plain(response, 400, "The path is not one this server has.");
     case DavTarget::kWellKnown:
       response->status = 301;
       response->setHeader("Location", "/");
       return;
-    default: break;
+    default:
+      break;
   }
   collection_.catchUp();
   const std::string &m = request.method;
@@ -272,7 +277,8 @@ void DavHandler::put(const DavRequest &request, const DavTarget &target, DavResp
   }
   std::string text = request.body;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  if (!ValidVcardText(text)) return Error(response, 400, "<c:valid-address-data/>", "the body is not one vCard");
+  if (!ValidVcardText(text))
+    return Error(response, 400, "<c:valid-address-data/>", "the body is not one vCard");
 
   const Condition condition = ConditionOf(request);
   if (condition.kind == Condition::kNone && request.header("If-None-Match")) {
@@ -288,19 +294,23 @@ void DavHandler::put(const DavRequest &request, const DavTarget &target, DavResp
       response->status = result.outcome == PutResult::kCreated ? 201 : 204;
       if (result.storedAsSent) response->setHeader("ETag", Etag(result.info.version, DeclaredVersion(text)));
       return;
-    case PutResult::kPreconditionFailed: return Plain(response, 412, "The card has changed since it was read.");
+    case PutResult::kPreconditionFailed:
+      return Plain(response, 412, "The card has changed since it was read.");
     case PutResult::kUidConflict: {
       std::string condition = "<c:no-uid-conflict><d:href>";
       AppendHref(&condition, CardPath(result.otherName));
       condition += "</d:href></c:no-uid-conflict>";
       return Error(response, 409, condition, "another card has this UID");
     }
-    case PutResult::kRefused: return Error(response, 403, "<c:valid-address-data/>", result.message);
+    case PutResult::kRefused:
+      return Error(response, 403, "<c:valid-address-data/>", result.message);
     case PutResult::kBusy:
       response->setHeader("Retry-After", "2");
       return Plain(response, 503, "The address book is busy; try again.");
-    case PutResult::kFull: return Plain(response, 507, "The address book's disk is full.");
-    case PutResult::kFailed: break;
+    case PutResult::kFull:
+      return Plain(response, 507, "The address book's disk is full.");
+    case PutResult::kFailed:
+      break;
   }
   log_("CardDAV: saving " + target.name + " failed - " + result.message);
   Plain(response, 500, "The card could not be saved.");
@@ -312,13 +322,18 @@ void DavHandler::remove(const DavRequest &request, const DavTarget &target, DavR
   if (condition.kind == Condition::kAbsent) return Plain(response, 412, "The card exists.");
   const RemoveResult result = collection_.remove(target.name, condition);
   switch (result.outcome) {
-    case RemoveResult::kRemoved: response->status = 204; return;
-    case RemoveResult::kNotFound: return Plain(response, 404, "No such card.");
-    case RemoveResult::kPreconditionFailed: return Plain(response, 412, "The card has changed since it was read.");
+    case RemoveResult::kRemoved:
+      response->status = 204;
+      return;
+    case RemoveResult::kNotFound:
+      return Plain(response, 404, "No such card.");
+    case RemoveResult::kPreconditionFailed:
+      return Plain(response, 412, "The card has changed since it was read.");
     case RemoveResult::kBusy:
       response->setHeader("Retry-After", "2");
       return Plain(response, 503, "The address book is busy; try again.");
-    case RemoveResult::kFailed: break;
+    case RemoveResult::kFailed:
+      break;
   }
   log_("CardDAV: deleting " + target.name + " failed - " + result.message);
   Plain(response, 500, "The card could not be deleted.");
@@ -332,7 +347,8 @@ void DavHandler::propfind(const DavRequest &request, const DavTarget &target, Da
   BodyError error;
   if (!ParsePropfind(request.body, &selection, &error)) return BodyFailure(response, error);
 
-  const PropContext context{&config_, &collection_, request.writable, request.user, AcceptedRepresentation(request)};
+  const PropContext context{&config_, &collection_, request.writable, request.user,
+                            AcceptedRepresentation(request)};
   PropWriter writer(context, selection, false);
   std::string body;
   XmlStart(&body, "d:multistatus");
@@ -382,7 +398,7 @@ void DavHandler::proppatch(const DavRequest &request, const DavTarget &target, D
   std::string body;
   XmlStart(&body, "d:multistatus");
   body += "<d:response><d:href>";
-  AppendHref(&body, target.kind == DavTarget::kCard ? CardPath(target.name)
+  AppendHref(&body, target.kind == DavTarget::kCard        ? CardPath(target.name)
                     : target.kind == DavTarget::kRoot      ? std::string("/")
                     : target.kind == DavTarget::kPrincipal ? std::string(kPrincipalPath)
                     : target.kind == DavTarget::kHome      ? std::string(kHomePath)
@@ -397,8 +413,9 @@ void DavHandler::proppatch(const DavRequest &request, const DavTarget &target, D
       body += "\"/>";
     }
   }
-  body += "</d:prop><d:status>HTTP/1.1 403 Forbidden</d:status>"
-          "<d:error><d:cannot-modify-protected-property/></d:error></d:propstat></d:response>\n";
+  body +=
+      "</d:prop><d:status>HTTP/1.1 403 Forbidden</d:status>"
+      "<d:error><d:cannot-modify-protected-property/></d:error></d:propstat></d:response>\n";
   Multistatus(response, &body);
 }
 
@@ -407,18 +424,22 @@ void DavHandler::report(const DavRequest &request, const DavTarget &target, DavR
   BodyError error;
   if (!ParseReport(request.body, &report, &error)) return BodyFailure(response, error);
   const bool onCollection = target.kind == DavTarget::kCollection;
-  const bool supported = (report.kind == ReportRequest::kMultiget && (onCollection || target.kind == DavTarget::kCard)) ||
-                         (report.kind != ReportRequest::kMultiget && report.kind != ReportRequest::kUnsupported &&
-                          onCollection);
+  const bool supported =
+      (report.kind == ReportRequest::kMultiget && (onCollection || target.kind == DavTarget::kCard)) ||
+      (report.kind != ReportRequest::kMultiget && report.kind != ReportRequest::kUnsupported && onCollection);
   if (!supported) return Error(response, 403, "<d:supported-report/>");
   const int representation = report.selection.addressDataVersion ? report.selection.addressDataVersion
                                                                  : AcceptedRepresentation(request);
   const PropContext context{&config_, &collection_, request.writable, request.user, representation};
   switch (report.kind) {
-    case ReportRequest::kMultiget: return multiget(report, context, response);
-    case ReportRequest::kQuery: return query(request, report, context, response);
-    case ReportRequest::kSyncCollection: return syncCollection(report, context, response);
-    case ReportRequest::kUnsupported: break;
+    case ReportRequest::kMultiget:
+      return multiget(report, context, response);
+    case ReportRequest::kQuery:
+      return query(request, report, context, response);
+    case ReportRequest::kSyncCollection:
+      return syncCollection(report, context, response);
+    case ReportRequest::kUnsupported:
+      break;
   }
 }
 
@@ -475,14 +496,17 @@ void DavHandler::query(const DavRequest &request, const ReportRequest &report, c
       return true;
     });
     if (truncated)
-      body += "<d:response><d:href>/addressbooks/book/</d:href><d:status>HTTP/1.1 507 Insufficient Storage</d:status>"
-              "<d:error><d:number-of-matches-within-limits/></d:error></d:response>\n";
+      body +=
+          "<d:response><d:href>/addressbooks/book/</d:href><d:status>HTTP/1.1 507 Insufficient "
+          "Storage</d:status>"
+          "<d:error><d:number-of-matches-within-limits/></d:error></d:response>\n";
     remember(body);
   }
   Multistatus(response, &body);
 }
 
-void DavHandler::syncCollection(const ReportRequest &report, const PropContext &context, DavResponse *response) {
+void DavHandler::syncCollection(const ReportRequest &report, const PropContext &context,
+                                DavResponse *response) {
   std::vector<CardInfo> changed;
   std::vector<std::string> removed;
   std::string newToken;

@@ -41,7 +41,8 @@ class DavHandler {
   // Answers what can be answered from the request line and headers alone, before the body is
   // read: writes on a read-only login (403), bodies announced over the limit (413),
   // /.well-known/carddav (redirect). False when the request must be read in full first.
-  bool answerEarly(const DavRequest &request, size_t announcedLength, bool lengthKnown, DavResponse *response);
+  bool answerEarly(const DavRequest &request, size_t announcedLength, bool lengthKnown,
+                   DavResponse *response);
   // The body limit for this request's method.
   size_t bodyLimit(const std::string &method) const;
 

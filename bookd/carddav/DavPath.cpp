@@ -23,7 +23,11 @@ bool ValidUtf8(const std::string &s) {
   size_t i = 0;
   while (i < s.size()) {
     unsigned char c = s[i];
-    size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+    size_t n = c < 0x80                   ? 1
+               : (c >= 0xC2 && c <= 0xDF) ? 2
+               : (c >= 0xE0 && c <= 0xEF) ? 3
+               : (c >= 0xF0 && c <= 0xF4) ? 4
+                                          : 0;
     if (n == 0 || i + n > s.size()) return false;
     uint32_t cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
     for (size_t k = 1; k < n; ++k) {
@@ -31,7 +35,8 @@ bool ValidUtf8(const std::string &s) {
       if ((d & 0xC0) != 0x80) return false;
       cp = (cp << 6) | (d & 0x3F);
     }
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
       return false;
     i += n;
   }
@@ -66,7 +71,9 @@ bool ValidCardName(const std::string &name) {
   return ValidUtf8(name);
 }
 
-std::string CardPath(const std::string &name) { return kCollectionPath + name; }
+std::string CardPath(const std::string &name) {
+  return kCollectionPath + name;
+}
 
 DavTarget ParseTarget(const std::string &raw) {
   DavTarget target;

@@ -17,7 +17,7 @@ extern const char kCollectionPath[];  // "/addressbooks/book/"
 
 struct DavTarget {
   enum Kind {
-    kBad,        // malformed: 400 (or 414 when too long)
+    kBad,  // malformed: 400 (or 414 when too long)
     kTooLong,
     kNotFound,   // well formed but nothing there
     kWellKnown,  // /.well-known/carddav
@@ -25,7 +25,7 @@ struct DavTarget {
     kPrincipal,
     kHome,
     kCollection,
-    kCard,       // name is the decoded resource name
+    kCard,  // name is the decoded resource name
   };
   Kind kind = kBad;
   std::string name;
@@ -45,7 +45,9 @@ std::string CardPath(const std::string &name);
 
 // The resource an href in a request body names, as ParseTarget does; hrefs may be
 // absolute URLs.
-inline DavTarget ParseHref(const std::string &href) { return ParseTarget(href); }
+inline DavTarget ParseHref(const std::string &href) {
+  return ParseTarget(href);
+}
 
 }  // namespace carddav
 

@@ -37,11 +37,21 @@ const char *const kQualified[] = {
 };
 
 const PropId kAllIds[] = {
-    PropId::kResourceType,         PropId::kDisplayName,           PropId::kGetEtag,
-    PropId::kGetContentType,       PropId::kGetLastModified,       PropId::kGetCtag,
-    PropId::kSyncToken,            PropId::kSupportedReportSet,    PropId::kCurrentUserPrivilegeSet,
-    PropId::kCurrentUserPrincipal, PropId::kPrincipalUrl,          PropId::kOwner,
-    PropId::kAddressbookHomeSet,   PropId::kSupportedAddressData,  PropId::kMaxResourceSize,
+    PropId::kResourceType,
+    PropId::kDisplayName,
+    PropId::kGetEtag,
+    PropId::kGetContentType,
+    PropId::kGetLastModified,
+    PropId::kGetCtag,
+    PropId::kSyncToken,
+    PropId::kSupportedReportSet,
+    PropId::kCurrentUserPrivilegeSet,
+    PropId::kCurrentUserPrincipal,
+    PropId::kPrincipalUrl,
+    PropId::kOwner,
+    PropId::kAddressbookHomeSet,
+    PropId::kSupportedAddressData,
+    PropId::kMaxResourceSize,
     PropId::kSupportedCollationSet,
 };
 
@@ -56,22 +66,30 @@ bool Applies(DavTarget::Kind kind, PropId id, bool report) {
   switch (id) {
     case PropId::kResourceType:
     case PropId::kCurrentUserPrivilegeSet:
-    case PropId::kCurrentUserPrincipal: return true;
-    case PropId::kDisplayName: return kind == DavTarget::kPrincipal || kind == DavTarget::kCollection;
+    case PropId::kCurrentUserPrincipal:
+      return true;
+    case PropId::kDisplayName:
+      return kind == DavTarget::kPrincipal || kind == DavTarget::kCollection;
     case PropId::kGetEtag:
     case PropId::kGetContentType:
-    case PropId::kGetLastModified: return kind == DavTarget::kCard;
+    case PropId::kGetLastModified:
+      return kind == DavTarget::kCard;
     case PropId::kGetCtag:
     case PropId::kSyncToken:
     case PropId::kSupportedReportSet:
     case PropId::kSupportedAddressData:
     case PropId::kMaxResourceSize:
-    case PropId::kSupportedCollationSet: return kind == DavTarget::kCollection;
+    case PropId::kSupportedCollationSet:
+      return kind == DavTarget::kCollection;
     case PropId::kPrincipalUrl:
-    case PropId::kAddressbookHomeSet: return kind == DavTarget::kPrincipal;
-    case PropId::kOwner: return kind == DavTarget::kHome || kind == DavTarget::kCollection;
-    case PropId::kAddressData: return report && kind == DavTarget::kCard;
-    case PropId::kUnknown: return false;
+    case PropId::kAddressbookHomeSet:
+      return kind == DavTarget::kPrincipal;
+    case PropId::kOwner:
+      return kind == DavTarget::kHome || kind == DavTarget::kCollection;
+    case PropId::kAddressData:
+      return report && kind == DavTarget::kCard;
+    case PropId::kUnknown:
+      return false;
   }
   return false;
 }
@@ -114,7 +132,9 @@ void AppendNumber(std::string *out, uint64_t value) {
 
 }  // namespace
 
-std::string SyncTokenUri(const std::string &token) { return kSyncTokenPrefix + token; }
+std::string SyncTokenUri(const std::string &token) {
+  return kSyncTokenPrefix + token;
+}
 
 bool TokenOfUri(const std::string &uri, std::string *token) {
   const size_t n = sizeof kSyncTokenPrefix - 1;
@@ -214,15 +234,19 @@ void PropWriter::writeValue(std::string *out, DavTarget::Kind kind, PropId id, c
     case PropId::kSupportedReportSet:
       Open(out, id);
       for (const char *report : {"c:addressbook-multiget", "c:addressbook-query", "d:sync-collection"})
-        out->append(std::string("<d:supported-report><d:report><") + report + "/></d:report></d:supported-report>");
+        out->append(std::string("<d:supported-report><d:report><") + report +
+                    "/></d:report></d:supported-report>");
       break;
     case PropId::kCurrentUserPrivilegeSet:
       Open(out, id);
-      out->append("<d:privilege><d:read/></d:privilege><d:privilege><d:read-current-user-privilege-set/></d:privilege>");
+      out->append(
+          "<d:privilege><d:read/></d:privilege><d:privilege><d:read-current-user-privilege-set/></"
+          "d:privilege>");
       if (context_.writable)
-        out->append("<d:privilege><d:write/></d:privilege><d:privilege><d:write-properties/></d:privilege>"
-                    "<d:privilege><d:write-content/></d:privilege><d:privilege><d:bind/></d:privilege>"
-                    "<d:privilege><d:unbind/></d:privilege>");
+        out->append(
+            "<d:privilege><d:write/></d:privilege><d:privilege><d:write-properties/></d:privilege>"
+            "<d:privilege><d:write-content/></d:privilege><d:privilege><d:bind/></d:privilege>"
+            "<d:privilege><d:unbind/></d:privilege>");
       break;
     case PropId::kCurrentUserPrincipal:
     case PropId::kPrincipalUrl:
@@ -236,8 +260,9 @@ void PropWriter::writeValue(std::string *out, DavTarget::Kind kind, PropId id, c
       break;
     case PropId::kSupportedAddressData:
       Open(out, id);
-      out->append("<c:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
-                  "<c:address-data-type content-type=\"text/vcard\" version=\"4.0\"/>");
+      out->append(
+          "<c:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
+          "<c:address-data-type content-type=\"text/vcard\" version=\"4.0\"/>");
       break;
     case PropId::kMaxResourceSize:
       Open(out, id);
@@ -245,9 +270,10 @@ void PropWriter::writeValue(std::string *out, DavTarget::Kind kind, PropId id, c
       break;
     case PropId::kSupportedCollationSet:
       Open(out, id);
-      out->append("<c:supported-collation>i;ascii-casemap</c:supported-collation>"
-                  "<c:supported-collation>i;octet</c:supported-collation>"
-                  "<c:supported-collation>i;unicode-casemap</c:supported-collation>");
+      out->append(
+          "<c:supported-collation>i;ascii-casemap</c:supported-collation>"
+          "<c:supported-collation>i;octet</c:supported-collation>"
+          "<c:supported-collation>i;unicode-casemap</c:supported-collation>");
       break;
     case PropId::kAddressData:
       Open(out, id);
@@ -257,7 +283,8 @@ void PropWriter::writeValue(std::string *out, DavTarget::Kind kind, PropId id, c
         XmlEscape(out, SelectProperties(*text, selection_.addressDataProps));
       }
       break;
-    case PropId::kUnknown: return;
+    case PropId::kUnknown:
+      return;
   }
   Close(out, id);
 }

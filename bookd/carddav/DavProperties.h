@@ -45,7 +45,8 @@ class PropWriter {
   bool wantsAddressData() const { return wantsAddressData_; }
 
  private:
-  void writeValue(std::string *out, DavTarget::Kind kind, PropId id, const CardInfo *info, const std::string *text);
+  void writeValue(std::string *out, DavTarget::Kind kind, PropId id, const CardInfo *info,
+                  const std::string *text);
   const std::string &syncToken();
 
   const PropContext &context_;

@@ -33,7 +33,9 @@ const xmlNode *FirstElement(const xmlNode *node) {
     if (node->type == XML_ELEMENT_NODE) return node;
   return nullptr;
 }
-const xmlNode *NextElement(const xmlNode *node) { return FirstElement(node->next); }
+const xmlNode *NextElement(const xmlNode *node) {
+  return FirstElement(node->next);
+}
 
 const xmlNode *Child(const xmlNode *parent, const char *ns, const char *name) {
   for (const xmlNode *c = FirstElement(parent->children); c; c = NextElement(c))
@@ -167,7 +169,8 @@ bool ReadSelection(const xmlNode *parent, PropSelection *selection, BodyError *e
       any = true;
       selection->mode = PropSelection::kPropName;
     } else if (Is(c, kDavNs, "include")) {
-      for (const xmlNode *p = FirstElement(c->children); p; p = NextElement(p)) selection->props.push_back(NameOf(p));
+      for (const xmlNode *p = FirstElement(c->children); p; p = NextElement(p))
+        selection->props.push_back(NameOf(p));
     }
   }
   if (!any) selection->mode = PropSelection::kAllProp;
@@ -269,7 +272,9 @@ bool ReadLimit(const xmlNode *report, const char *ns, long *limit, BodyError *er
 
 }  // namespace
 
-void InitXmlReading() { xmlInitParser(); }
+void InitXmlReading() {
+  xmlInitParser();
+}
 
 bool ParsePropfind(const std::string &body, PropSelection *selection, BodyError *error) {
   selection->mode = PropSelection::kAllProp;
@@ -318,7 +323,8 @@ bool ParseReport(const std::string &body, ReportRequest *report, BodyError *erro
     report->syncToken = Trim(Text(token));
     const xmlNode *level = Child(root, kDavNs, "sync-level");
     report->syncLevel = level ? Trim(Text(level)) : "1";
-    if (report->syncLevel != "1" && report->syncLevel != "infinite") return Fail(error, 400, "sync-level is 1 or infinite");
+    if (report->syncLevel != "1" && report->syncLevel != "infinite")
+      return Fail(error, 400, "sync-level is 1 or infinite");
     if (!ReadLimit(root, kDavNs, &report->limit, error)) return false;
   } else {
     report->kind = ReportRequest::kUnsupported;

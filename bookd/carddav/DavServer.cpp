@@ -41,7 +41,8 @@ MHD_Result AccessCallback(void *cls, MHD_Connection *connection, const char *url
   // No exception may unwind through libmicrohttpd's C frames: one that escapes a request
   // (out of memory) ends that request's connection.
   try {
-    return static_cast<DavServer *>(cls)->access(connection, url, method, uploadData, uploadSize, requestContext)
+    return static_cast<DavServer *>(cls)->access(connection, url, method, uploadData, uploadSize,
+                                                 requestContext)
                ? MHD_YES
                : MHD_NO;
   } catch (...) {
@@ -49,17 +50,21 @@ MHD_Result AccessCallback(void *cls, MHD_Connection *connection, const char *url
   }
 }
 
-void CompletedCallback(void *cls, MHD_Connection *connection, void **requestContext, MHD_RequestTerminationCode) {
+void CompletedCallback(void *cls, MHD_Connection *connection, void **requestContext,
+                       MHD_RequestTerminationCode) {
   static_cast<DavServer *>(cls)->requestCompleted(connection, requestContext);
 }
 
 void ConnectionCallback(void *cls, MHD_Connection *connection, void **socketContext,
                         MHD_ConnectionNotificationCode code) {
-  static_cast<DavServer *>(cls)->connectionEvent(connection, socketContext, code == MHD_CONNECTION_NOTIFY_STARTED);
+  static_cast<DavServer *>(cls)->connectionEvent(connection, socketContext,
+                                                 code == MHD_CONNECTION_NOTIFY_STARTED);
 }
 
 // Paths reach the handler as sent: it decodes them itself, and must see "%2F" and "%00".
-size_t KeepEscapes(void *, MHD_Connection *, char *text) { return std::strlen(text); }
+size_t KeepEscapes(void *, MHD_Connection *, char *text) {
+  return std::strlen(text);
+}
 
 void LogCallback(void *cls, const char *format, va_list args) {
   char buffer[512];
@@ -100,7 +105,9 @@ DavServer::DavServer(const DavConfig &config, CardCollection &collection, LoginB
       log_(std::move(log)),
       handler_(config_, collection_, log_) {}
 
-DavServer::~DavServer() { stop(); }
+DavServer::~DavServer() {
+  stop();
+}
 
 double DavServer::now() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -160,8 +167,8 @@ bool DavServer::start(std::string *error) {
   int n = 0;
   options[n++] = {MHD_OPTION_SOCK_ADDR, 0, &address};
   options[n++] = {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(config_.connectionLimit), nullptr};
-  options[n++] = {MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<intptr_t>(config_.perAddressConnectionLimit),
-                  nullptr};
+  options[n++] = {MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                  static_cast<intptr_t>(config_.perAddressConnectionLimit), nullptr};
   options[n++] = {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(config_.idleTimeoutSeconds), nullptr};
   options[n++] = {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&CompletedCallback), this};
   options[n++] = {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&ConnectionCallback), this};
@@ -177,8 +184,8 @@ bool DavServer::start(std::string *error) {
   daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &AccessCallback, this, MHD_OPTION_ARRAY, options,
                              MHD_OPTION_END);
   if (!daemon_) {
-    *error = "CardDAV: couldn't listen on " + config_.listenAddress + " port " + std::to_string(config_.port) +
-             (tls ? " (or the certificate and key were not usable)" : "");
+    *error = "CardDAV: couldn't listen on " + config_.listenAddress + " port " +
+             std::to_string(config_.port) + (tls ? " (or the certificate and key were not usable)" : "");
     return false;
   }
   const MHD_DaemonInfo *epoll = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD);
@@ -304,13 +311,14 @@ int DavServer::queue(MHD_Connection *connection, DavResponse &response) {
   auto *body = new std::string;
   body->swap(response.body);
   MHD_Response *mhd = MHD_create_response_from_buffer_with_free_callback_cls(
-      body->size(), const_cast<char *>(body->data()), [](void *owned) { delete static_cast<std::string *>(owned); },
-      body);
+      body->size(), const_cast<char *>(body->data()),
+      [](void *owned) { delete static_cast<std::string *>(owned); }, body);
   if (!mhd) {
     delete body;
     return 0;
   }
-  for (const auto &header : response.headers) MHD_add_response_header(mhd, header.first.c_str(), header.second.c_str());
+  for (const auto &header : response.headers)
+    MHD_add_response_header(mhd, header.first.c_str(), header.second.c_str());
   MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(response.status), mhd);
   MHD_destroy_response(mhd);
   return queued == MHD_YES;

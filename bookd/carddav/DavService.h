@@ -19,9 +19,8 @@
 #include "DavConfig.h"
 #include "LoginBudget.h"
 
-@interface DavService : NSObject <RunLoopEvents>
-{
-  void *_server;  /* carddav::DavServer */
+@interface DavService : NSObject <RunLoopEvents> {
+  void *_server; /* carddav::DavServer */
   NSTimer *_timer;
   int _watchedFd;
 }

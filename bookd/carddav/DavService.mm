@@ -9,16 +9,14 @@
 
 @implementation DavService
 
-- (id)init
-{
+- (id)init {
   self = [super init];
   if (self == nil) return nil;
   _watchedFd = -1;
   return self;
 }
 
-- (void)dealloc
-{
+- (void)dealloc {
   [self stop];
   [super dealloc];
 }
@@ -27,13 +25,14 @@
              collection:(carddav::CardCollection *)collection
                  budget:(carddav::LoginBudget *)budget
                     log:(const std::function<void(const std::string &)> *)log
-                  error:(std::string *)error
-{
+                  error:(std::string *)error {
   if (_server != nullptr) {
     *error = "CardDAV: the service is already running";
     return NO;
   }
-  std::function<void(const std::string &)> logLine = [](const std::string &line) { NSLog(@"%s", line.c_str()); };
+  std::function<void(const std::string &)> logLine = [](const std::string &line) {
+    NSLog(@"%s", line.c_str());
+  };
   if (log != nullptr && *log) logLine = *log;
   auto *server = new carddav::DavServer(*config, *collection, *budget, logLine);
   if (!server->start(error)) {
@@ -50,18 +49,15 @@
   return YES;
 }
 
-- (int)port
-{
+- (int)port {
   return _server ? static_cast<carddav::DavServer *>(_server)->port() : 0;
 }
 
-- (NSUInteger)openConnections
-{
+- (NSUInteger)openConnections {
   return _server ? static_cast<carddav::DavServer *>(_server)->openConnections() : 0;
 }
 
-- (void)stop
-{
+- (void)stop {
   if (_server == nullptr) return;
   [[NSRunLoop currentRunLoop] removeEvent:reinterpret_cast<void *>(static_cast<intptr_t>(_watchedFd))
                                      type:ET_RDESC
@@ -75,11 +71,7 @@
   _server = nullptr;
 }
 
-- (void)receivedEvent:(void *)data
-                 type:(RunLoopEventType)type
-                extra:(void *)extra
-              forMode:(NSString *)mode
-{
+- (void)receivedEvent:(void *)data type:(RunLoopEventType)type extra:(void *)extra forMode:(NSString *)mode {
   [self runServer];
 }
 
@@ -87,8 +79,7 @@
 
 @implementation DavService (Private)
 
-- (void)runServer
-{
+- (void)runServer {
   if (_server == nullptr) return;
   // A C++ exception must not unwind into the run loop; the service carries on without the
   // request that raised it (libmicrohttpd closes that connection).
@@ -116,8 +107,7 @@
   }
 }
 
-- (void)timerFired:(NSTimer *)timer
-{
+- (void)timerFired:(NSTimer *)timer {
   [self runServer];
 }
 

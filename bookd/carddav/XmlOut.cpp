@@ -17,7 +17,8 @@ const char kReplacement[] = "\xEF\xBF\xBD";
 struct ByteClasses {
   uint8_t special[256];
   ByteClasses() {
-    for (int c = 0; c < 256; ++c) special[c] = (c < 0x20 || c >= 0x80 || c == '<' || c == '>' || c == '&' || c == '"');
+    for (int c = 0; c < 256; ++c)
+      special[c] = (c < 0x20 || c >= 0x80 || c == '<' || c == '>' || c == '&' || c == '"');
     special[static_cast<uint8_t>('\t')] = 0;
     special[static_cast<uint8_t>('\n')] = 0;
   }
@@ -56,7 +57,9 @@ size_t Utf8Length(const unsigned char *p, const unsigned char *end) {
 void XmlStart(std::string *out, const char *root) {
   out->append("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<");
   out->append(root);
-  out->append(" xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:carddav\" xmlns:cs=\"http://calendarserver.org/ns/\">");
+  out->append(
+      " xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:carddav\" "
+      "xmlns:cs=\"http://calendarserver.org/ns/\">");
 }
 
 void XmlEscape(std::string *out, const char *text, size_t length) {
@@ -80,18 +83,32 @@ void XmlEscape(std::string *out, const char *text, size_t length) {
       continue;
     }
     switch (c) {
-      case '<': out->append("&lt;"); break;
-      case '>': out->append("&gt;"); break;
-      case '&': out->append("&amp;"); break;
-      case '"': out->append("&quot;"); break;
-      case '\r': out->append("&#13;"); break;
-      default: out->append(kReplacement); break;
+      case '<':
+        out->append("&lt;");
+        break;
+      case '>':
+        out->append("&gt;");
+        break;
+      case '&':
+        out->append("&amp;");
+        break;
+      case '"':
+        out->append("&quot;");
+        break;
+      case '\r':
+        out->append("&#13;");
+        break;
+      default:
+        out->append(kReplacement);
+        break;
     }
     ++p;
   }
 }
 
-void XmlEscape(std::string *out, const std::string &text) { XmlEscape(out, text.data(), text.size()); }
+void XmlEscape(std::string *out, const std::string &text) {
+  XmlEscape(out, text.data(), text.size());
+}
 
 void AppendHref(std::string *out, const std::string &path) {
   static const char kHex[] = "0123456789ABCDEF";

@@ -29,8 +29,9 @@ TEST_F(Access, DiscoveryFromTheWellKnownAddress) {
   const std::string principal = XPathString(root.body, Found("/", "d:current-user-principal/d:href"));
   EXPECT_EQ("/principal/", principal);
 
-  HttpResponse home = rw("PROPFIND", principal, "Depth: 0\r\n",
-                         Propfind("<c:addressbook-home-set/><d:displayname/><d:principal-URL/><d:resourcetype/>"));
+  HttpResponse home =
+      rw("PROPFIND", principal, "Depth: 0\r\n",
+         Propfind("<c:addressbook-home-set/><d:displayname/><d:principal-URL/><d:resourcetype/>"));
   ASSERT_EQ(207, home.status);
   EXPECT_EQ("", CheckXml(home.body, {Found(principal, "d:displayname='someone'"),
                                      Found(principal, "d:principal-URL/d:href='/principal/'"),
@@ -41,10 +42,10 @@ TEST_F(Access, DiscoveryFromTheWellKnownAddress) {
   HttpResponse books = rw("PROPFIND", homeSet, "Depth: 1\r\n",
                           Propfind("<d:resourcetype/><d:displayname/><d:current-user-privilege-set/>"));
   ASSERT_EQ(207, books.status);
-  EXPECT_EQ("", CheckXml(books.body, {Responses(2), Found(homeSet, "d:resourcetype/d:collection"),
-                                      Found(kCollection, "d:resourcetype/c:addressbook"),
-                                      Found(kCollection, "d:displayname='Contacts & Co'"),
-                                      "count(//c:addressbook)=1"}));
+  EXPECT_EQ("", CheckXml(books.body,
+                         {Responses(2), Found(homeSet, "d:resourcetype/d:collection"),
+                          Found(kCollection, "d:resourcetype/c:addressbook"),
+                          Found(kCollection, "d:displayname='Contacts & Co'"), "count(//c:addressbook)=1"}));
 
   HttpResponse options = rw("OPTIONS", kCollection);
   EXPECT_EQ("1, 3, addressbook", options.header("dav"));
@@ -108,9 +109,12 @@ TEST_F(Access, EveryMethodUnderEveryLogin) {
 // A read-only client is told it may not write before it tries.
 TEST_F(Access, ReadOnlyLoginSeesNoWritePrivilege) {
   const std::string privileges = Propfind("<d:current-user-privilege-set/>");
-  HttpResponse ro = request("PROPFIND", kCollection, BasicAuth(kReadOnlyPassword) + "Depth: 0\r\n", privileges);
-  EXPECT_EQ("", CheckXml(ro.body, {Found(kCollection, "d:current-user-privilege-set/d:privilege/d:read"),
-                                   "not(//d:write) and not(//d:bind) and not(//d:unbind) and not(//d:write-content)"}));
+  HttpResponse ro =
+      request("PROPFIND", kCollection, BasicAuth(kReadOnlyPassword) + "Depth: 0\r\n", privileges);
+  EXPECT_EQ(
+      "",
+      CheckXml(ro.body, {Found(kCollection, "d:current-user-privilege-set/d:privilege/d:read"),
+                         "not(//d:write) and not(//d:bind) and not(//d:unbind) and not(//d:write-content)"}));
   HttpResponse rwAnswer = rw("PROPFIND", kCollection, "Depth: 0\r\n", privileges);
   EXPECT_EQ("", CheckXml(rwAnswer.body, {"//d:write", "//d:bind", "//d:unbind", "//d:write-content"}));
 }
@@ -132,7 +136,8 @@ TEST_F(Access, PasswordsAreExactBytes) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    HttpResponse answer = request("PROPFIND", kCollection, BasicAuth(row.password, row.user) + "Depth: 0\r\n", "");
+    HttpResponse answer =
+        request("PROPFIND", kCollection, BasicAuth(row.password, row.user) + "Depth: 0\r\n", "");
     EXPECT_EQ(row.status, answer.status);
   }
   config_.readOnlyPassword = "";
@@ -145,14 +150,16 @@ TEST_F(Access, PasswordsAreExactBytes) {
 // address with a header unless it is a trusted proxy.
 TEST_F(Access, FailedLoginsAreBoundedPerAddress) {
   const std::string forwarded = "X-Forwarded-For: 192.0.2.7\r\n";
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(401, request("OPTIONS", kCollection, BasicAuth("guess") + forwarded).status);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(401, request("OPTIONS", kCollection, BasicAuth("guess") + forwarded).status);
   EXPECT_EQ(401, rw("OPTIONS", kCollection, forwarded).status);
   EXPECT_EQ(401, rw("OPTIONS", kCollection, "X-Forwarded-For: 192.0.2.8\r\n").status);
   EXPECT_FALSE(budget_->mayCheckPassword("127.0.0.1"));
 
   config_.trustedProxies = {"127.0.0.1"};
   restart();
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(401, request("OPTIONS", kCollection, BasicAuth("guess") + forwarded).status);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(401, request("OPTIONS", kCollection, BasicAuth("guess") + forwarded).status);
   EXPECT_EQ(401, rw("OPTIONS", kCollection, forwarded).status);
   EXPECT_EQ(200, rw("OPTIONS", kCollection, "X-Forwarded-For: 192.0.2.8\r\n").status);
   EXPECT_EQ(200, rw("OPTIONS", kCollection, "Forwarded: for=\"[2001:db8::1]:4711\"\r\n").status);
@@ -180,13 +187,14 @@ TEST(ClientAddress, OnlyTrustedProxiesAreBelieved) {
       {"Forwarded wins over X-Forwarded-For", "::1", "for=198.51.100.2;proto=https", "198.51.100.1",
        "198.51.100.2"},
       {"Forwarded with IPv6 and port", "::1", "for=\"[2001:DB8::a]:4711\"", nullptr, "2001:db8::a"},
-      {"Forwarded, IPv4 with port, several elements", "::1", "for=203.0.113.9, for=198.51.100.3:80",
-       nullptr, "198.51.100.3"},
+      {"Forwarded, IPv4 with port, several elements", "::1", "for=203.0.113.9, for=198.51.100.3:80", nullptr,
+       "198.51.100.3"},
       {"IPv4-mapped peer", "::ffff:10.0.0.1", nullptr, "198.51.100.1", "198.51.100.1"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(row.client, carddav::ClientAddress(carddav::CanonicalAddress(row.peer), proxies, row.forwarded, row.xff));
+    EXPECT_EQ(row.client,
+              carddav::ClientAddress(carddav::CanonicalAddress(row.peer), proxies, row.forwarded, row.xff));
   }
 }
 

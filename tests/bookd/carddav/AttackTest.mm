@@ -12,8 +12,7 @@
 #include "ChildProcess.h"
 #include "DavXml.h"
 
-@interface DavTickCounter : NSObject
-{
+@interface DavTickCounter : NSObject {
  @public
   int ticks;
 }
@@ -21,8 +20,7 @@
 @end
 
 @implementation DavTickCounter
-- (void)tick:(NSTimer *)timer
-{
+- (void)tick:(NSTimer *)timer {
   ticks++;
 }
 @end
@@ -53,20 +51,26 @@ TEST_F(Attack, BadRequestsGetTheirAnswerAndChangeNothing) {
       {"encoded line break", "GET /addressbooks/book/a%0D%0AX-Evil:%201 HTTP/1.1\r\n", 400},
       {"a bad escape", "GET /addressbooks/book/%zz.vcf HTTP/1.1\r\n", 400},
       {"bytes that are no UTF-8", "GET /addressbooks/book/%ff%fe.vcf HTTP/1.1\r\n", 400},
-      {"a name longer than a name may be", "PUT /addressbooks/book/" + std::string(300, 'n') + " HTTP/1.1\r\n", 400},
+      {"a name longer than a name may be",
+       "PUT /addressbooks/book/" + std::string(300, 'n') + " HTTP/1.1\r\n", 400},
       {"an overlong path", "GET /addressbooks/book/" + std::string(5000, 'a') + " HTTP/1.1\r\n", 414},
       {"a path longer than the header buffer", "GET /" + std::string(70000, 'a') + " HTTP/1.1\r\n", 414},
       {"no request line", "HELLO\r\n", 0},
       {"a path that is no path", "GET addressbooks HTTP/1.1\r\n", 400},
       {"XML body over the limit, announced",
        "REPORT /addressbooks/book/ HTTP/1.1\r\nContent-Length: 70000\r\n", 413},
-      {"card over the limit, announced", "PUT /addressbooks/book/x.vcf HTTP/1.1\r\nContent-Length: 5000\r\n", 413},
+      {"card over the limit, announced", "PUT /addressbooks/book/x.vcf HTTP/1.1\r\nContent-Length: 5000\r\n",
+       413},
       {"card over the limit, chunked",
-       "PUT /addressbooks/book/x.vcf HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Type: text/vcard\r\n\r\n"
-       "1000\r\n" + std::string(4096, 'x') + "\r\n1000\r\n" + std::string(4096, 'x') + "\r\n0\r\n",
+       "PUT /addressbooks/book/x.vcf HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Type: "
+       "text/vcard\r\n\r\n"
+       "1000\r\n" +
+           std::string(4096, 'x') + "\r\n1000\r\n" + std::string(4096, 'x') + "\r\n0\r\n",
        0},
       {"a card that is binary garbage",
-       "PUT /addressbooks/book/x.vcf HTTP/1.1\r\nContent-Type: text/vcard\r\nContent-Length: 6\r\n\r\n" + garbage, 400},
+       "PUT /addressbooks/book/x.vcf HTTP/1.1\r\nContent-Type: text/vcard\r\nContent-Length: 6\r\n\r\n" +
+           garbage,
+       400},
       {"XML that is binary garbage",
        "PROPFIND /addressbooks/book/ HTTP/1.1\r\nDepth: 0\r\nContent-Length: 6\r\n\r\n" + garbage, 400},
       {"Depth: infinity", "PROPFIND /addressbooks/ HTTP/1.1\r\nDepth: infinity\r\n", 403},
@@ -107,7 +111,8 @@ TEST_F(Attack, SlowClientsAreCutOffWithoutStoppingTheLoop) {
                                                   selector:@selector(tick:)
                                                   userInfo:nil
                                                    repeats:YES];
-  const std::string headers = RawRequest("PROPFIND", kCollection, BasicAuth(kReadWritePassword) + "Depth: 1\r\n", "");
+  const std::string headers =
+      RawRequest("PROPFIND", kCollection, BasicAuth(kReadWritePassword) + "Depth: 1\r\n", "");
   const std::string withBody = RawRequest("PUT", "/addressbooks/book/slow.vcf", BasicAuth(kReadWritePassword),
                                           kxtest::Card("slow", "Slow"));
   HttpClient inHeaders, inBody, idle;
@@ -128,14 +133,16 @@ TEST_F(Attack, SlowClientsAreCutOffWithoutStoppingTheLoop) {
   double headersClosedAt = 0, bodyClosedAt = 0;
   while (Now() - start < 8 && !(headersClosed && bodyClosed && idleClosed)) {
     if (!headersClosed) {
-      if (sentHeaders < headers.size() && send(inHeaders.fd(), &headers[sentHeaders], 1, MSG_NOSIGNAL) == 1) ++sentHeaders;
+      if (sentHeaders < headers.size() && send(inHeaders.fd(), &headers[sentHeaders], 1, MSG_NOSIGNAL) == 1)
+        ++sentHeaders;
       if (inHeaders.waitForClose(0.001)) {
         headersClosed = true;
         headersClosedAt = Now() - start;
       }
     }
     if (!bodyClosed) {
-      if (sentBody < withBody.size() && send(inBody.fd(), &withBody[sentBody], 1, MSG_NOSIGNAL) == 1) ++sentBody;
+      if (sentBody < withBody.size() && send(inBody.fd(), &withBody[sentBody], 1, MSG_NOSIGNAL) == 1)
+        ++sentBody;
       if (inBody.waitForClose(0.001)) {
         bodyClosed = true;
         bodyClosedAt = Now() - start;
@@ -215,8 +222,10 @@ TEST_F(Attack, StartRefusesUnsafeOrBrokenSettings) {
       {"plain HTTP allowed behind a proxy", "0.0.0.0", "", "", true, nullptr},
       {"IPv6 loopback", "::1", "", "", false, nullptr},
       {"TLS on every address", "0.0.0.0", tls + "cert.pem", tls + "key.pem", false, nullptr},
-      {"a certificate without a key", "127.0.0.1", tls + "cert.pem", "", false, "both a certificate file and a key"},
-      {"an unreadable key", "127.0.0.1", tls + "cert.pem", tls + "missing.pem", false, "couldn't read the key file"},
+      {"a certificate without a key", "127.0.0.1", tls + "cert.pem", "", false,
+       "both a certificate file and a key"},
+      {"an unreadable key", "127.0.0.1", tls + "cert.pem", tls + "missing.pem", false,
+       "couldn't read the key file"},
       {"a key that is no key", "127.0.0.1", tls + "cert.pem", tls + "cert.pem", false, "couldn't listen"},
       {"an address that is no address", "localhost", "", "", false, "is not an IP address"},
   };
@@ -230,7 +239,11 @@ TEST_F(Attack, StartRefusesUnsafeOrBrokenSettings) {
     DavService *service = [[DavService new] autorelease];
     std::string error;
     std::function<void(const std::string &)> log = [](const std::string &) {};
-    BOOL started = [service startWithConfig:&config collection:&collection_ budget:budget_.get() log:&log error:&error];
+    BOOL started = [service startWithConfig:&config
+                                 collection:&collection_
+                                     budget:budget_.get()
+                                        log:&log
+                                      error:&error];
     if (row.error) {
       EXPECT_FALSE(started);
       EXPECT_NE(std::string::npos, error.find(row.error)) << error;
@@ -250,8 +263,8 @@ TEST_F(Attack, TlsServesRealClients) {
   addKnownCards();
   kxtest::ChildProcess curl;
   ASSERT_TRUE(curl.start("/usr/bin/curl", {"curl", "-sS", "--cacert", config_.tlsCertificateFile, "-u",
-                                            std::string("me:") + kReadWritePassword, "-w", "\n%{http_code}",
-                                            "https://localhost:" + std::to_string(port_) + kAlice}));
+                                           std::string("me:") + kReadWritePassword, "-w", "\n%{http_code}",
+                                           "https://localhost:" + std::to_string(port_) + kAlice}));
   ASSERT_TRUE(RunUntil([&] { return curl.waitForExit(0.02); }, 20));
   EXPECT_EQ(0, curl.status()) << curl.error();
   EXPECT_EQ(AliceCard() + "\n200", curl.output());

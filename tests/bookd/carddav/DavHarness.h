@@ -31,7 +31,7 @@ std::string Base64(const std::string &bytes);
 std::string BasicAuth(const std::string &password, const std::string &user = "someone");
 
 struct HttpResponse {
-  int status = 0;  // 0: no complete answer (closed or timed out)
+  int status = 0;                              // 0: no complete answer (closed or timed out)
   std::map<std::string, std::string> headers;  // names in lower case
   std::string body;
   bool closed = false;  // the server closed the connection

@@ -27,16 +27,19 @@ const char kGroupName[] = "friends.vcf";
 const char kUmlautName[] = "m\xC3\xBCnchen wei\xC3\x9F.vcf";
 
 std::string AliceCard() {
-  return kxtest::Card("alice", "Alice Liddell",
-                      "N:Liddell;Alice;;;\r\nEMAIL;TYPE=work:alice@example.com\r\nTEL;TYPE=cell:+44 1865 000\r\n"
-                      "NOTE:likes rabbits\\, tea\\nand hats\r\n");
+  return kxtest::Card(
+      "alice", "Alice Liddell",
+      "N:Liddell;Alice;;;\r\nEMAIL;TYPE=work:alice@example.com\r\nTEL;TYPE=cell:+44 1865 000\r\n"
+      "NOTE:likes rabbits\\, tea\\nand hats\r\n");
 }
 std::string BobCard() {
-  return kxtest::Card("bob", "Bob Builder", "N:Builder;Bob;;;\r\nNICKNAME:Bobby\r\nEMAIL;TYPE=home:bob@example.org\r\n");
+  return kxtest::Card("bob", "Bob Builder",
+                      "N:Builder;Bob;;;\r\nNICKNAME:Bobby\r\nEMAIL;TYPE=home:bob@example.org\r\n");
 }
 std::string GroupCard() {
-  return kxtest::Card("friends", "Friends",
-                      "N:Friends;;;;\r\nX-ADDRESSBOOKSERVER-KIND:group\r\nX-ADDRESSBOOKSERVER-MEMBER:urn:uuid:alice\r\n");
+  return kxtest::Card(
+      "friends", "Friends",
+      "N:Friends;;;;\r\nX-ADDRESSBOOKSERVER-KIND:group\r\nX-ADDRESSBOOKSERVER-MEMBER:urn:uuid:alice\r\n");
 }
 std::string UmlautCard() {
   return kxtest::Card("umlaut", "M\xC3\xBCnchen Wei\xC3\x9F", "ORG:Br\xC3\xA4u AG\r\n");
@@ -61,7 +64,8 @@ bool RunUntil(const std::function<bool()> &done, double seconds) {
   while (!done()) {
     if (Now() > deadline) return done();
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.005]];
+    [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
+                             beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.005]];
     [pool release];
   }
   return true;
@@ -77,16 +81,18 @@ std::string Base64(const std::string &bytes) {
   std::string out;
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
-                 static_cast<unsigned char>(bytes[i + 2]);
+    unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
+                 (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
     for (int k = 18; k >= 0; k -= 6) out.push_back(kAlphabet[(v >> k) & 63]);
   }
   if (i + 1 == bytes.size()) {
     unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
     out += std::string() + kAlphabet[(v >> 18) & 63] + kAlphabet[(v >> 12) & 63] + "==";
   } else if (i + 2 == bytes.size()) {
-    unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
-    out += std::string() + kAlphabet[(v >> 18) & 63] + kAlphabet[(v >> 12) & 63] + kAlphabet[(v >> 6) & 63] + "=";
+    unsigned v =
+        (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+    out += std::string() + kAlphabet[(v >> 18) & 63] + kAlphabet[(v >> 12) & 63] + kAlphabet[(v >> 6) & 63] +
+           "=";
   }
   return out;
 }
@@ -104,7 +110,8 @@ bool HttpClient::connectTo(int port) {
   if (fd_ < 0) return false;
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   sockaddr_in address = kxtest::loopbackAddress(port);
-  if (connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS) return false;
+  if (connect(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 && errno != EINPROGRESS)
+    return false;
   return true;
 }
 
@@ -138,7 +145,8 @@ bool HttpClient::fill(double deadline) {
     }
     if (Now() > deadline) return false;
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.002]];
+    [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
+                             beforeDate:[NSDate dateWithTimeIntervalSinceNow:0.002]];
     [pool release];
   }
 }
@@ -292,7 +300,11 @@ void DavTest::restart() {
   service_ = [[DavService alloc] init];
   std::string error;
   std::function<void(const std::string &)> log = [this](const std::string &line) { log_.push_back(line); };
-  ASSERT_TRUE([service_ startWithConfig:&config_ collection:&collection_ budget:budget_.get() log:&log error:&error])
+  ASSERT_TRUE([service_ startWithConfig:&config_
+                             collection:&collection_
+                                 budget:budget_.get()
+                                    log:&log
+                                  error:&error])
       << error;
   port_ = [service_ port];
   ASSERT_GT(port_, 0);

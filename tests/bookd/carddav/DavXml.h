@@ -10,8 +10,8 @@ const char kNamespaces[] =
     " xmlns:x=\"urn:example:x\"";
 
 inline std::string Propfind(const std::string &props) {
-  return std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><d:propfind") + kNamespaces + "><d:prop>" + props +
-         "</d:prop></d:propfind>";
+  return std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><d:propfind") + kNamespaces + "><d:prop>" +
+         props + "</d:prop></d:propfind>";
 }
 
 inline std::string Multiget(const std::string &props, const std::string &hrefs) {
@@ -19,12 +19,14 @@ inline std::string Multiget(const std::string &props, const std::string &hrefs) 
          "</c:addressbook-multiget>";
 }
 
-inline std::string Href(const std::string &path) { return "<d:href>" + path + "</d:href>"; }
+inline std::string Href(const std::string &path) {
+  return "<d:href>" + path + "</d:href>";
+}
 
 inline std::string Query(const std::string &filter, const std::string &extra = "",
                          const std::string &props = "<d:getetag/>") {
-  return std::string("<c:addressbook-query") + kNamespaces + "><d:prop>" + props + "</d:prop>" + filter + extra +
-         "</c:addressbook-query>";
+  return std::string("<c:addressbook-query") + kNamespaces + "><d:prop>" + props + "</d:prop>" + filter +
+         extra + "</c:addressbook-query>";
 }
 
 inline std::string SyncReport(const std::string &token, const std::string &props = "<d:getetag/>",
@@ -36,14 +38,18 @@ inline std::string SyncReport(const std::string &token, const std::string &props
 
 // XPath: the response for an href; a property in its 200 or 404 propstat; the number of
 // responses.
-inline std::string Resp(const std::string &href) { return "//d:response[d:href='" + href + "']"; }
+inline std::string Resp(const std::string &href) {
+  return "//d:response[d:href='" + href + "']";
+}
 inline std::string Found(const std::string &href, const std::string &prop) {
   return Resp(href) + "/d:propstat[d:status='HTTP/1.1 200 OK']/d:prop/" + prop;
 }
 inline std::string Missing(const std::string &href, const std::string &prop) {
   return Resp(href) + "/d:propstat[d:status='HTTP/1.1 404 Not Found']/d:prop/" + prop;
 }
-inline std::string Responses(int n) { return "count(//d:response)=" + std::to_string(n); }
+inline std::string Responses(int n) {
+  return "count(//d:response)=" + std::to_string(n);
+}
 
 const char kCollection[] = "/addressbooks/book/";
 const char kAlice[] = "/addressbooks/book/alice.vcf";

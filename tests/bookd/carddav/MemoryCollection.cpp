@@ -53,7 +53,9 @@ void MemoryCollection::catchUp() {
   }
 }
 
-std::string MemoryCollection::syncToken() { return "m" + std::to_string(counter_); }
+std::string MemoryCollection::syncToken() {
+  return "m" + std::to_string(counter_);
+}
 
 void MemoryCollection::list(const std::function<void(const CardInfo &)> &each) {
   for (const auto &entry : cards_) each(entry.second.info);
@@ -66,8 +68,9 @@ bool MemoryCollection::find(const std::string &name, CardInfo *info) {
   return true;
 }
 
-void MemoryCollection::read(const std::vector<std::string> &names, int vcardVersion,
-                            const std::function<void(const std::string &, const CardInfo *, const std::string *)> &each) {
+void MemoryCollection::read(
+    const std::vector<std::string> &names, int vcardVersion,
+    const std::function<void(const std::string &, const CardInfo *, const std::string *)> &each) {
   for (const std::string &name : names) {
     auto it = cards_.find(name);
     if (it == cards_.end()) {
@@ -79,14 +82,18 @@ void MemoryCollection::read(const std::vector<std::string> &names, int vcardVers
   }
 }
 
-void MemoryCollection::readAll(int vcardVersion, const std::function<bool(const CardInfo &, const std::string &)> &each) {
+void MemoryCollection::readAll(int vcardVersion,
+                               const std::function<bool(const CardInfo &, const std::string &)> &each) {
   for (const auto &entry : cards_)
     if (!each(entry.second.info, Representation(entry.second.text, vcardVersion))) return;
 }
 
-bool MemoryCollection::changesSince(const std::string &token, const std::function<void(const CardInfo &)> &changed,
-                                    const std::function<void(const std::string &)> &removed, std::string *newToken) {
-  if (token.size() < 2 || token[0] != 'm' || token.find_first_not_of("0123456789", 1) != std::string::npos) return false;
+bool MemoryCollection::changesSince(const std::string &token,
+                                    const std::function<void(const CardInfo &)> &changed,
+                                    const std::function<void(const std::string &)> &removed,
+                                    std::string *newToken) {
+  if (token.size() < 2 || token[0] != 'm' || token.find_first_not_of("0123456789", 1) != std::string::npos)
+    return false;
   const uint64_t since = std::stoull(token.substr(1));
   if (since > counter_ || since < oldestToken_) return false;
   std::set<std::string> names;
@@ -106,9 +113,12 @@ bool MemoryCollection::changesSince(const std::string &token, const std::functio
 
 bool MemoryCollection::holds(const Card &card, const Condition &condition) const {
   switch (condition.kind) {
-    case Condition::kNone: return true;
-    case Condition::kAbsent: return false;
-    case Condition::kPresent: return true;
+    case Condition::kNone:
+      return true;
+    case Condition::kAbsent:
+      return false;
+    case Condition::kPresent:
+      return true;
     case Condition::kVersionIn:
       return std::find(condition.versions.begin(), condition.versions.end(), card.info.version) !=
              condition.versions.end();
@@ -116,7 +126,8 @@ bool MemoryCollection::holds(const Card &card, const Condition &condition) const
   return false;
 }
 
-PutResult MemoryCollection::put(const std::string &name, const std::string &cardText, const Condition &condition) {
+PutResult MemoryCollection::put(const std::string &name, const std::string &cardText,
+                                const Condition &condition) {
   PutResult result;
   if (failure_ >= 0) {
     result.outcome = static_cast<PutResult::Outcome>(failure_);
@@ -186,7 +197,9 @@ void MemoryCollection::saveElsewhere(const std::string &name, const std::string 
   pending_.emplace_back(name, text);
 }
 
-void MemoryCollection::removeElsewhere(const std::string &name) { pending_.emplace_back(name, ""); }
+void MemoryCollection::removeElsewhere(const std::string &name) {
+  pending_.emplace_back(name, "");
+}
 
 void MemoryCollection::forgetHistory() {
   history_.clear();

@@ -24,8 +24,8 @@ class MemoryCollection : public carddav::CardCollection {
   void list(const std::function<void(const carddav::CardInfo &)> &each) override;
   bool find(const std::string &name, carddav::CardInfo *info) override;
   void read(const std::vector<std::string> &names, int vcardVersion,
-            const std::function<void(const std::string &, const carddav::CardInfo *, const std::string *)> &each)
-      override;
+            const std::function<void(const std::string &, const carddav::CardInfo *, const std::string *)>
+                &each) override;
   void readAll(int vcardVersion,
                const std::function<bool(const carddav::CardInfo &, const std::string &)> &each) override;
   bool changesSince(const std::string &token, const std::function<void(const carddav::CardInfo &)> &changed,
@@ -36,7 +36,7 @@ class MemoryCollection : public carddav::CardCollection {
 
   // Test controls.
   void saveElsewhere(const std::string &name, const std::string &text);  // applied at catchUp()
-  void removeElsewhere(const std::string &name);                          // applied at catchUp()
+  void removeElsewhere(const std::string &name);                         // applied at catchUp()
   void forgetHistory();  // every token given out so far becomes too old
   void failNextWrite(carddav::PutResult::Outcome outcome) { failure_ = outcome; }
   size_t size() const { return cards_.size(); }

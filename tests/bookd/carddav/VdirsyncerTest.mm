@@ -52,12 +52,20 @@ class Vdirsyncer : public DavTest {
   std::string config(const std::string &password, const std::string &resolution) {
     const std::string name = password == kReadOnlyPassword ? "ro" : "rw";
     const std::string path = dir_.file(name + "-" + std::to_string(configs_++) + ".conf");
-    kxtest::writeFile(path, "[general]\nstatus_path = \"" + dir_.path() + "/status-" + name +
-                                "/\"\n\n[pair book]\na = \"local\"\nb = \"remote\"\ncollections = [\"from b\"]\n"
-                                "conflict_resolution = " + resolution + "\n\n[storage local]\ntype = \"filesystem\"\n"
-                                "path = \"" + local_ + "/\"\nfileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
-                                "url = \"http://127.0.0.1:" + std::to_string(port_) + "/\"\nusername = \"me\"\n"
-                                "password = \"" + password + "\"\n");
+    kxtest::writeFile(path,
+                      "[general]\nstatus_path = \"" + dir_.path() + "/status-" + name +
+                          "/\"\n\n[pair book]\na = \"local\"\nb = \"remote\"\ncollections = [\"from b\"]\n"
+                          "conflict_resolution = " +
+                          resolution +
+                          "\n\n[storage local]\ntype = \"filesystem\"\n"
+                          "path = \"" +
+                          local_ +
+                          "/\"\nfileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
+                          "url = \"http://127.0.0.1:" +
+                          std::to_string(port_) +
+                          "/\"\nusername = \"me\"\n"
+                          "password = \"" +
+                          password + "\"\n");
     return path;
   }
 
@@ -93,7 +101,8 @@ class Vdirsyncer : public DavTest {
 };
 
 TEST_F(Vdirsyncer, SyncsBothWaysAndKeepsReadOnlyLoginsOut) {
-  for (int i = 0; i < 1000; ++i) collection_.put("u" + std::to_string(i) + ".vcf", Person(i), carddav::Condition());
+  for (int i = 0; i < 1000; ++i)
+    collection_.put("u" + std::to_string(i) + ".vcf", Person(i), carddav::Condition());
   const std::string rwConf = config(config_.readWritePassword, "null");
 
   ASSERT_EQ(0, run(rwConf, "discover")) << child_output_;
