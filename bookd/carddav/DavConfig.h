@@ -46,10 +46,11 @@ struct DavConfig {
   // Largest XML request body (PROPFIND, PROPPATCH, REPORT); larger ones get 413. A multiget
   // of 100,000 cards is about 8 MB.
   size_t maxXmlBodySize = 16 << 20;
-  // Open connections at most; more are closed as soon as they are accepted.
+  // Open connections at most. Past it the service stops accepting: further clients wait in
+  // the system's listen backlog, costing the service nothing, until a connection closes.
   unsigned connectionLimit = 256;
-  // Open connections from one TCP peer at most; 0 for no limit. Behind a reverse proxy every
-  // connection comes from the proxy: set 0 there.
+  // Open connections from one TCP peer at most (more are closed at once); 0 for no limit.
+  // Behind a reverse proxy every connection comes from the proxy: set 0 there.
   unsigned perAddressConnectionLimit = 32;
   // A connection has this long to deliver each request in full (headers and body), counted
   // from when it opened or its previous answer went out; slower ones are closed. This is

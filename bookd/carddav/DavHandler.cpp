@@ -319,7 +319,6 @@ void DavHandler::put(const DavRequest &request, const DavTarget &target, DavResp
 void DavHandler::remove(const DavRequest &request, const DavTarget &target, DavResponse *response) {
   if (target.kind != DavTarget::kCard) return Plain(response, 403, "Only cards can be deleted.");
   const Condition condition = ConditionOf(request);
-  if (condition.kind == Condition::kAbsent) return Plain(response, 412, "The card exists.");
   const RemoveResult result = collection_.remove(target.name, condition);
   switch (result.outcome) {
     case RemoveResult::kRemoved:

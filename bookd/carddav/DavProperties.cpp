@@ -177,8 +177,14 @@ PropWriter::PropWriter(const PropContext &context, const PropSelection &selectio
     if (prop.id == PropId::kAddressData && report_) wantsAddressData_ = true;
   if (selection_.mode != PropSelection::kPropName) {
     std::string missing;
-    for (const PropName &prop : selection_.props)
-      if (!Applies(DavTarget::kCard, prop.id, report_)) WriteEmpty(&missing, prop);
+    cardFound_ = selection_.mode == PropSelection::kAllProp;
+    for (const PropName &prop : selection_.props) {
+      if (Applies(DavTarget::kCard, prop.id, report_)) {
+        cardFound_ = true;
+      } else {
+        WriteEmpty(&missing, prop);
+      }
+    }
     if (!missing.empty()) cardMissing_ = "<d:propstat><d:prop>" + missing + "</d:prop>" + kNotFound;
   }
 }
@@ -320,7 +326,13 @@ void PropWriter::writeCard(std::string *out, const std::string &hrefXml, const C
                            const std::string *text) {
   out->append("<d:response><d:href>");
   out->append(hrefXml);
-  out->append("</d:href><d:propstat><d:prop>");
+  out->append("</d:href>");
+  if (!cardFound_) {
+    out->append(cardMissing_);
+    out->append("</d:response>\n");
+    return;
+  }
+  out->append("<d:propstat><d:prop>");
   const DavTarget::Kind kind = DavTarget::kCard;
   if (selection_.mode == PropSelection::kPropName) {
     for (PropId id : kAllIds)

@@ -54,6 +54,7 @@ class PropWriter {
   bool report_;
   bool wantsAddressData_ = false;
   std::string cardMissing_;  // the 404 propstat every card shares, or empty
+  bool cardFound_ = true;    // whether a card has any of the properties asked for
   std::string token_;
   bool haveToken_ = false;
 };

@@ -115,7 +115,6 @@ double DavServer::now() const {
 
 bool DavServer::start(std::string *error) {
   sockaddr_storage address{};
-  socklen_t length = 0;
   bool loopback = false;
   unsigned flags = MHD_USE_EPOLL | MHD_USE_ERROR_LOG;
   auto *v4 = reinterpret_cast<sockaddr_in *>(&address);
@@ -127,12 +126,10 @@ bool DavServer::start(std::string *error) {
   if (inet_pton(AF_INET, config_.listenAddress.c_str(), &v4->sin_addr) == 1) {
     v4->sin_family = AF_INET;
     v4->sin_port = htons(static_cast<uint16_t>(config_.port));
-    length = sizeof *v4;
     loopback = (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
   } else if (inet_pton(AF_INET6, config_.listenAddress.c_str(), &v6->sin6_addr) == 1) {
     v6->sin6_family = AF_INET6;
     v6->sin6_port = htons(static_cast<uint16_t>(config_.port));
-    length = sizeof *v6;
     loopback = IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr);
     flags |= MHD_USE_IPv6;
   } else {
@@ -179,7 +176,6 @@ bool DavServer::start(std::string *error) {
     options[n++] = {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(key_.c_str())};
   }
   options[n++] = {MHD_OPTION_END, 0, nullptr};
-  (void)length;
 
   daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &AccessCallback, this, MHD_OPTION_ARRAY, options,
                              MHD_OPTION_END);

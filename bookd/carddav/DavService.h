@@ -4,9 +4,9 @@
  * bookd's other services. Nothing runs until -startWithConfig:... succeeds, and starting
  * changes nothing else in the process.
  *
- * The collection and budget are the caller's, and must outlive the service (until -stop or
- * dealloc). Log lines go to *log, or to NSLog when log is null or empty. The configuration is
- * copied. */
+ * The collection and budget are the caller's, and must outlive the service. Call -stop
+ * before letting go of a started service: its timer keeps it alive until then. Log lines go to *log, or to
+ * NSLog when log is null or empty. The configuration is copied. */
 #ifndef BOOKD_CARDDAV_DAVSERVICE_H
 #define BOOKD_CARDDAV_DAVSERVICE_H
 
