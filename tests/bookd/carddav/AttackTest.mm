@@ -161,8 +161,8 @@ TEST_F(Attack, SlowClientsAreCutOffWithoutStoppingTheLoop) {
   EXPECT_GT(headersClosedAt, 1.5);
   EXPECT_LT(headersClosedAt, 4.5);
   EXPECT_LT(bodyClosedAt, 4.5);
-  EXPECT_GE(answered, 6);
-  EXPECT_GT(counter->ticks, 40);
+  EXPECT_GE(answered, 4);
+  EXPECT_GT(counter->ticks, 20);  // 20 a second while the clients trickled
   EXPECT_EQ("", collection_.text("slow.vcf"));
   EXPECT_TRUE(RunUntil([&] { return [service_ openConnections] == 0; }, 5));
 }
