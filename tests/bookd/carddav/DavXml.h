@@ -1,0 +1,60 @@
+// Request bodies and XPath expressions the CardDAV tables are written in.
+#pragma once
+
+#include <string>
+
+namespace davtest {
+
+const char kNamespaces[] =
+    " xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:carddav\" xmlns:cs=\"http://calendarserver.org/ns/\""
+    " xmlns:x=\"urn:example:x\"";
+
+inline std::string Propfind(const std::string &props) {
+  return std::string("<?xml version=\"1.0\" encoding=\"utf-8\"?><d:propfind") + kNamespaces + "><d:prop>" +
+         props + "</d:prop></d:propfind>";
+}
+
+inline std::string Multiget(const std::string &props, const std::string &hrefs) {
+  return std::string("<c:addressbook-multiget") + kNamespaces + "><d:prop>" + props + "</d:prop>" + hrefs +
+         "</c:addressbook-multiget>";
+}
+
+inline std::string Href(const std::string &path) {
+  return "<d:href>" + path + "</d:href>";
+}
+
+inline std::string Query(const std::string &filter, const std::string &extra = "",
+                         const std::string &props = "<d:getetag/>") {
+  return std::string("<c:addressbook-query") + kNamespaces + "><d:prop>" + props + "</d:prop>" + filter +
+         extra + "</c:addressbook-query>";
+}
+
+inline std::string SyncReport(const std::string &token, const std::string &props = "<d:getetag/>",
+                              const std::string &extra = "") {
+  return std::string("<d:sync-collection") + kNamespaces + "><d:sync-token>" + token +
+         "</d:sync-token><d:sync-level>1</d:sync-level><d:prop>" + props + "</d:prop>" + extra +
+         "</d:sync-collection>";
+}
+
+// XPath: the response for an href; a property in its 200 or 404 propstat; the number of
+// responses.
+inline std::string Resp(const std::string &href) {
+  return "//d:response[d:href='" + href + "']";
+}
+inline std::string Found(const std::string &href, const std::string &prop) {
+  return Resp(href) + "/d:propstat[d:status='HTTP/1.1 200 OK']/d:prop/" + prop;
+}
+inline std::string Missing(const std::string &href, const std::string &prop) {
+  return Resp(href) + "/d:propstat[d:status='HTTP/1.1 404 Not Found']/d:prop/" + prop;
+}
+inline std::string Responses(int n) {
+  return "count(//d:response)=" + std::to_string(n);
+}
+
+const char kCollection[] = "/addressbooks/book/";
+const char kAlice[] = "/addressbooks/book/alice.vcf";
+const char kBob[] = "/addressbooks/book/bob.vcf";
+const char kGroup[] = "/addressbooks/book/friends.vcf";
+const char kUmlaut[] = "/addressbooks/book/m%C3%BCnchen%20wei%C3%9F.vcf";
+
+}  // namespace davtest
