@@ -19,6 +19,8 @@ bool Matches(NSString *stored, id offered) {
 
 @protocol PeerAddressSource
 - (NSString *)currentPeerAddress;
+@optional
+- (void)paceCurrentClient;
 @end
 
 @implementation AddressBookServer
@@ -78,6 +80,7 @@ bool Matches(NSString *stored, id offered) {
   // Over budget the answer is a wrong password's, and the password is not even compared.
   if (!_grantBudget->mayCheck(address, now)) {
     if (_grantBudget->noteRefusal(address, now)) LogRefusedPeer(address, "Distributed Objects service");
+    if ([_peerSource respondsToSelector:@selector(paceCurrentClient)]) [_peerSource paceCurrentClient];
     return nil;
   }
   if (!Matches(stored, auth)) {

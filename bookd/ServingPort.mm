@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <set>
 
 #include "NetAddress.h"
 
@@ -21,7 +24,27 @@ namespace {
 // client stays in the backlog, and an immediate retry would only fail again.
 const NSTimeInterval kAcceptRetryDelay = 0.1;
 
+// How long the next message of a paced client waits (see +paceCurrentClient). Its grants are
+// refused anyway until its budget refills at one check a second.
+const NSTimeInterval kPacedMessagePause = 0.5;
+
 NSPortMessage *currentMessage = nil;
+
+// The socket of the client connection a message came in on: GNUstep's handle for the client's
+// port; -1 when it cannot be told.
+int SocketOfMessage(NSPortMessage *message) {
+  NSPort *client = [message sendPort];
+  if (![client respondsToSelector:@selector(conversation:)]) return -1;
+  id handle = [(NSSocketPort *)client conversation:[message receivePort]];
+  if (![handle respondsToSelector:@selector(descriptor)]) return -1;
+  return [(id<GNUstepHandle>)handle descriptor];
+}
+
+// Connections (by socket) whose next message waits, and the messages waiting, oldest first
+// (retained). A socket closed meanwhile and reused by a new client costs that client one
+// pause at most.
+std::set<int> pacedSockets;
+std::map<int, std::deque<NSPortMessage *>> pacedMessages;
 
 bool IsShortOfResources(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
@@ -29,18 +52,74 @@ bool IsShortOfResources(int error) {
 
 }  // namespace
 
+@interface ServingPort (Pacing)
+- (void)handlePacedMessageLater:(int)socket;
+- (void)handlePacedMessage:(NSTimer *)timer;
+- (void)handleMessageNow:(NSPortMessage *)message;
+@end
+
 @implementation ServingPort
 
 + (NSString *)currentPeerAddress {
   if (currentMessage == nil) return nil;
-  NSPort *client = [currentMessage sendPort];
-  if (![client respondsToSelector:@selector(conversation:)]) return @"";
-  id handle = [(NSSocketPort *)client conversation:[currentMessage receivePort]];
-  if (![handle respondsToSelector:@selector(descriptor)]) return @"";
-  return [NSString stringWithUTF8String:PeerOfSocket([(id<GNUstepHandle>)handle descriptor]).c_str()];
+  const int socket = SocketOfMessage(currentMessage);
+  if (socket < 0) return @"";
+  return [NSString stringWithUTF8String:PeerOfSocket(socket).c_str()];
+}
+
++ (void)paceCurrentClient {
+  const int socket = currentMessage != nil ? SocketOfMessage(currentMessage) : -1;
+  if (socket >= 0) pacedSockets.insert(socket);
 }
 
 - (void)handlePortMessage:(NSPortMessage *)message {
+  if (!pacedSockets.empty() || !pacedMessages.empty()) {
+    const int socket = SocketOfMessage(message);
+    // A paced client's message waits; once one waits, its later ones wait behind it, so that
+    // they are handled in the order they came.
+    if (pacedMessages.count(socket) != 0 || pacedSockets.erase(socket) != 0) {
+      std::deque<NSPortMessage *> &queue = pacedMessages[socket];
+      queue.push_back([message retain]);
+      if (queue.size() == 1) [self handlePacedMessageLater:socket];
+      return;
+    }
+  }
+  [self handleMessageNow:message];
+}
+
+- (void)handlePacedMessageLater:(int)socket {
+  [NSTimer scheduledTimerWithTimeInterval:kPacedMessagePause
+                                   target:self
+                                 selector:@selector(handlePacedMessage:)
+                                 userInfo:[NSNumber numberWithInt:socket]
+                                  repeats:NO];
+}
+
+- (void)handlePacedMessage:(NSTimer *)timer {
+  const int socket = [[timer userInfo] intValue];
+  std::map<int, std::deque<NSPortMessage *>>::iterator waiting = pacedMessages.find(socket);
+  if (waiting == pacedMessages.end()) return;
+  NSPortMessage *message = waiting->second.front();
+  waiting->second.pop_front();
+  // Messages that came behind it wait a pause each, in order, whether or not this one is
+  // refused again (which paces the client anew).
+  if (waiting->second.empty()) {
+    pacedMessages.erase(waiting);
+  } else {
+    [self handlePacedMessageLater:socket];
+  }
+  // Handling may bring in more messages of this client and change the map: nothing of it is
+  // used after this.
+  @try {
+    [self handleMessageNow:message];
+  } @catch (id) {
+    // What GNUstep raises for a broken message ends that message only, as it would have had the
+    // message been handled from the run loop at once.
+  }
+  [message release];
+}
+
+- (void)handleMessageNow:(NSPortMessage *)message {
   // Messages nest when the server waits for a reply while handling one.
   NSPortMessage *outer = currentMessage;
   currentMessage = message;

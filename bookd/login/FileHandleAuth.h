@@ -7,12 +7,12 @@
 
 #import <Foundation/Foundation.h>
 
-@interface FileHandleAuth : NSObject
-{
+@interface FileHandleAuth : NSObject {
   BOOL _readOK;
   BOOL _writeOK;
   NSFileHandle *_handle;
   NSString *_peer;
+  BOOL _refusedUnchecked; /* its last attempt was refused over its address's budget */
 }
 
 /* Both permissions start false; the peer is read from the handle's socket now. */
@@ -25,6 +25,10 @@
 - (BOOL)isReadOK;
 - (BOOL)isWriteOK;
 - (void)setReadOK:(BOOL)readOK writeOK:(BOOL)writeOK;
+/* Whether the last "auth" of this connection was refused without its password being compared,
+ * its address being over budget; the service reads such a connection's next input later. */
+- (BOOL)wasRefusedUnchecked;
+- (void)setRefusedUnchecked:(BOOL)refused;
 
 @end
 

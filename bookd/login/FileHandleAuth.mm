@@ -4,8 +4,7 @@
 
 @implementation FileHandleAuth
 
-- (id)initWithFileHandle:(NSFileHandle *)handle
-{
+- (id)initWithFileHandle:(NSFileHandle *)handle {
   self = [super init];
   if (self == nil) return nil;
   _handle = [handle retain];
@@ -15,8 +14,7 @@
   return self;
 }
 
-- (void)dealloc
-{
+- (void)dealloc {
   [_handle release];
   _handle = nil;
   [_peer release];
@@ -24,30 +22,33 @@
   [super dealloc];
 }
 
-- (NSFileHandle *)fileHandle
-{
+- (NSFileHandle *)fileHandle {
   return _handle;
 }
 
-- (NSString *)peerAddress
-{
+- (NSString *)peerAddress {
   return _peer;
 }
 
-- (BOOL)isReadOK
-{
+- (BOOL)isReadOK {
   return _readOK;
 }
 
-- (BOOL)isWriteOK
-{
+- (BOOL)isWriteOK {
   return _writeOK;
 }
 
-- (void)setReadOK:(BOOL)readOK writeOK:(BOOL)writeOK
-{
+- (void)setReadOK:(BOOL)readOK writeOK:(BOOL)writeOK {
   _readOK = readOK;
   _writeOK = writeOK;
+}
+
+- (BOOL)wasRefusedUnchecked {
+  return _refusedUnchecked;
+}
+
+- (void)setRefusedUnchecked:(BOOL)refused {
+  _refusedUnchecked = refused;
 }
 
 @end

@@ -36,6 +36,13 @@ namespace {
 // so an immediate retry would only fail again and spin.
 const NSTimeInterval kAcceptRetryDelay = 0.1;
 
+// How long a connection whose attempt was refused over budget waits before its next input is
+// read. The refusal is answered at once and cheaply, but a guesser that sends its next attempt
+// as soon as the answer arrives would still take as much of this one thread (and of the
+// machine) as it likes, at the cost of every other address. Reading its next line a little
+// later costs it nothing it was owed: its budget refills at one check a second.
+const NSTimeInterval kRefusedConnectionPause = 0.5;
+
 // Replies go straight to the socket rather than through -writeData:, which raises when the
 // peer is gone and blocks the whole server when a client stops reading its replies. A reply
 // is a few bytes, so a full send buffer means the client has not read for a very long time;
@@ -136,6 +143,8 @@ int OpenListeningSocket(int port, NSString *address) {
 - (void)noteFailedAccept:(NSNotification *)notification;
 - (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection;
 - (void)forgetConnection:(FileHandleAuth *)auth;
+- (void)watchForInput:(FileHandleAuth *)auth;
+- (void)watchPausedConnection:(NSTimer *)timer;
 @end
 
 @implementation AddressBookServer (LoginService)
@@ -197,8 +206,10 @@ int OpenListeningSocket(int port, NSString *address) {
   [_connections addObject:auth];
   [_connectionIndex setObject:auth forKey:connection];
   [auth release];
-  if (!SendText(connection, login::hello) || ![[ConnectionWatcher sharedWatcher] watchOnce:connection])
+  if (!SendText(connection, login::hello))
     [self forgetConnection:auth];
+  else
+    [self watchForInput:auth];
   [pool release];
 }
 
@@ -224,9 +235,7 @@ int OpenListeningSocket(int port, NSString *address) {
     return;
   }
   [self handleInput:InputOfRead(data) withAuth:auth];
-  if ([self recordOfConnection:connection] == auth &&
-      ![[ConnectionWatcher sharedWatcher] watchOnce:connection])
-    [self forgetConnection:auth];
+  if ([self recordOfConnection:connection] == auth) [self watchForInput:auth];
   [pool release];
 }
 
@@ -254,6 +263,7 @@ int OpenListeningSocket(int port, NSString *address) {
     [self forgetConnection:auth];
     return;
   }
+  [auth setRefusedUnchecked:outcome.attempt && !mayCheck];
   [auth setReadOK:outcome.flags.readOK writeOK:outcome.flags.writeOK];
   if (!SendText([auth fileHandle], outcome.reply)) [self forgetConnection:auth];
 }
@@ -305,6 +315,29 @@ int OpenListeningSocket(int port, NSString *address) {
 - (FileHandleAuth *)recordOfConnection:(NSFileHandle *)connection {
   if (connection == nil) return nil;
   return [_connectionIndex objectForKey:connection];
+}
+
+// The next input of the connection is read as soon as it comes, or, after an attempt refused
+// over budget, after a pause (see kRefusedConnectionPause).
+- (void)watchForInput:(FileHandleAuth *)auth {
+  NSFileHandle *connection = [auth fileHandle];
+  if ([auth wasRefusedUnchecked]) {
+    [NSTimer scheduledTimerWithTimeInterval:kRefusedConnectionPause
+                                     target:self
+                                   selector:@selector(watchPausedConnection:)
+                                   userInfo:auth
+                                    repeats:NO];
+    return;
+  }
+  if (![[ConnectionWatcher sharedWatcher] watchOnce:connection]) [self forgetConnection:auth];
+}
+
+- (void)watchPausedConnection:(NSTimer *)timer {
+  FileHandleAuth *auth = [timer userInfo];
+  // The connection may have been closed meanwhile (the server's own end only: the client's
+  // close is read once the connection is watched again).
+  if ([self recordOfConnection:[auth fileHandle]] != auth) return;
+  if (![[ConnectionWatcher sharedWatcher] watchOnce:[auth fileHandle]]) [self forgetConnection:auth];
 }
 
 - (void)forgetConnection:(FileHandleAuth *)auth {

@@ -21,6 +21,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -470,6 +471,21 @@ TEST_F(Remote, GuessingFromOneAddressIsBounded) {
   usleep(1100 * 1000);
   EXPECT_NE(readWrite(), nil);
   EXPECT_EQ(1u, Count(bookd_.error(), "Too many wrong passwords"));
+}
+
+// A grant refused over budget is answered at once, but the next request on that connection
+// waits: a guesser asking again the moment it is answered cannot take the thread from others.
+TEST_F(Remote, AGuesserOverBudgetIsAnsweredAtMostTwiceASecond) {
+  startBookd();
+  id root = server(true);
+  for (int i = 0; i < 20; i++) ASSERT_EQ([root addressBookForReadOnlyAccessWithAuth:@"guess"], nil);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 4; i++) EXPECT_EQ([root addressBookForReadOnlyAccessWithAuth:@"guess"], nil);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // At least two of the three requests after the first waited a pause (see the login service's
+  // twin of this test).
+  EXPECT_GE(seconds, 0.95);
+  EXPECT_TRUE(bookd_.running()) << bookd_.error();
 }
 
 int OpenDescriptors(pid_t pid) {

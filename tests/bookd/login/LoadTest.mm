@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 namespace {
@@ -62,6 +63,31 @@ TEST_F(Load, GuessingIsBoundedPerAddress) {
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_EQ(1u, Count(logged, "Too many wrong passwords")) << logged;
   EXPECT_EQ(1u, Count(logged, "from 127.0.0.1 on the socket login service")) << logged;
+}
+
+// A refused attempt is answered at once, but the guesser's next line is read only after a
+// pause: one that asks again the moment it is answered must not take the thread from everyone
+// else. Only its own connection waits; another address is answered as usual meanwhile.
+TEST_F(Load, AGuesserOverBudgetIsReadAtMostTwiceASecond) {
+  testing::internal::CaptureStderr();
+  Client guesser;
+  ASSERT_TRUE(guesser.connectTo(port_, "127.0.0.1", "127.0.0.1"));
+  ASSERT_TRUE(guesser.waitForBytes(6));
+  for (int i = 0; i < 20; i++) ASSERT_EQ("Error\n", Ask(guesser, "auth ro guess\n", 6));
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 4; i++) EXPECT_EQ("Error\n", Ask(guesser, "auth ro guess\n", 6));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // The first refusal is read at once and the second a pause later; the third comes a pause
+  // after that too, unless the budget has refilled by then for one checked (and failed) try.
+  EXPECT_GE(seconds, 0.95);
+
+  Client other;
+  ASSERT_TRUE(other.connectTo(port_, "127.0.0.1", "127.0.0.2"));
+  ASSERT_TRUE(other.waitForBytes(6));
+  guesser.sendBytes("auth ro guess\n");
+  EXPECT_EQ("OK\n", Ask(other, "auth ro secret\n", 3));
+  EXPECT_EQ("Error\n", Ask(other, "auth ro typo\n", 6));
+  testing::internal::GetCapturedStderr();
 }
 
 }  // namespace
