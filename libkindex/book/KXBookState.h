@@ -31,15 +31,16 @@ namespace kx {
 
 class BookState {
  public:
-  // Null for a location that holds no book of ours (see KXLocalAddressBook.h).
-  static BookState *open(KXAddressBook *book, NSString *location);
+  // Null, with *error set (see KXError.h), for a location that holds no book of ours or
+  // cannot be read (see KXLocalAddressBook.h).
+  static BookState *open(KXAddressBook *book, NSString *location, NSError **error);
   ~BookState();
 
   NSArray *records(int kind);
   KXRecord *record(NSString *uid);
   bool add(KXRecord *record);
   bool remove(KXRecord *record);
-  bool save();
+  Status save();
   bool hasUnsavedChanges() const { return changedCount_ != 0 || !removed_.empty(); }
   bool markChanged(KXRecord *record);
   NSArray *members(KXGroup *group);
@@ -48,7 +49,7 @@ class BookState {
 
  private:
   BookState(KXAddressBook *book, std::unique_ptr<Store> store) : book_(book), store_(std::move(store)) {}
-  bool load();
+  Status load();
   void catchUp();
   void applyRemoved(const std::string &uid);
   void applyWritten(const RowView &row);

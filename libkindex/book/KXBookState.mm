@@ -2,8 +2,13 @@
 #import "coding/KXCodec.h"
 #import "KXPrivate.h"
 #import "records/UniqueId.h"
+#import "KXMakeError.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace kx {
 
@@ -21,32 +26,73 @@ NSString *stringOf(const char *bytes, size_t length) {
   return [newString(bytes, length) autorelease];
 }
 
+// 1 when the directory holds nothing (not even hidden files), 0 when it holds something, -1
+// when it cannot be read.
+int isEmptyDirectory(const char *path) {
+  DIR *dir = ::opendir(path);
+  if (dir == nullptr) return -1;
+  int empty = 1;
+  while (struct dirent *entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      empty = 0;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return empty;
+}
+
 }  // namespace
 
-// A location that does not hold a book is an answer, not a failure: callers such as bookd
-// report it in their own words on a standard error they keep exact, so open() logs nothing.
-// Failures of a book that did open (a save, an unreadable row) are logged.
-BookState *BookState::open(KXAddressBook *book, NSString *location) {
-  NSFileManager *files = [NSFileManager defaultManager];
-  BOOL isDirectory = NO;
-  if (![files fileExistsAtPath:location isDirectory:&isDirectory] || !isDirectory) {
+// A location that does not hold a book is an answer, not a failure, and it is the caller's
+// to report (bookd, for one, keeps its standard error exact): open() logs nothing.
+BookState *BookState::open(KXAddressBook *book, NSString *location, NSError **error) {
+  struct stat info {};
+  const char *directory = [location fileSystemRepresentation];
+  if (::stat(directory, &info) != 0) {
+    if (errno == EACCES) {
+      KXMakeError(error, KXErrorPermissionDenied,
+                  [NSString stringWithFormat:@"permission denied reading %@", location]);
+    } else {
+      KXMakeError(error, KXErrorNotABook, [NSString stringWithFormat:@"%@ does not exist", location]);
+    }
+    return nullptr;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    KXMakeError(
+        error, KXErrorNotABook,
+        [NSString stringWithFormat:@"%@ is a file, not a directory holding an address book", location]);
     return nullptr;
   }
   NSString *path =
       [location stringByAppendingPathComponent:[NSString stringWithUTF8String:Store::fileName()]];
   bool create = false;
-  if (![files fileExistsAtPath:path]) {
+  if (::stat([path fileSystemRepresentation], &info) != 0) {
     // Only an empty directory becomes a new book: a mistyped path to some other directory
     // must not fill it with a book.
-    NSArray *contents = [files contentsOfDirectoryAtPath:location error:NULL];
-    if (contents == nil || [contents count] != 0) return nullptr;
+    int empty = errno == ENOENT ? isEmptyDirectory(directory) : -1;
+    if (empty < 0) {
+      KXMakeError(error, KXErrorPermissionDenied,
+                  [NSString stringWithFormat:@"permission denied reading %@", location]);
+      return nullptr;
+    }
+    if (empty == 0) {
+      KXMakeError(error, KXErrorNotABook,
+                  [NSString stringWithFormat:@"%@ holds files that are not an address book", location]);
+      return nullptr;
+    }
     create = true;
   }
   std::unique_ptr<Store> store;
   Status status = Store::open([path fileSystemRepresentation], create, &store);
-  if (!status.isOk()) return nullptr;
+  if (!status.isOk()) {
+    KXMakeStoreError(error, status, location, create);
+    return nullptr;
+  }
   BookState *state = new BookState(book, std::move(store));
-  if (!state->load()) {
+  status = state->load();
+  if (!status.isOk()) {
+    KXMakeStoreError(error, status, location, false);
     delete state;
     return nullptr;
   }
@@ -60,7 +106,7 @@ BookState::~BookState() {
   }
 }
 
-bool BookState::load() {
+Status BookState::load() {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   size_t rows = 0;
   Status status = store_->loadAll(
@@ -82,7 +128,7 @@ bool BookState::load() {
       },
       &seq_);
   [pool release];
-  return status.isOk();
+  return status;
 }
 
 KXRecord *BookState::find(const std::string &uid) const {
@@ -267,14 +313,11 @@ NSArray *BookState::parentGroups(KXRecord *record) {
   return result;
 }
 
-bool BookState::save() {
-  if (!hasUnsavedChanges()) return true;
+Status BookState::save() {
+  if (!hasUnsavedChanges()) return Status::ok();
   uint64_t current = 0;
   Status status = store_->begin(&current);
-  if (!status.isOk()) {
-    NSLog(@"Kindex: cannot save: %s", status.message().c_str());
-    return false;
-  }
+  if (!status.isOk()) return status;
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   // Merge in what others saved while we hold the write lock, so that seq_ can move to the
   // new save without skipping theirs.
@@ -303,8 +346,7 @@ bool BookState::save() {
   [pool release];
   if (!status.isOk()) {
     store_->rollback();
-    NSLog(@"Kindex: cannot save: %s", status.message().c_str());
-    return false;
+    return status;
   }
   for (auto entry : changed) entry->second.added = entry->second.changed = false;
   changedCount_ = 0;
@@ -312,7 +354,7 @@ bool BookState::save() {
   changedListStale_ = false;
   removed_.clear();
   seq_ = next;
-  return true;
+  return status;
 }
 
 }  // namespace kx

@@ -2,6 +2,7 @@
 #import <Kindex/KXRecord.h>
 #import "KXPrivate.h"
 #import "book/KXBookState.h"
+#import "KXMakeError.h"
 
 @implementation KXLocalAddressBook
 
@@ -13,10 +14,16 @@
 }
 
 - (id)initWithLocation:(NSString *)location {
+  return [self initWithLocation:location error:NULL];
+}
+
+- (id)initWithLocation:(NSString *)location error:(NSError **)error {
   if ((self = [super init]) == nil) return nil;
   kx::BookState *state = nullptr;
   if ([location isKindOfClass:[NSString class]] && [location length] > 0) {
-    state = kx::BookState::open(self, location);
+    state = kx::BookState::open(self, location, error);
+  } else {
+    KXMakeError(error, KXErrorNotABook, @"no location given for the address book");
   }
   if (state == nullptr) {
     [self release];
@@ -61,8 +68,11 @@
   return [self _state]->remove(record);
 }
 
-- (BOOL)save {
-  return [self _state]->save();
+- (BOOL)saveReturningConflicts:(NSError **)conflicts error:(NSError **)error {
+  if (conflicts != NULL) *conflicts = nil;
+  kx::Status status = [self _state]->save();
+  if (!status.isOk()) KXMakeStoreError(error, status, _location, true);
+  return status.isOk();
 }
 
 - (BOOL)hasUnsavedChanges {

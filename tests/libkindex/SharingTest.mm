@@ -209,7 +209,10 @@ TEST_F(SharingTest, ASaveThatCannotWriteSaysSoAndKeepsItsChanges) {
   sqlite3 *other = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(store.c_str(), &other));
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
-  EXPECT_FALSE([book save]);
+  NSError *error = nil;
+  EXPECT_FALSE([book saveAndReturnError:&error]);
+  EXPECT_EQ(KXErrorBusy, [error code]);
+  EXPECT_EQ("another program is saving the book in " + S([book location]), S([error localizedDescription]));
   EXPECT_TRUE([book hasUnsavedChanges]);
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
