@@ -11,18 +11,15 @@ namespace {
 const char kFormat[] = "kindex-address-book";
 const int kVersion = 2;
 
-// What version 2 added to version 1; an upgrade runs these alone.
-#define KX_INDEXES                                             \
-  "CREATE INDEX IF NOT EXISTS records_by_seq ON records(seq);" \
-  "CREATE INDEX IF NOT EXISTS removed_by_seq ON removed(seq);"
-
-const char kSchema[] =
+const char kTables[] =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS records(uid TEXT PRIMARY KEY, kind INTEGER NOT NULL,"
     "  data BLOB NOT NULL, seq INTEGER NOT NULL) WITHOUT ROWID;"
-    "CREATE TABLE IF NOT EXISTS removed(uid TEXT PRIMARY KEY, seq INTEGER NOT NULL) WITHOUT "
-    "ROWID;" KX_INDEXES;
-const char kIndexes[] = KX_INDEXES;
+    "CREATE TABLE IF NOT EXISTS removed(uid TEXT PRIMARY KEY, seq INTEGER NOT NULL) WITHOUT ROWID;";
+// What version 2 added to version 1; an upgrade runs these alone.
+const char kIndexes[] =
+    "CREATE INDEX IF NOT EXISTS records_by_seq ON records(seq);"
+    "CREATE INDEX IF NOT EXISTS removed_by_seq ON removed(seq);";
 const char kPragmas[] = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;";
 
 // Finalizes a statement when it goes out of scope.
@@ -34,7 +31,8 @@ struct Statement {
 }  // namespace
 
 const char *Store::schemaSql() {
-  return kSchema;
+  static const std::string schema = std::string(kTables) + kIndexes;
+  return schema.c_str();
 }
 const char *Store::pragmaSql() {
   return kPragmas;
@@ -142,7 +140,7 @@ Status Store::createSchema() {
   // Two processes may create the same new book at once: the second finds the tables made.
   Status status = exec("BEGIN IMMEDIATE");
   if (!status.isOk()) return status;
-  status = exec(kSchema);
+  status = exec(schemaSql());
   if (status.isOk()) {
     status = exec(
         "INSERT OR IGNORE INTO meta(key, value) VALUES('format', 'kindex-address-book');"
