@@ -1,4 +1,5 @@
 #import "book/KXBookState.h"
+#import "book/Merge.h"
 #import "coding/KXCodec.h"
 #import "KXPrivate.h"
 #import "records/UniqueId.h"
@@ -101,9 +102,24 @@ BookState *BookState::open(KXAddressBook *book, NSString *location, NSError **er
 
 BookState::~BookState() {
   for (auto &entry : records_) {
-    [entry.second.record _setBook:nil retain:NO];
+    if (!entry.second.removed) [entry.second.record _setBook:nil retain:NO];
     [entry.second.record release];
   }
+}
+
+BookState::OwnChange::~OwnChange() {
+  [saved release];
+}
+
+void SaveReport::add(NSMutableArray *SaveReport::*list, NSString *uid) {
+  if (this->*list == nil) this->*list = [NSMutableArray new];
+  [this->*list addObject:uid];
+}
+
+void SaveReport::clear() {
+  [merged release];
+  [dropped release];
+  merged = dropped = nil;
 }
 
 Status BookState::load() {
@@ -119,7 +135,7 @@ Status BookState::load() {
         }
         [record _setBook:book_ retain:NO];
         records_.emplace_hint(records_.end(), std::string_view(row.uid, row.uidLength),
-                              Entry{record, false, false});
+                              Entry{record, row.seq, 0, 0});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
         if (++rows % 1024 == 0) {
           [pool release];
@@ -131,52 +147,129 @@ Status BookState::load() {
   return status;
 }
 
-KXRecord *BookState::find(const std::string &uid) const {
+KXRecord *BookState::find(std::string_view uid) const {
   auto it = records_.find(uid);
-  return it != records_.end() ? it->second.record : nil;
+  return it != records_.end() && !it->second.removed ? it->second.record : nil;
 }
 
-void BookState::forgetMember(const std::string &uid) {
-  NSString *key = [NSString stringWithUTF8String:uid.c_str()];
+KXRecord *BookState::savedOf(const Records::value_type &entry) const {
+  const Entry &e = entry.second;
+  if (e.seq == 0) return nil;
+  if (e.changed && !e.removed) {
+    auto own = own_.find(entry.first.view());
+    if (own != own_.end()) return own->second.saved;
+  }
+  return e.record;
+}
+
+KXRecord *BookState::saved(std::string_view uid, uint64_t *seq) const {
+  auto it = records_.find(uid);
+  KXRecord *record = it != records_.end() ? savedOf(*it) : nil;
+  if (seq != nullptr) *seq = record != nil ? it->second.seq : 0;
+  return record;
+}
+
+// The change of a stored record the book shows, made on its first change: the saved version
+// is kept beside it (a copy sharing the value objects).
+BookState::OwnChange *BookState::ownChange(Records::iterator entry) {
+  auto it = own_.find(entry->first.view());
+  if (it == own_.end()) {
+    KXRecord *record = entry->second.record;
+    it = own_.emplace(entry->first, OwnChange([record _kind])).first;
+    it->second.saved = [record _copyBoundTo:nil readOnly:YES];
+    it->second.change.seenSeq = seq_;
+  }
+  markChanged(entry);
+  return &it->second;
+}
+
+void BookState::insertClean(const std::string &uid, KXRecord *record, uint64_t seq) {
+  [record _setBook:book_ retain:NO];
+  records_.emplace(uid, Entry{record, seq, 0, 0});
+  if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
+}
+
+void BookState::erase(Records::iterator entry) {
+  if (entry->second.changed) {
+    changedCount_--;
+    changedListStale_ = true;
+    std::vector<Records::iterator>().swap(changedList_);
+  }
+  if (!entry->second.removed) [entry->second.record _setBook:nil retain:NO];
+  [entry->second.record release];
+  auto own = own_.find(entry->first.view());
+  if (own != own_.end()) own_.erase(own);
+  groups_.erase(std::string(entry->first.view()));
+  records_.erase(entry);
+}
+
+void BookState::forgetMember(NSString *uid) {
   for (const auto &groupId : groups_) {
-    KXGroup *group = (KXGroup *)find(groupId);
-    if ([group _forgetMemberId:key]) markChanged(records_.find(groupId));
+    auto it = records_.find(groupId);
+    if (it == records_.end() || it->second.removed) continue;
+    KXGroup *group = (KXGroup *)it->second.record;
+    if (![[group _memberIds] containsObject:uid]) continue;
+    if (it->second.seq == 0) {
+      markChanged(it);
+    } else {
+      ownChange(it)->change.removeMember(uid);
+    }
+    [group _forgetMemberId:uid];
   }
 }
 
 void BookState::catchUp() {
   if (!store_->othersCommitted()) return;
+  uint64_t seq = seq_;
+  Status status = catchUpTo(&seq);
+  // A read has no way to report this: it shows what it has, and the next save fails too.
+  if (!status.isOk()) NSLog(@"Kindex: cannot read what others saved: %s", status.message().c_str());
+}
+
+Status BookState::catchUpTo(uint64_t *seq) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   Status status = store_->changesSince(
       seq_, [&](const char *uid, size_t length) { applyRemoved(std::string(uid, length)); },
-      [&](const RowView &row) { applyWritten(row); }, &seq_);
-  if (!status.isOk()) NSLog(@"Kindex: cannot read what others saved: %s", status.message().c_str());
+      [&](const RowView &row) { applyWritten(row); }, seq);
+  if (status.isOk()) seq_ = *seq;
   [pool release];
+  return status;
 }
 
 void BookState::applyRemoved(const std::string &uid) {
-  // An unsaved local change wins: the next save writes the record back.
   auto it = records_.find(uid);
-  if (it == records_.end() || it->second.changed) return;
-  KXRecord *record = it->second.record;
-  records_.erase(it);
-  groups_.erase(uid);
-  // The other process took it out of the groups it saved; groups changed here keep the
-  // uid, which members() skips while no such record exists.
+  // A record only this book has, under a uid another book also made and removed, stays.
+  if (it == records_.end() || it->second.seq == 0) return;
+  Entry &entry = it->second;
+  if (entry.changed && !entry.removed) dropped_.push_back(uid);
+  bool clean = !entry.changed;
+  erase(it);
+  if (!clean) return;
+  // The other process took it out of the groups it saved: so do the groups this book has not
+  // changed. A group changed here keeps the uid, which members() skips while no such record
+  // exists, until its merge with the other save's version of it.
   NSString *key = [NSString stringWithUTF8String:uid.c_str()];
   for (const auto &groupId : groups_) {
-    if (!isChanged(groupId)) [(KXGroup *)find(groupId) _forgetMemberId:key];
+    auto group = records_.find(groupId);
+    if (group != records_.end() && !group->second.changed)
+      [(KXGroup *)group->second.record _forgetMemberId:key];
   }
-  [record _setBook:nil retain:NO];
-  [record release];
 }
 
 void BookState::applyWritten(const RowView &row) {
   std::string uid(row.uid, row.uidLength);
-  if (isChanged(uid) || removed_.count(uid) != 0) return;
-  KXRecord *existing = find(uid);
-  if (existing != nil && [existing _kind] == row.kind) {
-    if (!decodeInto(existing, row.data, row.dataLength)) NSLog(@"Kindex: unreadable record %s", uid.c_str());
+  auto it = records_.find(uid);
+  if (it != records_.end() && [it->second.record _kind] != row.kind) {
+    // A uid that changed kind: as if removed and made anew.
+    applyRemoved(uid);
+    it = records_.find(uid);
+    if (it != records_.end()) return;  // the book's own record of that uid stays
+  }
+  if (it != records_.end() && !it->second.changed) {
+    if (!decodeInto(it->second.record, row.data, row.dataLength)) {
+      NSLog(@"Kindex: unreadable record %s", uid.c_str());
+    }
+    it->second.seq = row.seq;
     return;
   }
   KXRecord *record = decodeRecord(row.kind, stringOf(row.uid, row.uidLength), row.data, row.dataLength);
@@ -184,21 +277,57 @@ void BookState::applyWritten(const RowView &row) {
     NSLog(@"Kindex: unreadable record %s", uid.c_str());
     return;
   }
-  if (existing != nil) {
-    [existing _setBook:nil retain:NO];
-    [existing release];
+  if (it == records_.end()) {
+    insertClean(uid, record, row.seq);
+    return;
   }
-  [record _setBook:book_ retain:NO];
-  auto it = records_.find(uid);
-  if (it != records_.end()) {
-    it->second = Entry{record, false, false};
+  Entry &entry = it->second;
+  if (entry.removed) {
+    [entry.record release];
+    entry.record = record;
+  } else if (entry.seq == 0) {
+    // Two books made the same uid: the book's values win where it set them.
+    OwnChange *own = ownChange(it);
+    own->change.added = true;
+    rebase(entry, *own, record);
+    [record release];
   } else {
-    records_.emplace(uid, Entry{record, false, false});
+    rebase(entry, *ownChange(it), record);
+    [record release];
   }
-  if (row.kind == KXRecordKindGroup)
-    groups_.insert(uid);
-  else
-    groups_.erase(uid);
+  entry.seq = row.seq;
+}
+
+// The book's changed record becomes the merge of its change with newSaved, and the change is
+// rebased on newSaved: each changed property's base becomes newSaved's value, so that a later
+// merge leaves to newer saves what the book did not change itself.
+void BookState::rebase(Entry &entry, OwnChange &own, KXRecord *newSaved) {
+  KXRecord *record = entry.record;
+  RecordChange &change = own.change;
+  const KXValueList &savedValues = [newSaved _values];
+  KXValueList *merged = mergedValues(change, [record _values], &savedValues);
+  if (change.added) {
+    // Every value the book set counts as changed from nothing.
+    for (const KXValueList::Item &item : [record _values]) change.noteDirty(item.key, nil);
+    if ([record _kind] == KXRecordKindGroup) {
+      NSArray *members = [(KXGroup *)record _memberIds];
+      for (NSUInteger i = 0; i < [members count]; i++) change.addMember([members objectAtIndex:i]);
+    }
+    change.added = false;
+  }
+  for (RecordChange::Dirty &d : change.dirty) {
+    id base = [savedValues.get(d.key) retain];
+    [d.base release];
+    d.base = base;
+  }
+  [record _adoptValues:merged];
+  if ([record _kind] == KXRecordKindGroup) {
+    NSMutableArray *members = mergedMembers(change, [(KXGroup *)newSaved _memberIds]);
+    [(KXGroup *)record _adoptMemberIds:members];
+  }
+  [newSaved retain];
+  [own.saved release];
+  own.saved = newSaved;
 }
 
 NSArray *BookState::records(int kind) {
@@ -212,7 +341,8 @@ NSArray *BookState::records(int kind) {
     }
   } else {
     for (const auto &entry : records_) {
-      if ([entry.second.record _kind] == kind) [result addObject:entry.second.record];
+      if (!entry.second.removed && [entry.second.record _kind] == kind)
+        [result addObject:entry.second.record];
     }
   }
   return result;
@@ -228,13 +358,34 @@ bool BookState::add(KXRecord *record) {
   if (![record isKindOfClass:[KXRecord class]] || [record _kind] == 0) return false;
   if ([record _book] != nil || [record isReadOnly]) return false;
   std::string uid = keyOf([record uniqueId]);
-  if (uid.empty() || records_.count(uid) != 0) return false;
-  // A record removed and added again before a save is still in the store.
-  bool stored = removed_.erase(uid) != 0;
-  auto it = records_.emplace(uid, Entry{[record retain], !stored, false}).first;
+  if (uid.empty()) return false;
+  auto it = records_.find(uid);
+  if (it == records_.end()) {
+    it = records_.emplace(uid, Entry{[record retain], 0, 0, 0}).first;
+    [record _setBook:book_ retain:NO];
+    if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
+    markChanged(it);
+    return true;
+  }
+  Entry &entry = it->second;
+  if (!entry.removed || [entry.record _kind] != [record _kind]) return false;
+  // A record removed and added again before a save is still in the store: the added object
+  // replaces it, as a change of every property and member in which the two differ.
+  KXRecord *saved = entry.record;
+  auto own = own_.emplace(it->first, OwnChange([record _kind])).first;
+  own->second.saved = saved;
+  own->second.change.seenSeq = seq_;
+  RecordChange &change = own->second.change;
+  for (const KXValueList::Item &item : [saved _values]) change.noteDirty(item.key, item.value);
+  for (const KXValueList::Item &item : [record _values]) change.noteDirty(item.key, nil);
+  if ([record _kind] == KXRecordKindGroup) {
+    NSArray *before = [(KXGroup *)saved _memberIds], *after = [(KXGroup *)record _memberIds];
+    for (NSUInteger i = 0; i < [before count]; i++) change.removeMember([before objectAtIndex:i]);
+    for (NSUInteger i = 0; i < [after count]; i++) change.addMember([after objectAtIndex:i]);
+  }
+  entry.record = [record retain];
+  entry.removed = 0;
   [record _setBook:book_ retain:NO];
-  if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
-  markChanged(it);
   return true;
 }
 
@@ -242,37 +393,61 @@ bool BookState::remove(KXRecord *record) {
   if (![record isKindOfClass:[KXRecord class]]) return false;
   std::string uid = keyOf([record uniqueId]);
   auto it = records_.find(uid);
-  if (it == records_.end() || it->second.record != record) return false;
-  bool added = it->second.added;
-  if (it->second.changed) {
-    changedCount_--;
-    changedListStale_ = true;
-    std::vector<Records::iterator>().swap(changedList_);
+  if (it == records_.end() || it->second.removed || it->second.record != record) return false;
+  [record retain];
+  if (it->second.seq == 0) {
+    erase(it);
+  } else {
+    // Views still show the saved version until the removal is saved.
+    auto own = own_.find(uid);
+    KXRecord *saved = nil;
+    if (own != own_.end()) {
+      saved = [own->second.saved retain];
+      own_.erase(own);
+    } else {
+      saved = [record _copyBoundTo:nil readOnly:YES];
+    }
+    [record _setBook:nil retain:NO];
+    [record release];
+    it->second.record = saved;
+    it->second.removed = 1;
+    markChanged(it);
   }
-  records_.erase(it);
-  groups_.erase(uid);
-  forgetMember(uid);
-  if (!added) removed_.insert(uid);
+  forgetMember([record uniqueId]);
   [record _setBook:nil retain:NO];
   [record release];
   return true;
 }
 
-bool BookState::markChanged(KXRecord *record) {
-  markChanged(records_.find(keyOf([record uniqueId])));
+bool BookState::willSetValue(KXRecord *record, NSString *key) {
+  auto it = records_.find(keyOf([record uniqueId]));
+  if (it == records_.end() || it->second.removed || it->second.record != record) return false;
+  if (it->second.seq == 0) {
+    markChanged(it);
+  } else {
+    ownChange(it)->change.noteDirty(key, [record valueForProperty:key]);
+  }
+  return true;
+}
+
+bool BookState::willChangeMember(KXGroup *group, KXRecord *member, bool adding) {
+  auto it = records_.find(keyOf([group uniqueId]));
+  if (it == records_.end() || it->second.removed || it->second.record != group) return false;
+  if (it->second.seq == 0) {
+    markChanged(it);
+  } else if (adding) {
+    ownChange(it)->change.addMember([member uniqueId]);
+  } else {
+    ownChange(it)->change.removeMember([member uniqueId]);
+  }
   return true;
 }
 
 void BookState::markChanged(Records::iterator entry) {
   if (entry == records_.end() || entry->second.changed) return;
-  entry->second.changed = true;
+  entry->second.changed = 1;
   changedCount_++;
   if (!changedListStale_) changedList_.push_back(entry);
-}
-
-bool BookState::isChanged(const std::string &uid) const {
-  auto it = records_.find(uid);
-  return it != records_.end() && it->second.changed;
 }
 
 const std::vector<BookState::Records::iterator> &BookState::changedInUidOrder() {
@@ -308,52 +483,85 @@ NSArray *BookState::parentGroups(KXRecord *record) {
   NSString *uid = [record uniqueId];
   for (const auto &groupId : groups_) {
     KXGroup *group = (KXGroup *)find(groupId);
-    if ([[group _memberIds] containsObject:uid]) [result addObject:group];
+    if (group != nil && [[group _memberIds] containsObject:uid]) [result addObject:group];
   }
   return result;
 }
 
-Status BookState::save() {
-  if (!hasUnsavedChanges()) return Status::ok();
-  uint64_t current = 0;
-  Status status = store_->begin(&current);
-  if (!status.isOk()) return status;
+// After catching up inside the save's transaction, each changed record already is the merge
+// of the book's change with what the store holds (rebase), so it is written as it is.
+Status BookState::writeChanged(uint64_t next, SaveReport *report) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  // Merge in what others saved while we hold the write lock, so that seq_ can move to the
-  // new save without skipping theirs.
-  status = store_->changesSince(
-      seq_, [&](const char *uid, size_t length) { applyRemoved(std::string(uid, length)); },
-      [&](const RowView &row) { applyWritten(row); }, &current);
-  uint64_t next = current + 1;
+  Status status;
   std::string data;
   size_t written = 0;
-  const std::vector<Records::iterator> &changed = changedInUidOrder();
-  for (auto it = changed.begin(); status.isOk() && it != changed.end(); ++it) {
-    const UidKey &uid = (*it)->first;
-    KXRecord *record = (*it)->second.record;
-    data.clear();
-    encodeRecord(record, &data);
-    status = store_->put(uid.data(), uid.size(), [record _kind], data.data(), data.size(), next);
+  for (Records::iterator it : changedInUidOrder()) {
+    const UidKey &uid = it->first;
+    const Entry &entry = it->second;
+    if (entry.removed) {
+      status = store_->erase(uid.data(), uid.size(), next);
+    } else {
+      data.clear();
+      encodeRecord(entry.record, &data);
+      status = store_->put(uid.data(), uid.size(), [entry.record _kind], data.data(), data.size(), next);
+      auto own = own_.find(uid.view());
+      if (own != own_.end() && entry.seq > own->second.change.seenSeq) {
+        report->add(&SaveReport::merged, [entry.record uniqueId]);
+      }
+    }
+    if (!status.isOk()) break;
     if (++written % 1024 == 0) {
       [pool release];
       pool = [NSAutoreleasePool new];
     }
   }
-  for (auto it = removed_.begin(); status.isOk() && it != removed_.end(); ++it) {
-    status = store_->erase(it->data(), it->size(), next);
-  }
-  if (status.isOk()) status = store_->commit(next);
   [pool release];
-  if (!status.isOk()) {
-    store_->rollback();
-    return status;
+  return status;
+}
+
+void BookState::clearChanged() {
+  std::vector<Records::iterator> gone;
+  for (Records::iterator it : changedInUidOrder()) {
+    if (it->second.removed) {
+      gone.push_back(it);
+    } else {
+      it->second.changed = 0;
+    }
   }
-  for (auto entry : changed) entry->second.added = entry->second.changed = false;
+  for (Records::iterator it : gone) {
+    [it->second.record release];
+    groups_.erase(std::string(it->first.view()));
+    records_.erase(it);
+  }
+  own_.clear();
   changedCount_ = 0;
   std::vector<Records::iterator>().swap(changedList_);
   changedListStale_ = false;
-  removed_.clear();
+}
+
+Status BookState::save(SaveReport *report) {
+  if (!hasUnsavedChanges() && dropped_.empty()) return Status::ok();
+  uint64_t current = 0;
+  Status status = store_->begin(&current);
+  if (!status.isOk()) return status;
+  // Merge in what others saved while we hold the write lock, so that what is written is
+  // merged with the latest of theirs, and seq_ can move to the new save without skipping any.
+  status = catchUpTo(&current);
+  uint64_t next = current + 1;
+  if (status.isOk()) status = writeChanged(next, report);
+  if (status.isOk()) status = store_->commit(next);
+  if (!status.isOk()) {
+    store_->rollback();
+    report->clear();
+    return status;
+  }
+  for (Records::iterator it : changedInUidOrder()) it->second.seq = next;
+  clearChanged();
   seq_ = next;
+  for (const std::string &uid : dropped_) {
+    report->add(&SaveReport::dropped, [NSString stringWithUTF8String:uid.c_str()]);
+  }
+  dropped_.clear();
   return status;
 }
 

@@ -70,9 +70,14 @@
 
 - (BOOL)saveReturningConflicts:(NSError **)conflicts error:(NSError **)error {
   if (conflicts != NULL) *conflicts = nil;
-  kx::Status status = [self _state]->save();
-  if (!status.isOk()) KXMakeStoreError(error, status, _location, true);
-  return status.isOk();
+  kx::SaveReport report;
+  kx::Status status = [self _state]->save(&report);
+  if (!status.isOk()) {
+    KXMakeStoreError(error, status, _location, true);
+    return NO;
+  }
+  if (conflicts != NULL) *conflicts = KXConflictError(report.merged, report.dropped);
+  return YES;
 }
 
 - (BOOL)hasUnsavedChanges {
@@ -80,15 +85,15 @@
 }
 
 - (BOOL)_record:(KXRecord *)record willSetValue:(id)value forProperty:(NSString *)property {
-  return [self _state]->markChanged(record);
+  return [self _state]->willSetValue(record, property);
 }
 
 - (BOOL)_group:(KXGroup *)group willAddMember:(KXRecord *)member {
-  return [self _state]->markChanged(group);
+  return [self _state]->willChangeMember(group, member, true);
 }
 
 - (BOOL)_group:(KXGroup *)group willRemoveMember:(KXRecord *)member {
-  return [self _state]->markChanged(group);
+  return [self _state]->willChangeMember(group, member, false);
 }
 
 - (NSArray *)_membersOfGroup:(KXGroup *)group {

@@ -249,3 +249,29 @@ TEST_F(RoundTripTest, MembershipNeedsOneBook) {
   EXPECT_FALSE([two addRecord:g]) << "a record already in a book";
   EXPECT_FALSE([one addRecord:[[KXRecord new] autorelease]]) << "neither person nor group";
 }
+
+// A stored record removed and added back before a save replaces the stored one: what the
+// object lost while out of the book is gone from the store too.
+TEST_F(RoundTripTest, ARemovedRecordAddedBackReplacesTheStoredOne) {
+  KXLocalAddressBook *book = newBook();
+  KXPerson *a = person(@"Ann", @"Lee", nil);
+  KXGroup *g = group(@"Team");
+  [book addRecord:a];
+  [book addRecord:g];
+  [g addMember:a];
+  ASSERT_TRUE([book save]);
+
+  ASSERT_TRUE([book removeRecord:a]);
+  ASSERT_TRUE([a setValue:@"Anna" forProperty:KXFirstNameProperty]);
+  ASSERT_TRUE([a removeValueForProperty:KXLastNameProperty]);
+  ASSERT_TRUE([book addRecord:a]);
+  EXPECT_FALSE([book addRecord:a]);
+  EXPECT_TRUE([book recordForUniqueId:[a uniqueId]] == a);
+  ASSERT_TRUE([book save]);
+
+  KXLocalAddressBook *again = reopen(book);
+  KXRecord *back = [again recordForUniqueId:[a uniqueId]];
+  EXPECT_EQ(S(@"Anna"), S([back valueForProperty:KXFirstNameProperty]));
+  EXPECT_TRUE([back valueForProperty:KXLastNameProperty] == nil);
+  EXPECT_EQ(0u, [[(KXGroup *)[again recordForUniqueId:[g uniqueId]] members] count]) << "removal took it out";
+}
