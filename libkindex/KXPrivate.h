@@ -51,7 +51,12 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 - (NSArray *)_parentGroupsOfRecord:(KXRecord *)record;
 @end
 
+namespace kx {
+class BookState;
+}
+
 @interface KXLocalAddressBook (Private)
+- (kx::BookState *)_state;
 /* How long -save waits for another process's save (10 s unless set); for tests. */
 - (void)_setBusyTimeout:(int)milliseconds;
 @end

@@ -40,6 +40,10 @@
 
 namespace kx {
 
+// The key of a uid in a book's maps, and back (autoreleased).
+std::string keyOf(NSString *uid);
+NSString *uidString(const UidKey &uid);
+
 // The changes of one view: its RecordChanges by uid.
 using ChangeSet = std::map<UidKey, RecordChange, UidLess>;
 

@@ -13,8 +13,6 @@
 
 namespace kx {
 
-namespace {
-
 std::string keyOf(NSString *uid) {
   char text[48];
   size_t length = 0;
@@ -22,6 +20,12 @@ std::string keyOf(NSString *uid) {
   const char *bytes = [uid UTF8String];
   return bytes != nullptr ? std::string(bytes) : std::string();
 }
+
+NSString *uidString(const UidKey &uid) {
+  return [newString(uid.data(), uid.size()) autorelease];
+}
+
+namespace {
 
 NSString *stringOf(const char *bytes, size_t length) {
   return [newString(bytes, length) autorelease];
@@ -375,14 +379,7 @@ bool BookState::add(KXRecord *record) {
   auto own = own_.emplace(it->first, OwnChange([record _kind])).first;
   own->second.saved = saved;
   own->second.change.seenSeq = seq_;
-  RecordChange &change = own->second.change;
-  for (const KXValueList::Item &item : [saved _values]) change.noteDirty(item.key, item.value);
-  for (const KXValueList::Item &item : [record _values]) change.noteDirty(item.key, nil);
-  if ([record _kind] == KXRecordKindGroup) {
-    NSArray *before = [(KXGroup *)saved _memberIds], *after = [(KXGroup *)record _memberIds];
-    for (NSUInteger i = 0; i < [before count]; i++) change.removeMember([before objectAtIndex:i]);
-    for (NSUInteger i = 0; i < [after count]; i++) change.addMember([after objectAtIndex:i]);
-  }
+  own->second.change.noteReplacement(saved, record);
   entry.record = [record retain];
   entry.removed = 0;
   [record _setBook:book_ retain:NO];
@@ -562,6 +559,72 @@ Status BookState::save(SaveReport *report) {
     report->add(&SaveReport::dropped, [NSString stringWithUTF8String:uid.c_str()]);
   }
   dropped_.clear();
+  return status;
+}
+
+Status BookState::save(ChangeSet &changes, SaveReport *report) {
+  if (changes.empty()) return Status::ok();
+  uint64_t current = 0;
+  Status status = store_->begin(&current);
+  if (!status.isOk()) return status;
+  status = catchUpTo(&current);
+  uint64_t next = current + 1;
+  // What was written, to be put into the saved state once committed.
+  struct Row {
+    const UidKey *uid;
+    int kind;
+    std::string data;
+  };
+  std::vector<Row> written;
+  std::vector<const UidKey *> erased;
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  for (auto it = changes.begin(); status.isOk() && it != changes.end(); ++it) {
+    const UidKey &uid = it->first;
+    const RecordChange &change = it->second;
+    uint64_t savedSeq = 0;
+    KXRecord *saved = this->saved(uid.view(), &savedSeq);
+    if (change.removed) {
+      if (saved != nil) {
+        status = store_->erase(uid.data(), uid.size(), next);
+        erased.push_back(&uid);
+      }
+      continue;
+    }
+    if (saved == nil && !change.added) {
+      report->add(&SaveReport::dropped, uidString(uid));
+      continue;
+    }
+    int kind = saved != nil ? [saved _kind] : change.kind;
+    KXValueList *empty = KXValueList::make(0);
+    KXValueList *values = mergedValues(change, change.ours != nullptr ? *change.ours : *empty,
+                                       saved != nil ? &[saved _values] : nullptr);
+    NSArray *members = kind == KXRecordKindGroup
+                           ? mergedMembers(change, saved != nil ? [(KXGroup *)saved _memberIds] : nil)
+                           : nil;
+    written.push_back(Row{&uid, kind, std::string()});
+    encodeRecord(*values, members, &written.back().data);
+    KXValueList::destroy(values);
+    KXValueList::destroy(empty);
+    const std::string &data = written.back().data;
+    status = store_->put(uid.data(), uid.size(), kind, data.data(), data.size(), next);
+    if (saved != nil && savedSeq > change.seenSeq) report->add(&SaveReport::merged, uidString(uid));
+  }
+  [pool release];
+  if (status.isOk()) status = store_->commit(next);
+  if (!status.isOk()) {
+    store_->rollback();
+    report->clear();
+    return status;
+  }
+  // The book takes the save in as it takes in another process's.
+  pool = [NSAutoreleasePool new];
+  for (const UidKey *uid : erased) applyRemoved(std::string(uid->view()));
+  for (const Row &row : written) {
+    applyWritten(RowView{row.uid->data(), row.uid->size(), row.kind, row.data.data(), row.data.size(), next});
+  }
+  [pool release];
+  seq_ = next;
+  changes.clear();
   return status;
 }
 

@@ -41,6 +41,9 @@ class RecordChange {
   // The editor's own operations on members.
   void addMember(NSString *uid);
   void removeMember(NSString *uid);
+  // Notes record replacing saved (the same uid): every property and member in which they
+  // may differ counts as changed, from saved's. Values stay with record.
+  void noteReplacement(KXRecord *saved, KXRecord *record);
   // Drops the values, bases and member operations, and the added flag: for a record the
   // editor removes.
   void clear();

@@ -58,4 +58,13 @@ void RecordChange::removeMember(NSString *uid) {
   if (![membersRemoved containsObject:uid]) [membersRemoved addObject:uid];
 }
 
+void RecordChange::noteReplacement(KXRecord *saved, KXRecord *record) {
+  for (const KXValueList::Item &item : [saved _values]) noteDirty(item.key, item.value);
+  for (const KXValueList::Item &item : [record _values]) noteDirty(item.key, nil);
+  if (kind != KXRecordKindGroup) return;
+  NSArray *before = [(KXGroup *)saved _memberIds], *after = [(KXGroup *)record _memberIds];
+  for (NSUInteger i = 0; i < [before count]; i++) removeMember([before objectAtIndex:i]);
+  for (NSUInteger i = 0; i < [after count]; i++) addMember([after objectAtIndex:i]);
+}
+
 }  // namespace kx

@@ -207,7 +207,12 @@ TEST_F(Remote, TwoGrantsAreTwoViewsOfOneBook) {
   KXPerson *person = [[[KXPerson alloc] init] autorelease];
   [person setValue:@"Ada" forProperty:KXFirstNameProperty];
   ASSERT_TRUE([first addRecord:person]);
-  // Unsaved, the change is in the one served book, so every other view sees it.
+  // Unsaved, the change is the first view's own: no other view sees it.
+  EXPECT_EQ([[second people] count], 0u);
+  EXPECT_FALSE([second hasUnsavedChanges]);
+  EXPECT_EQ([[readOnly() people] count], 0u);
+  // Saved, it is in the one served book, so every other view sees it.
+  ASSERT_TRUE([first save]);
   ASSERT_EQ([[second people] count], 1u);
   EXPECT_TRUE([[[[second people] objectAtIndex:0] valueForProperty:KXFirstNameProperty]
       isEqualToString:@"Ada"]);

@@ -4,6 +4,7 @@
 // bypasses the view and talks to the server side directly. Listing takes a fixed number of
 // round trips, and a view that cannot be had says why.
 #include "BookTest.h"
+#import "views/KXRemoteView.h"
 #import "views/KXViewServing.h"
 
 #include <netinet/in.h>
@@ -57,11 +58,11 @@ static NSString *const kChanger = @"changer";
 }
 @end
 
-@interface KXPublicAddressBook (CrossingTest)
+@interface KXRemoteView (CrossingTest)
 - (id)endpointForTest;
 @end
 
-@implementation KXPublicAddressBook (CrossingTest)
+@implementation KXRemoteView (CrossingTest)
 - (id)endpointForTest {
   return _remote;
 }
@@ -139,7 +140,7 @@ class CrossingTest : public BookTest {
   }
 
   static unsigned requestsSent(KXAddressBook *view) {
-    NSConnection *connection = [[(KXPublicAddressBook *)view endpointForTest] connectionForProxy];
+    NSConnection *connection = [[(KXRemoteView *)view endpointForTest] connectionForProxy];
     return [[[connection statistics] objectForKey:NSConnectionRequestsSent] unsignedIntValue];
   }
 
@@ -200,7 +201,7 @@ TEST_F(CrossingTest, AReadOnlyViewRefusesEveryChangeWhateverTheClientSends) {
   EXPECT_FALSE([ro save]);
 
   // A client that goes around its view and sends to the server side directly.
-  id endpoint = [(KXPublicAddressBook *)ro endpointForTest];
+  id endpoint = [(KXRemoteView *)ro endpointForTest];
   ASSERT_TRUE(endpoint != nil);
   NSData *value = [NSData dataWithBytes:"\x01\x07"
                                         "Changed"

@@ -159,6 +159,15 @@ class EditorsTest : public BookTest {
     ids_ = Ids{};
     SetUp();
   }
+  // P edits, Q edits, P saves, Q saves: editors that live in this process.
+  void run(const Row &row, KXAddressBook *p, KXAddressBook *q, NSString *location) {
+    row.p(p, ids_);
+    row.q(q, ids_);
+    EXPECT_EQ("-", saveText(p, ids_)) << "P saved first";
+    EXPECT_EQ(row.qReport, saveText(q, ids_));
+    EXPECT_EQ(row.stored, stored(location));
+  }
+
   std::string stored(NSString *location) {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     std::string text = describe(open(location), ids_);
@@ -214,6 +223,17 @@ TEST_F(EditorsTest, TwoProcesses) {
     close(fromQ[0]);
     close(fromQ[1]);
     EXPECT_EQ(row.stored, stored(location));
+    forget();
+  }
+}
+
+TEST_F(EditorsTest, TwoViewsOfOneBook) {
+  for (size_t r = 0; r < sizeof kRows / sizeof kRows[0]; r++) {
+    SCOPED_TRACE(kRows[r].what);
+    NSString *location = makeBook("views" + std::to_string(r));
+    KXLocalAddressBook *book = open(location);
+    run(kRows[r], [[[KXPublicAddressBook alloc] initWithAddressBook:book readOnly:NO] autorelease],
+        [[[KXPublicAddressBook alloc] initWithAddressBook:book readOnly:NO] autorelease], location);
     forget();
   }
 }

@@ -1,13 +1,22 @@
 /* A view of another book, as a server hands it to a client.
  *
- * A read-only view answers every query and refuses every change, NO or nil, made through
- * it or through any record or group it handed out; the book and its storage stay as they
- * were. A read-write view passes changes to the book it wraps, and its -save saves that
- * book.
+ * A view is made of a KXLocalAddressBook (-initWithAddressBook:readOnly: gives nil for any
+ * other book) and shows what the book's store holds, not the book's own unsaved changes.
+ * Each view has unsaved changes of its own: nobody else sees them (not the book, not other
+ * views, not other processes) until the view saves, and its -save writes its own changes
+ * alone, merged with what others saved (see KXAddressBook.h). A view that goes away unsaved
+ * takes its changes with it. -hasUnsavedChanges answers for the view.
+ *
+ * A view hands out records of its own, bound to it (they keep it alive): a new record on
+ * every read, showing the view's changes. A read-only view answers every query and refuses
+ * every change, NO or nil, made through it or through any record or group it handed out;
+ * the book and its storage stay as they were. A read-write view keeps the changes made
+ * through it and its records until it saves them.
  *
  * Sent over GNUstep Distributed Objects, a view arrives as a view of the same kind that
- * talks to the server's book, fetching records in bulk; the server checks every change
- * itself, so a read-only view stays read-only whatever the client sends.
+ * talks to the server's view, fetching records in bulk: the view and its unsaved changes
+ * stay on the server, for as long as the client holds the view. The server checks every
+ * change itself, so a read-only view stays read-only whatever the client sends.
  */
 #ifndef KINDEX_KXPUBLICADDRESSBOOK_H
 #define KINDEX_KXPUBLICADDRESSBOOK_H
@@ -16,11 +25,10 @@
 #import <Kindex/KXError.h>
 
 @interface KXPublicAddressBook : KXAddressBook <NSCoding> {
-  KXAddressBook *_book; /* the wrapped book, on the side that made the view */
-  id _remote;           /* the server's side, on a client that received the view */
   BOOL _readOnly;
 }
 
+/* Nil when book is not a KXLocalAddressBook. */
 - (id)initWithAddressBook:(KXAddressBook *)book readOnly:(BOOL)readOnly;
 - (BOOL)isReadOnly;
 
