@@ -53,6 +53,9 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 
 namespace kx {
 class BookState;
+/* Whether value may be stored under property (see KXProperties.h): what -setValue:forProperty:
+ * checks, and what a server checks of a value a client sends. */
+BOOL isValidValue(id value, NSString *property);
 }
 
 @interface KXLocalAddressBook (Private)

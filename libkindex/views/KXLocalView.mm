@@ -119,8 +119,7 @@
 
 - (BOOL)_record:(KXRecord *)record willSetValue:(id)value forProperty:(NSString *)property {
   if (_readOnly) return NO;
-  return _state->setValue([record uniqueId], [record _kind], property, [record valueForProperty:property],
-                          value);
+  return _state->setValue([record uniqueId], property, [record valueForProperty:property], value);
 }
 
 - (BOOL)_group:(KXGroup *)group willAddMember:(KXRecord *)member {
@@ -137,21 +136,21 @@
   NSMutableArray *members = [NSMutableArray arrayWithCapacity:[ids count]];
   for (NSUInteger i = 0; i < [ids count]; i++) {
     KXRecord *member = _state->record([ids objectAtIndex:i]);
-    if (member != nil) [members addObject:[self _handOut:member]];
+    if (member != nil) [members addObject:member];
+    [member release];
   }
-  return members;
+  return [self _handOutAll:members];
 }
 
 - (NSArray *)_parentGroupsOfRecord:(KXRecord *)record {
-  kx::ViewState *state = _state;
-  state->catchUp();
-  NSString *uid = [record uniqueId];
-  NSMutableArray *parents = [NSMutableArray array];
-  state->forEach(KXRecordKindGroup, [&](NSString *groupId, KXRecord *saved, const kx::RecordChange *change) {
-    KXRecord *group = state->record(groupId, saved, change);
-    if ([[(KXGroup *)group _memberIds] containsObject:uid]) [parents addObject:group];
+  _state->catchUp();
+  NSArray *ids = _state->parentGroupIds([record uniqueId]);
+  NSMutableArray *parents = [NSMutableArray arrayWithCapacity:[ids count]];
+  for (NSUInteger i = 0; i < [ids count]; i++) {
+    KXRecord *group = _state->record([ids objectAtIndex:i]);
+    if (group != nil) [parents addObject:group];
     [group release];
-  });
+  }
   return [self _handOutAll:parents];
 }
 
@@ -162,7 +161,7 @@
 - (void)encodeWithCoder:(NSCoder *)coder {
   id endpoint = nil;
   if ([coder isKindOfClass:[NSPortCoder class]]) {
-    KXViewEndpoint *own = [[KXViewEndpoint alloc] initWithAddressBook:self readOnly:_readOnly];
+    KXViewEndpoint *own = [[KXViewEndpoint alloc] initWithView:self];
     endpoint = [own vendable];
     [own release];
   }

@@ -6,7 +6,19 @@
 #import "KXPrivate.h"
 #import "views/KXViewServing.h"
 
-// Distributed Objects raise when the connection fails; a failed call reads as a refusal.
+// The lambdas below capture locals only (the proxy in `remote`, never self): GCC's
+// Objective-C++ has failed on self captured in a lambda. A plain method raises in its own
+// frame, after -_reach: has returned, so that nothing of C++ is unwound by the exception.
+
+namespace {
+
+const char kGone[] = "the address-book server of this view is gone";
+
+void raiseGone() {
+  [NSException raise:KXServerGoneException format:@"%s", kGone];
+}
+
+}  // namespace
 
 @implementation KXRemoteView
 
@@ -15,129 +27,175 @@
   [super dealloc];
 }
 
+- (BOOL)_reach:(const std::function<void()> &)call {
+  if (_gone) return NO;
+  NSConnection *connection = [_remote connectionForProxy];
+  if (connection != nil && [connection isValid]) {
+    @try {
+      call();
+      return YES;
+    } @catch (id) {
+      // Not looked at (see the platform notes): whatever the reason, no answer came.
+    }
+  }
+  // The connection is left as it is: should the server only have been slow, it lets go of
+  // the view when this one goes, as the proxy's release reaches it.
+  _gone = YES;
+  return NO;
+}
+
 - (NSArray *)_batch:(NSData *)data {
   NSArray *records = kx::decodeBatch(data, self, _readOnly);
   return records != nil ? records : [NSArray array];
 }
 
 - (NSArray *)people {
-  @try {
-    return [self _batch:[_remote peopleData]];
-  } @catch (id) {
-    return [NSArray array];
-  }
+  id remote = _remote;
+  NSData *data = nil;
+  if (![self _reach:[&] { data = [remote peopleData]; }]) raiseGone();
+  return [self _batch:data];
 }
 
 - (NSArray *)groups {
-  @try {
-    return [self _batch:[_remote groupsData]];
-  } @catch (id) {
-    return [NSArray array];
-  }
+  id remote = _remote;
+  NSData *data = nil;
+  if (![self _reach:[&] { data = [remote groupsData]; }]) raiseGone();
+  return [self _batch:data];
 }
 
 - (KXRecord *)recordForUniqueId:(NSString *)uniqueId {
-  if (uniqueId == nil) return nil;
-  @try {
-    NSArray *found = [self _batch:[_remote dataForRecordWithId:uniqueId]];
-    return [found count] == 1 ? [found objectAtIndex:0] : nil;
-  } @catch (id) {
-    return nil;
-  }
+  if (![uniqueId isKindOfClass:[NSString class]]) return nil;
+  id remote = _remote;
+  NSData *data = nil;
+  if (![self _reach:[&] { data = [remote dataForRecordWithId:uniqueId]; }]) raiseGone();
+  NSArray *found = [self _batch:data];
+  return [found count] == 1 ? [found objectAtIndex:0] : nil;
 }
 
 - (BOOL)addRecord:(KXRecord *)record {
   if (_readOnly) return NO;
   if (![record isKindOfClass:[KXRecord class]] || [record _book] != nil || [record _kind] == 0) return NO;
-  @try {
-    if (![_remote addRecordData:kx::encodeBatch([NSArray arrayWithObject:record])]) return NO;
-  } @catch (id) {
-    return NO;
-  }
-  [record _setBook:self retain:YES];
-  return YES;
+  id remote = _remote;
+  NSData *data = kx::encodeBatch([NSArray arrayWithObject:record]);
+  BOOL added = NO;
+  if (![self _reach:[&] { added = [remote addRecordData:data]; }]) raiseGone();
+  if (added) [record _setBook:self retain:YES];
+  return added;
 }
 
 - (BOOL)removeRecord:(KXRecord *)record {
   if (_readOnly || ![record isKindOfClass:[KXRecord class]]) return NO;
-  @try {
-    if (![_remote removeRecordWithId:[record uniqueId]]) return NO;
-  } @catch (id) {
-    return NO;
-  }
-  if ([record _book] == self) [record _setBook:nil retain:NO];
-  return YES;
+  id remote = _remote;
+  NSString *uid = [record uniqueId];
+  BOOL removed = NO;
+  if (![self _reach:[&] { removed = [remote removeRecordWithId:uid]; }]) raiseGone();
+  if (removed && [record _book] == self) [record _setBook:nil retain:NO];
+  return removed;
 }
 
+- (BOOL)save {
+  NSError *error = nil;
+  BOOL saved = [self saveReturningConflicts:NULL error:&error];
+  if (!saved && [error code] == KXErrorServerGone) raiseGone();
+  return saved;
+}
+
+// The server's outcome (see KXViewServing.h), checked as anything from a peer is.
 - (BOOL)saveReturningConflicts:(NSError **)conflicts error:(NSError **)error {
   if (conflicts != NULL) *conflicts = nil;
   if (_readOnly) {
     KXMakeError(error, KXErrorReadOnly, @"this view of the address book is read-only");
     return NO;
   }
-  @try {
-    return [_remote save];
-  } @catch (id) {
+  id remote = _remote;
+  NSData *data = nil;
+  if (![self _reach:[&] { data = [remote saveOutcome]; }]) {
+    KXMakeError(error, KXErrorServerGone, [NSString stringWithUTF8String:kGone]);
     return NO;
   }
+  id outcome = [data isKindOfClass:[NSData class]]
+                   ? [NSPropertyListSerialization propertyListWithData:data options:0 format:NULL error:NULL]
+                   : nil;
+  id code = [outcome isKindOfClass:[NSDictionary class]] ? [outcome objectForKey:@"code"] : nil;
+  if (![code isKindOfClass:[NSNumber class]]) {
+    KXMakeError(error, KXErrorServerGone, @"the address-book server gave no answer a view understands");
+    return NO;
+  }
+  if ([code integerValue] != 0) {
+    id description = [outcome objectForKey:@"description"];
+    KXMakeError(
+        error, static_cast<KXErrorCode>([code integerValue]),
+        [description isKindOfClass:[NSString class]] ? description : @"the server could not save the book");
+    return NO;
+  }
+  if (conflicts != NULL) {
+    id merged = [outcome objectForKey:@"merged"], dropped = [outcome objectForKey:@"dropped"];
+    *conflicts = KXConflictError([merged isKindOfClass:[NSArray class]] ? merged : nil,
+                                 [dropped isKindOfClass:[NSArray class]] ? dropped : nil);
+  }
+  return YES;
 }
 
 - (BOOL)hasUnsavedChanges {
-  @try {
-    return [_remote hasUnsavedChanges];
-  } @catch (id) {
-    return NO;
-  }
+  id remote = _remote;
+  BOOL unsaved = NO;
+  if (![self _reach:[&] { unsaved = [remote hasUnsavedChanges]; }]) raiseGone();
+  return unsaved;
 }
 
+// The record's own value goes along as the base: what this client saw.
 - (BOOL)_record:(KXRecord *)record willSetValue:(id)value forProperty:(NSString *)property {
   if (_readOnly) return NO;
-  @try {
-    return [_remote setValueData:kx::encodeValue(value)
-                     forProperty:property
-                  ofRecordWithId:[record uniqueId]];
-  } @catch (id) {
-    return NO;
+  id remote = _remote;
+  NSData *now = kx::encodeValue(value), *before = kx::encodeValue([record valueForProperty:property]);
+  NSString *uid = [record uniqueId];
+  BOOL set = NO;
+  if (![self _reach:[&] {
+        set = [remote setValueData:now baseData:before forProperty:property ofRecordWithId:uid];
+      }]) {
+    raiseGone();
   }
+  return set;
 }
 
 - (BOOL)_group:(KXGroup *)group willAddMember:(KXRecord *)member {
   if (_readOnly) return NO;
-  @try {
-    return [_remote addMemberWithId:[member uniqueId] toGroupWithId:[group uniqueId]];
-  } @catch (id) {
-    return NO;
-  }
+  id remote = _remote;
+  NSString *memberId = [member uniqueId], *groupId = [group uniqueId];
+  BOOL added = NO;
+  if (![self _reach:[&] { added = [remote addMemberWithId:memberId toGroupWithId:groupId]; }]) raiseGone();
+  return added;
 }
 
 - (BOOL)_group:(KXGroup *)group willRemoveMember:(KXRecord *)member {
   if (_readOnly) return NO;
-  @try {
-    return [_remote removeMemberWithId:[member uniqueId] fromGroupWithId:[group uniqueId]];
-  } @catch (id) {
-    return NO;
-  }
+  id remote = _remote;
+  NSString *memberId = [member uniqueId], *groupId = [group uniqueId];
+  BOOL removed = NO;
+  if (![self _reach:[&] { removed = [remote removeMemberWithId:memberId fromGroupWithId:groupId]; }])
+    raiseGone();
+  return removed;
 }
 
 - (NSArray *)_membersOfGroup:(KXGroup *)group {
-  @try {
-    return [self _batch:[_remote membersDataOfGroupWithId:[group uniqueId]]];
-  } @catch (id) {
-    return [NSArray array];
-  }
+  id remote = _remote;
+  NSString *uid = [group uniqueId];
+  NSData *data = nil;
+  if (![self _reach:[&] { data = [remote membersDataOfGroupWithId:uid]; }]) raiseGone();
+  return [self _batch:data];
 }
 
 - (NSArray *)_parentGroupsOfRecord:(KXRecord *)record {
-  @try {
-    return [self _batch:[_remote parentGroupsDataOfRecordWithId:[record uniqueId]]];
-  } @catch (id) {
-    return [NSArray array];
-  }
+  id remote = _remote;
+  NSString *uid = [record uniqueId];
+  NSData *data = nil;
+  if (![self _reach:[&] { data = [remote parentGroupsDataOfRecordWithId:uid]; }]) raiseGone();
+  return [self _batch:data];
 }
 
 // Sent on again, the view carries the same endpoint.
 - (void)encodeWithCoder:(NSCoder *)coder {
-  id endpoint = [coder isKindOfClass:[NSPortCoder class]] ? _remote : nil;
+  id endpoint = [coder isKindOfClass:[NSPortCoder class]] && !_gone ? _remote : nil;
   [coder encodeValueOfObjCType:@encode(BOOL) at:&_readOnly];
   [coder encodeObject:endpoint];
 }

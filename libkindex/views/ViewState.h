@@ -36,16 +36,20 @@ class ViewState {
   // or the merge of the view's change with it; nil when the view shows no such record.
   KXRecord *record(NSString *uid, KXRecord *saved, const RecordChange *change) const;
   KXRecord *record(NSString *uid) const;
-  // The same as a batch entry, without making a record object.
+  // The same as a batch entry, without making a record object; nothing when the view shows
+  // no such record.
   void addToBatch(BatchWriter *batch, NSString *uid, KXRecord *saved, const RecordChange *change) const;
+  void addToBatch(BatchWriter *batch, NSString *uid) const;
   // The uids of the members the view shows for the group uid (nil when it shows no such group).
   NSArray *memberIds(NSString *uid) const;
+  // The uids of the groups the view shows that have uid as a member.
+  NSArray *parentGroupIds(NSString *uid) const;
   // Whether the view shows a record of that uid.
   bool shows(NSString *uid) const;
 
   // The view's changes. Each gives false when the view does not show the record(s) concerned,
   // or (add) already shows one of that uid.
-  bool setValue(NSString *uid, int kind, NSString *key, id base, id value);
+  bool setValue(NSString *uid, NSString *key, id base, id value);
   bool add(KXRecord *record);
   bool remove(NSString *uid);
   bool changeMember(NSString *groupId, NSString *memberId, bool adding);
@@ -58,6 +62,9 @@ class ViewState {
   const RecordChange *changeOf(std::string_view uid) const;
   RecordChange &changeFor(const std::string &uid, int kind);
   bool shows(KXRecord *saved, const RecordChange *change) const;
+  int kindOf(KXRecord *saved, const RecordChange *change) const {
+    return saved != nil ? [saved _kind] : change->kind;
+  }
   // The values (new list) and members the view shows for a record it changed.
   KXValueList *values(KXRecord *saved, const RecordChange &change) const;
   NSArray *members(KXRecord *saved, const RecordChange &change) const;

@@ -53,7 +53,7 @@ NSArray *ViewState::members(KXRecord *saved, const RecordChange &change) const {
 KXRecord *ViewState::record(NSString *uid, KXRecord *saved, const RecordChange *change) const {
   if (!shows(saved, change)) return nil;
   if (change == nullptr) return [saved _copyBoundTo:nil readOnly:NO];
-  int kind = saved != nil ? [saved _kind] : change->kind;
+  int kind = kindOf(saved, change);
   KXRecord *record = [[classOf(kind) alloc] _initWithUniqueId:uid];
   [record _adoptValues:values(saved, *change)];
   if (kind == KXRecordKindGroup) {
@@ -74,28 +74,47 @@ void ViewState::addToBatch(BatchWriter *batch, NSString *uid, KXRecord *saved,
     batch->add(saved);
     return;
   }
-  int kind = saved != nil ? [saved _kind] : change->kind;
+  int kind = kindOf(saved, change);
   KXValueList *merged = values(saved, *change);
   batch->add(uid, kind, *merged, kind == KXRecordKindGroup ? members(saved, *change) : nil);
   KXValueList::destroy(merged);
+}
+
+void ViewState::addToBatch(BatchWriter *batch, NSString *uid) const {
+  std::string key = keyOf(uid);
+  addToBatch(batch, uid, book_->saved(key), changeOf(key));
 }
 
 NSArray *ViewState::memberIds(NSString *uid) const {
   std::string key = keyOf(uid);
   KXRecord *saved = book_->saved(key);
   const RecordChange *change = changeOf(key);
-  if (!shows(saved, change)) return nil;
-  if ((saved != nil ? [saved _kind] : change->kind) != KXRecordKindGroup) return nil;
+  if (!shows(saved, change) || kindOf(saved, change) != KXRecordKindGroup) return nil;
   return change != nullptr ? members(saved, *change) : [(KXGroup *)saved _memberIds];
 }
 
-bool ViewState::setValue(NSString *uid, int kind, NSString *key, id base, id value) {
-  if (!shows(uid)) return false;
-  RecordChange &change = changeFor(keyOf(uid), kind);
+NSArray *ViewState::parentGroupIds(NSString *uid) const {
+  NSMutableArray *parents = [NSMutableArray array];
+  forEach(KXRecordKindGroup, [&](NSString *groupId, KXRecord *group, const RecordChange *change) {
+    if (!shows(group, change)) return;
+    NSArray *ids = change != nullptr ? members(group, *change) : [(KXGroup *)group _memberIds];
+    if ([ids containsObject:uid]) [parents addObject:groupId];
+  });
+  return parents;
+}
+
+bool ViewState::setValue(NSString *uid, NSString *key, id base, id value) {
+  std::string uidKey = keyOf(uid);
+  KXRecord *saved = book_->saved(uidKey);
+  const RecordChange *existing = changeOf(uidKey);
+  if (!shows(saved, existing)) return false;
+  RecordChange &change = changeFor(uidKey, kindOf(saved, existing));
   if (!change.added) change.noteDirty(key, base);
   if (change.ours == nullptr) change.ours = KXValueList::make(1);
   if (value != nil) {
-    KXValueList::set(change.ours, key, value);
+    NSString *ownKey = [key copy];
+    KXValueList::set(change.ours, ownKey, value);
+    [ownKey release];
   } else {
     change.ours->remove(key);
   }
@@ -128,13 +147,8 @@ bool ViewState::remove(NSString *uid) {
   KXRecord *saved = book_->saved(key);
   if (!shows(saved, changeOf(key))) return false;
   // Also out of every group the view shows it in.
-  std::vector<NSString *> groups;
-  forEach(KXRecordKindGroup, [&](NSString *groupId, KXRecord *group, const RecordChange *change) {
-    NSArray *ids = change != nullptr ? (shows(group, change) ? members(group, *change) : nil)
-                                     : [(KXGroup *)group _memberIds];
-    if ([ids containsObject:uid]) groups.push_back(groupId);
-  });
-  for (NSString *groupId : groups) changeMember(groupId, uid, false);
+  NSArray *groups = parentGroupIds(uid);
+  for (NSUInteger i = 0; i < [groups count]; i++) changeMember([groups objectAtIndex:i], uid, false);
   if (saved == nil) {
     changes_.erase(changes_.find(key));
     return true;

@@ -8,6 +8,8 @@
 
 #include <poll.h>
 
+#import "ServedBook.h"
+
 namespace {
 
 // The uids of the fixture's book: persons X, Y and Z, group G holding X and Y.
@@ -235,5 +237,51 @@ TEST_F(EditorsTest, TwoViewsOfOneBook) {
     run(kRows[r], [[[KXPublicAddressBook alloc] initWithAddressBook:book readOnly:NO] autorelease],
         [[[KXPublicAddressBook alloc] initWithAddressBook:book readOnly:NO] autorelease], location);
     forget();
+  }
+}
+
+TEST_F(EditorsTest, TwoClientsOfOneServer) {
+  for (size_t r = 0; r < sizeof kRows / sizeof kRows[0]; r++) {
+    SCOPED_TRACE(kRows[r].what);
+    NSString *location = makeBook("served" + std::to_string(r));
+    {
+      ServedBook served(location);
+      ASSERT_GT(served.port(), 0);
+      KXPublicAddressBook *p = served.view(NO), *q = served.view(NO);
+      ASSERT_TRUE(p != nil && q != nil);
+      run(kRows[r], p, q, location);
+    }
+    forget();
+  }
+}
+
+// An editor that read a record before another saved it, and changes it afterwards, changes
+// only what it changed: the merge takes what the editor's own copy held as what it saw.
+TEST_F(EditorsTest, AnEditorsOldCopyUndoesNothingOthersSaved) {
+  auto run = [&](KXAddressBook *p, KXAddressBook *q, NSString *location) {
+    KXPerson *old = personOf(q, ids_.x);
+    addMail(p, ids_.x, @"p@x");
+    set(p, ids_.x, KXLastNameProperty, @"Saved");
+    ASSERT_TRUE([p save]);
+    KXMutableMultiValue *mails = [[[old valueForProperty:KXEmailProperty] mutableCopy] autorelease];
+    [mails addValue:@"q@x" withLabel:KXEmailHomeLabel];
+    ASSERT_TRUE([old setValue:mails forProperty:KXEmailProperty]);
+    ASSERT_TRUE([old setValue:@"Q" forProperty:KXFirstNameProperty]);
+    ASSERT_TRUE([q save]);
+    EXPECT_EQ("X=Q/Saved/(nil)/ann@x,p@x,q@x G=XY", stored(location));
+  };
+  {
+    SCOPED_TRACE("views of one book");
+    NSString *location = makeBook("old-views");
+    KXLocalAddressBook *book = open(location);
+    run([[[KXPublicAddressBook alloc] initWithAddressBook:book readOnly:NO] autorelease],
+        [[[KXPublicAddressBook alloc] initWithAddressBook:book readOnly:NO] autorelease], location);
+    forget();
+  }
+  {
+    SCOPED_TRACE("clients of one server");
+    NSString *location = makeBook("old-served");
+    ServedBook served(location);
+    run(served.view(NO), served.view(NO), location);
   }
 }
