@@ -38,6 +38,10 @@ int makeDirectories(NSString *path) {
       int failure = location != nil ? makeDirectories(location) : 0;
       if (location == nil) {
         KXMakeError(error, KXErrorNotABook, @"GNUstep names no Library directory for this user");
+      } else if (failure == ENOTDIR) {
+        KXMakeError(
+            error, KXErrorNotABook,
+            [NSString stringWithFormat:@"cannot make the directory %@: a file stands in its path", location]);
       } else if (failure == EACCES || failure == EPERM || failure == EROFS) {
         KXMakeError(error, KXErrorPermissionDenied,
                     [NSString stringWithFormat:@"permission denied making the directory %@", location]);
