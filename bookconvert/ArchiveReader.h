@@ -53,10 +53,10 @@ std::string FieldKindProblem(id value, Class kind, const char *owner, const char
 // GSArray) of the public ones.
 std::string ClassKind(id object);
 
-// Holds back what GNUstep and the library log with NSLog for as long as it lives, so that
-// a failure reaches the user as the converter's own single line; the last line logged can
-// go into that line as its reason. The reader holds back what the unarchiver logs; the
-// conversion and the entry point what the library logs while it opens and saves the book.
+// Holds back what GNUstep logs with NSLog for as long as it lives, so that a failure reaches
+// the user as the converter's own single line; the last line logged can go into that line as
+// its reason. The reader holds back what the unarchiver logs (the library reports its own
+// failures through NSErrors).
 class LogCapture {
  public:
   LogCapture();

@@ -44,15 +44,15 @@ class Conversion {
   void addPerson(KXPerson *person);
 
   // Saves the book; false, and remembered, when there is no book or the save fails. The
-  // conversion itself carries on, but the run must not then report success. What the library
-  // logs about it is held back and kept as the reason.
+  // conversion itself carries on, but the run must not then report success. The library's
+  // description of the failure is kept as the reason.
   bool save();
 
   // Records created and handed to the book, for the summary line.
   int32_t groupsConverted() const { return groupsConverted_; }
   int32_t peopleConverted() const { return peopleConverted_; }
   bool saveFailed() const { return saveFailed_; }
-  // The library's last words on a failed save, one line; empty when it said nothing.
+  // Why the save failed, one line; empty when there was no book to save.
   const std::string &saveFailure() const { return saveFailure_; }
   // One warning line per class of skipped elements, in the order first met.
   void reportSkippedElements(FILE *stream, const char *path) const;

@@ -48,11 +48,11 @@ void Conversion::addPerson(KXPerson *person) {
 }
 
 bool Conversion::save() {
-  LogCapture log;
-  bool saved = book_ != nil && [book_ save];
+  NSError *error = nil;
+  bool saved = book_ != nil && [book_ saveAndReturnError:&error];
   if (!saved) {
     saveFailed_ = true;
-    saveFailure_ = log.lastLine();
+    if (error != nil) saveFailure_ = [[error localizedDescription] UTF8String];
   }
   return saved;
 }

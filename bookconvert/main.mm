@@ -7,13 +7,6 @@
 #import "ArchiveReader.h"
 #import "Conversion.h"
 
-// Opens the shared book before any conversion, quietly: the library would log its own
-// lines about a failure, and the user gets the converter's one line instead.
-static KXAddressBook *OpenSharedBook() {
-  LogCapture log;
-  return [KXAddressBook sharedAddressBook];
-}
-
 int main(int argc, char **argv) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   if (argc != 2) {
@@ -30,11 +23,13 @@ int main(int argc, char **argv) {
     fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  KXAddressBook *book = OpenSharedBook();
+  NSError *openError = nil;
+  KXAddressBook *book = [KXAddressBook sharedAddressBookReturningError:&openError];
   if (book == nil) {
     NSString *location = [KXLocalAddressBook sharedAddressBookLocation];
-    fprintf(stderr, "Error: cannot open the shared address book at '%s'\n",
-            location != nil ? [location UTF8String] : "(no Library directory)");
+    fprintf(stderr, "Error: cannot open the shared address book at '%s': %s\n",
+            location != nil ? [location UTF8String] : "(no Library directory)",
+            [[openError localizedDescription] UTF8String]);
     return 1;
   }
 

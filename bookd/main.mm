@@ -54,14 +54,19 @@ ServerSettings GatherSettings() {
 
 KXLocalAddressBook *OpenBook(NSString *location) {
   KXLocalAddressBook *book = nil;
+  NSError *error = nil;
   @try {
-    book = [[KXLocalAddressBook alloc] initWithLocation:location];
+    book = [[KXLocalAddressBook alloc] initWithLocation:location error:&error];
   } @catch (id) {
     book = nil;
   }
+  // The first line is kept as it was, byte for byte: scripts rely on it; the reason follows.
   if (book == nil)
-    DiePrintingMessage([NSString stringWithFormat:@"Error: %@ isn't a valid AddressBookLocation\n", location],
-                       -1);
+    DiePrintingMessage(
+        [NSString
+            stringWithFormat:@"Error: %@ isn't a valid AddressBookLocation\nReason: %@\n", location,
+                             error != nil ? [error localizedDescription] : @"the book could not be opened"],
+        -1);
   return book;
 }
 

@@ -13,16 +13,19 @@ BookAccess::~BookAccess() {
 bool BookAccess::open(const Options &options, Access access, const std::string &password,
                       std::string &error) {
   if (options.remote()) return openRemote(options, access, password, error);
+  NSError *failure = nil;
   if (options.bookDir.empty()) {
-    book_ = [[KXAddressBook sharedAddressBook] retain];
-    if (book_ == nil) error = "cannot open your shared address book";
+    book_ = [[KXAddressBook sharedAddressBookReturningError:&failure] retain];
+    if (book_ == nil) error = "cannot open your shared address book: " + utf8([failure localizedDescription]);
     return book_ != nil;
   }
   NSString *dir = nsString(options.bookDir);
-  book_ = dir ? [[KXLocalAddressBook alloc] initWithLocation:dir] : nil;
-  if (book_ == nil)
-    error = options.bookDir + " is not an address book (it must be a directory holding a book, "
-                              "or an empty directory for a new one)";
+  book_ = dir ? [[KXLocalAddressBook alloc] initWithLocation:dir error:&failure] : nil;
+  if (book_ == nil) {
+    // The library's reason names the directory; an empty directory would have become a book.
+    error = dir != nil ? "cannot open the book: " + utf8([failure localizedDescription])
+                       : options.bookDir + " is not a path this system can use";
+  }
   return book_ != nil;
 }
 

@@ -146,8 +146,9 @@ int importCards(KXAddressBook *book, const std::string &source, const std::strin
       [group addMember:person];
     }
   }
-  if (added > 0 && ![book save]) {
-    complain("could not save the book; nothing was imported");
+  NSError *failure = nil;
+  if (added > 0 && ![book saveAndReturnError:&failure]) {
+    complain("could not save the book (" + utf8([failure localizedDescription]) + "); nothing was imported");
     return kExitFailure;
   }
   emit("Imported " + std::to_string(added) + (added == 1 ? " person" : " persons") + " and " +

@@ -51,7 +51,15 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 - (NSArray *)_parentGroupsOfRecord:(KXRecord *)record;
 @end
 
+namespace kx {
+class BookState;
+/* Whether value may be stored under property (see KXProperties.h): what -setValue:forProperty:
+ * checks, and what a server checks of a value a client sends. */
+BOOL isValidValue(id value, NSString *property);
+}
+
 @interface KXLocalAddressBook (Private)
+- (kx::BookState *)_state;
 /* How long -save waits for another process's save (10 s unless set); for tests. */
 - (void)_setBusyTimeout:(int)milliseconds;
 @end

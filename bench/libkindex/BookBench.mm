@@ -9,10 +9,16 @@
 // A third figure lists a book through a view that crossed a loopback Distributed Objects
 // connection, as a client of bookd does.
 //
+// A save that merges: a book changes 1% of its persons, another process saves another 1% in
+// between (half of it on the same persons, another property), and the book saves, catching up
+// with the other's save and merging the half they share; its floor is the same save with
+// nothing in between. Best of five of each.
+//
 // Usage: bench_libkindex             runs every size and prints the figures
 //        bench_libkindex --child N   one size; prints "save floor reopen" seconds and the
 //                                      reopened book's heap in MiB
 //        bench_libkindex --remote N  prints "seconds requests" of one remote listing
+//        bench_libkindex --merge N   prints "merging plain" seconds of a 1% save
 #import <Kindex/Kindex.h>
 #import "KXPrivate.h"
 #import "coding/KXCodec.h"
@@ -132,6 +138,89 @@ int runChild(int n) {
   return 0;
 }
 
+// Sets property to value on every person whose index i has i % every == at.
+void changeEvery(KXAddressBook *book, NSArray *uids, int every, int at, NSString *property, NSString *value) {
+  for (NSUInteger i = at; i < [uids count]; i += every) {
+    [[book recordForUniqueId:[uids objectAtIndex:i]] setValue:value forProperty:property];
+  }
+}
+
+// The other process: started before the book is made, so that it shares none of the book's
+// memory with this one (a fork of a process holding the book would make every page the book
+// writes to afterwards fault once). On each byte from `commands` it changes its 1% and
+// saves, and answers with a byte.
+pid_t startOtherSaver(NSString *location, int commands, int answers) {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  char round = 0;
+  KXLocalAddressBook *theirs = nil;
+  NSMutableArray *uids = [NSMutableArray array];
+  while (read(commands, &round, 1) == 1) {
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    if (theirs == nil) {
+      theirs = [[KXLocalAddressBook alloc] initWithLocation:location];
+      // Persons come in uid order, which is the order they were made in.
+      NSArray *people = [theirs people];
+      for (NSUInteger i = 0; i < [people count]; i++) [uids addObject:[[people objectAtIndex:i] uniqueId]];
+    }
+    // Half of it on the persons the book changes, half on others.
+    NSString *value = [NSString stringWithFormat:@"Theirs%d", round];
+    changeEvery(theirs, uids, 200, 0, KXOrganizationProperty, value);
+    changeEvery(theirs, uids, 200, 50, KXOrganizationProperty, value);
+    char saved = [theirs save] ? 1 : 0;
+    [pool release];
+    if (write(answers, &saved, 1) != 1) break;
+  }
+  _exit(0);
+}
+
+int runMerge(int n) {
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  kxtest::TempDir tmp("kindex-bench");
+  NSString *location = [NSString stringWithUTF8String:tmp.makeDir("book").c_str()];
+  int commands[2], answers[2];
+  if (pipe(commands) != 0 || pipe(answers) != 0) fail("pipe");
+  pid_t other = startOtherSaver(location, commands[0], answers[1]);
+
+  KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:location] autorelease];
+  NSMutableArray *uids = [NSMutableArray arrayWithCapacity:n];
+  for (int i = 0; i < n; i++) {
+    KXPerson *p = makePerson(i);
+    [book addRecord:p];
+    [uids addObject:[p uniqueId]];
+  }
+  if (![book save]) fail("save");
+  double plain = 1e30, merging = 1e30;
+  for (char round = 0; round < 5; round++) {
+    NSAutoreleasePool *roundPool = [NSAutoreleasePool new];
+    // 1% of the persons, every hundredth.
+    changeEvery(book, uids, 100, 0, KXLastNameProperty, [NSString stringWithFormat:@"Plain%d", round]);
+    auto start = std::chrono::steady_clock::now();
+    if (![book save]) fail("plain save");
+    plain = std::min(plain, bench::seconds(start));
+
+    changeEvery(book, uids, 100, 0, KXLastNameProperty, [NSString stringWithFormat:@"Mine%d", round]);
+    char saved = 0;
+    if (write(commands[1], &round, 1) != 1 || read(answers[0], &saved, 1) != 1 || saved != 1) {
+      fail("the other process's save");
+    }
+    NSError *conflicts = nil;
+    start = std::chrono::steady_clock::now();
+    if (![book saveReturningConflicts:&conflicts error:NULL]) fail("merging save");
+    merging = std::min(merging, bench::seconds(start));
+    if ([[[conflicts userInfo] objectForKey:KXMergedRecordIdsKey] count] !=
+        static_cast<NSUInteger>(n / 200)) {
+      fail("the merging save merged another number of records");
+    }
+    [roundPool release];
+  }
+  close(commands[1]);
+  waitpid(other, nullptr, 0);
+  std::printf("%f %f\n", merging, plain);
+  [pool release];
+  return 0;
+}
+
 }  // namespace
 
 // Serves a book as bookd does, granting a read-only view for any password.
@@ -230,6 +319,7 @@ int runRemote(int n) {
 int main(int argc, char **argv) {
   if (argc == 3 && std::string(argv[1]) == "--child") return runChild(std::atoi(argv[2]));
   if (argc == 3 && std::string(argv[1]) == "--remote") return runRemote(std::atoi(argv[2]));
+  if (argc == 3 && std::string(argv[1]) == "--merge") return runMerge(std::atoi(argv[2]));
 
   char self[4096];
   ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -279,6 +369,20 @@ int main(int argc, char **argv) {
               "ratio ~ 10");
   bench::line("book peak memory growth 10k->100k (linear <= 10)", results[1].peakKiB, "KiB",
               results[0].peakKiB, "ratio <= 10");
+  for (int k = 0; k < 2; k++) {
+    std::string out = std::string("/tmp/kindex-bench-") + std::to_string(getpid());
+    std::string n = std::to_string(sizes[k]);
+    bench::ChildCost cost =
+        bench::runChild({"/bin/sh", "-c", std::string("'") + self + "' --merge " + n + " > " + out});
+    FILE *f = std::fopen(out.c_str(), "r");
+    double merging = 0, plain = 0;
+    if (cost.status != 0 || f == nullptr || std::fscanf(f, "%lf %lf", &merging, &plain) != 2)
+      fail("merge child");
+    std::fclose(f);
+    std::remove(out.c_str());
+    bench::line("book save 1% of " + n + " merging another's 1% vs plain", merging, "s", plain,
+                "ratio <= 1.5");
+  }
   {
     std::string out = std::string("/tmp/kindex-bench-") + std::to_string(getpid());
     bench::ChildCost cost =

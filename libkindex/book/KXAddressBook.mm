@@ -1,23 +1,57 @@
 #import <Kindex/KXAddressBook.h>
 #import <Kindex/KXLocalAddressBook.h>
 #import "KXPrivate.h"
+#import "KXMakeError.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+// Makes path and the directories above it that are missing (with the permissions the umask
+// leaves, as NSFileManager would); the errno of the first failure, or 0.
+int makeDirectories(NSString *path) {
+  NSArray *parts = [path pathComponents];
+  NSString *made = @"";
+  for (NSUInteger i = 0; i < [parts count]; i++) {
+    made = [made stringByAppendingPathComponent:[parts objectAtIndex:i]];
+    if (::mkdir([made fileSystemRepresentation], 0777) != 0 && errno != EEXIST) return errno;
+  }
+  return 0;
+}
+
+}  // namespace
 
 @implementation KXAddressBook
 
 + (KXAddressBook *)sharedAddressBook {
+  return [self sharedAddressBookReturningError:NULL];
+}
+
++ (KXAddressBook *)sharedAddressBookReturningError:(NSError **)error {
   // Made once per process; a failed attempt is tried again on the next call.
   static KXAddressBook *shared = nil;
   @synchronized([KXAddressBook class]) {
     if (shared == nil) {
       NSString *location = [KXLocalAddressBook sharedAddressBookLocation];
-      NSFileManager *files = [NSFileManager defaultManager];
-      if (location != nil && [files createDirectoryAtPath:location
-                                 withIntermediateDirectories:YES
-                                                  attributes:nil
-                                                       error:NULL]) {
-        shared = [[KXLocalAddressBook alloc] initWithLocation:location];
+      int failure = location != nil ? makeDirectories(location) : 0;
+      if (location == nil) {
+        KXMakeError(error, KXErrorNotABook, @"GNUstep names no Library directory for this user");
+      } else if (failure == ENOTDIR) {
+        KXMakeError(
+            error, KXErrorNotABook,
+            [NSString stringWithFormat:@"cannot make the directory %@: a file stands in its path", location]);
+      } else if (failure == EACCES || failure == EPERM || failure == EROFS) {
+        KXMakeError(error, KXErrorPermissionDenied,
+                    [NSString stringWithFormat:@"permission denied making the directory %@", location]);
+      } else if (failure != 0) {
+        KXMakeError(
+            error, KXErrorIOFailed,
+            [NSString stringWithFormat:@"cannot make the directory %@: %s", location, strerror(failure)]);
+      } else {
+        shared = [[KXLocalAddressBook alloc] initWithLocation:location error:error];
       }
-      if (shared == nil) NSLog(@"Kindex: cannot open the shared address book at %@", location);
     }
   }
   return shared;
@@ -44,6 +78,16 @@
 }
 
 - (BOOL)save {
+  return [self saveAndReturnError:NULL];
+}
+
+- (BOOL)saveAndReturnError:(NSError **)error {
+  return [self saveReturningConflicts:NULL error:error];
+}
+
+- (BOOL)saveReturningConflicts:(NSError **)conflicts error:(NSError **)error {
+  if (conflicts != NULL) *conflicts = nil;
+  KXMakeError(error, KXErrorReadOnly, @"this address book takes no changes");
   return NO;
 }
 

@@ -1,13 +1,17 @@
 #import "book/KXBookState.h"
+#import "book/Merge.h"
 #import "coding/KXCodec.h"
 #import "KXPrivate.h"
 #import "records/UniqueId.h"
+#import "KXMakeError.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
 
 namespace kx {
-
-namespace {
 
 std::string keyOf(NSString *uid) {
   char text[48];
@@ -17,36 +21,83 @@ std::string keyOf(NSString *uid) {
   return bytes != nullptr ? std::string(bytes) : std::string();
 }
 
+NSString *uidString(const UidKey &uid) {
+  return [newString(uid.data(), uid.size()) autorelease];
+}
+
+namespace {
+
 NSString *stringOf(const char *bytes, size_t length) {
   return [newString(bytes, length) autorelease];
 }
 
+// 1 when the directory holds nothing (not even hidden files), 0 when it holds something, -1
+// when it cannot be read.
+int isEmptyDirectory(const char *path) {
+  DIR *dir = ::opendir(path);
+  if (dir == nullptr) return -1;
+  int empty = 1;
+  while (struct dirent *entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
+      empty = 0;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return empty;
+}
+
 }  // namespace
 
-// A location that does not hold a book is an answer, not a failure: callers such as bookd
-// report it in their own words on a standard error they keep exact, so open() logs nothing.
-// Failures of a book that did open (a save, an unreadable row) are logged.
-BookState *BookState::open(KXAddressBook *book, NSString *location) {
-  NSFileManager *files = [NSFileManager defaultManager];
-  BOOL isDirectory = NO;
-  if (![files fileExistsAtPath:location isDirectory:&isDirectory] || !isDirectory) {
+// A location that does not hold a book is an answer, not a failure, and it is the caller's
+// to report (bookd, for one, keeps its standard error exact): open() logs nothing.
+BookState *BookState::open(KXAddressBook *book, NSString *location, NSError **error) {
+  struct stat info {};
+  const char *directory = [location fileSystemRepresentation];
+  if (::stat(directory, &info) != 0) {
+    if (errno == EACCES) {
+      KXMakeError(error, KXErrorPermissionDenied,
+                  [NSString stringWithFormat:@"permission denied reading %@", location]);
+    } else {
+      KXMakeError(error, KXErrorNotABook, [NSString stringWithFormat:@"%@ does not exist", location]);
+    }
+    return nullptr;
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    KXMakeError(
+        error, KXErrorNotABook,
+        [NSString stringWithFormat:@"%@ is a file, not a directory holding an address book", location]);
     return nullptr;
   }
   NSString *path =
       [location stringByAppendingPathComponent:[NSString stringWithUTF8String:Store::fileName()]];
   bool create = false;
-  if (![files fileExistsAtPath:path]) {
+  if (::stat([path fileSystemRepresentation], &info) != 0) {
     // Only an empty directory becomes a new book: a mistyped path to some other directory
     // must not fill it with a book.
-    NSArray *contents = [files contentsOfDirectoryAtPath:location error:NULL];
-    if (contents == nil || [contents count] != 0) return nullptr;
+    int empty = errno == ENOENT ? isEmptyDirectory(directory) : -1;
+    if (empty < 0) {
+      KXMakeError(error, KXErrorPermissionDenied,
+                  [NSString stringWithFormat:@"permission denied reading %@", location]);
+      return nullptr;
+    }
+    if (empty == 0) {
+      KXMakeError(error, KXErrorNotABook,
+                  [NSString stringWithFormat:@"%@ holds files that are not an address book", location]);
+      return nullptr;
+    }
     create = true;
   }
   std::unique_ptr<Store> store;
   Status status = Store::open([path fileSystemRepresentation], create, &store);
-  if (!status.isOk()) return nullptr;
+  if (!status.isOk()) {
+    KXMakeStoreError(error, status, location, create);
+    return nullptr;
+  }
   BookState *state = new BookState(book, std::move(store));
-  if (!state->load()) {
+  status = state->load();
+  if (!status.isOk()) {
+    KXMakeStoreError(error, status, location, false);
     delete state;
     return nullptr;
   }
@@ -55,12 +106,27 @@ BookState *BookState::open(KXAddressBook *book, NSString *location) {
 
 BookState::~BookState() {
   for (auto &entry : records_) {
-    [entry.second.record _setBook:nil retain:NO];
+    if (!entry.second.removed) [entry.second.record _setBook:nil retain:NO];
     [entry.second.record release];
   }
 }
 
-bool BookState::load() {
+BookState::OwnChange::~OwnChange() {
+  [saved release];
+}
+
+void SaveReport::add(NSMutableArray *SaveReport::*list, NSString *uid) {
+  if (this->*list == nil) this->*list = [NSMutableArray new];
+  [this->*list addObject:uid];
+}
+
+void SaveReport::clear() {
+  [merged release];
+  [dropped release];
+  merged = dropped = nil;
+}
+
+Status BookState::load() {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   size_t rows = 0;
   Status status = store_->loadAll(
@@ -73,7 +139,7 @@ bool BookState::load() {
         }
         [record _setBook:book_ retain:NO];
         records_.emplace_hint(records_.end(), std::string_view(row.uid, row.uidLength),
-                              Entry{record, false, false});
+                              Entry{record, row.seq, 0, 0});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
         if (++rows % 1024 == 0) {
           [pool release];
@@ -82,55 +148,132 @@ bool BookState::load() {
       },
       &seq_);
   [pool release];
-  return status.isOk();
+  return status;
 }
 
-KXRecord *BookState::find(const std::string &uid) const {
+KXRecord *BookState::find(std::string_view uid) const {
   auto it = records_.find(uid);
-  return it != records_.end() ? it->second.record : nil;
+  return it != records_.end() && !it->second.removed ? it->second.record : nil;
 }
 
-void BookState::forgetMember(const std::string &uid) {
-  NSString *key = [NSString stringWithUTF8String:uid.c_str()];
+KXRecord *BookState::savedOf(const Records::value_type &entry) const {
+  const Entry &e = entry.second;
+  if (e.seq == 0) return nil;
+  if (e.changed && !e.removed) {
+    auto own = own_.find(entry.first.view());
+    if (own != own_.end()) return own->second.saved;
+  }
+  return e.record;
+}
+
+KXRecord *BookState::saved(std::string_view uid, uint64_t *seq) const {
+  auto it = records_.find(uid);
+  KXRecord *record = it != records_.end() ? savedOf(*it) : nil;
+  if (seq != nullptr) *seq = record != nil ? it->second.seq : 0;
+  return record;
+}
+
+// The change of a stored record the book shows, made on its first change: the saved version
+// is kept beside it (a copy sharing the value objects).
+BookState::OwnChange *BookState::ownChange(Records::iterator entry) {
+  auto it = own_.find(entry->first.view());
+  if (it == own_.end()) {
+    KXRecord *record = entry->second.record;
+    it = own_.emplace(entry->first, OwnChange([record _kind])).first;
+    it->second.saved = [record _copyBoundTo:nil readOnly:YES];
+    it->second.change.seenSeq = seq_;
+  }
+  markChanged(entry);
+  return &it->second;
+}
+
+void BookState::insertClean(const std::string &uid, KXRecord *record, uint64_t seq) {
+  [record _setBook:book_ retain:NO];
+  records_.emplace(uid, Entry{record, seq, 0, 0});
+  if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
+}
+
+void BookState::erase(Records::iterator entry) {
+  if (entry->second.changed) {
+    changedCount_--;
+    changedListStale_ = true;
+    std::vector<Records::iterator>().swap(changedList_);
+  }
+  if (!entry->second.removed) [entry->second.record _setBook:nil retain:NO];
+  [entry->second.record release];
+  auto own = own_.find(entry->first.view());
+  if (own != own_.end()) own_.erase(own);
+  groups_.erase(std::string(entry->first.view()));
+  records_.erase(entry);
+}
+
+void BookState::forgetMember(NSString *uid) {
   for (const auto &groupId : groups_) {
-    KXGroup *group = (KXGroup *)find(groupId);
-    if ([group _forgetMemberId:key]) markChanged(records_.find(groupId));
+    auto it = records_.find(groupId);
+    if (it == records_.end() || it->second.removed) continue;
+    KXGroup *group = (KXGroup *)it->second.record;
+    if (![[group _memberIds] containsObject:uid]) continue;
+    if (it->second.seq == 0) {
+      markChanged(it);
+    } else {
+      ownChange(it)->change.removeMember(uid);
+    }
+    [group _forgetMemberId:uid];
   }
 }
 
 void BookState::catchUp() {
   if (!store_->othersCommitted()) return;
+  uint64_t seq = seq_;
+  Status status = catchUpTo(&seq);
+  // A read has no way to report this: it shows what it has, and the next save fails too.
+  if (!status.isOk()) NSLog(@"Kindex: cannot read what others saved: %s", status.message().c_str());
+}
+
+Status BookState::catchUpTo(uint64_t *seq) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   Status status = store_->changesSince(
       seq_, [&](const char *uid, size_t length) { applyRemoved(std::string(uid, length)); },
-      [&](const RowView &row) { applyWritten(row); }, &seq_);
-  if (!status.isOk()) NSLog(@"Kindex: cannot read what others saved: %s", status.message().c_str());
+      [&](const RowView &row) { applyWritten(row); }, seq);
+  if (status.isOk()) seq_ = *seq;
   [pool release];
+  return status;
 }
 
 void BookState::applyRemoved(const std::string &uid) {
-  // An unsaved local change wins: the next save writes the record back.
   auto it = records_.find(uid);
-  if (it == records_.end() || it->second.changed) return;
-  KXRecord *record = it->second.record;
-  records_.erase(it);
-  groups_.erase(uid);
-  // The other process took it out of the groups it saved; groups changed here keep the
-  // uid, which members() skips while no such record exists.
+  // A record only this book has, under a uid another book also made and removed, stays.
+  if (it == records_.end() || it->second.seq == 0) return;
+  Entry &entry = it->second;
+  if (entry.changed && !entry.removed) dropped_.push_back(uid);
+  bool clean = !entry.changed;
+  erase(it);
+  if (!clean) return;
+  // The other process took it out of the groups it saved: so do the groups this book has not
+  // changed. A group changed here keeps the uid, which members() skips while no such record
+  // exists, until its merge with the other save's version of it.
   NSString *key = [NSString stringWithUTF8String:uid.c_str()];
   for (const auto &groupId : groups_) {
-    if (!isChanged(groupId)) [(KXGroup *)find(groupId) _forgetMemberId:key];
+    auto group = records_.find(groupId);
+    if (group != records_.end() && !group->second.changed)
+      [(KXGroup *)group->second.record _forgetMemberId:key];
   }
-  [record _setBook:nil retain:NO];
-  [record release];
 }
 
 void BookState::applyWritten(const RowView &row) {
   std::string uid(row.uid, row.uidLength);
-  if (isChanged(uid) || removed_.count(uid) != 0) return;
-  KXRecord *existing = find(uid);
-  if (existing != nil && [existing _kind] == row.kind) {
-    if (!decodeInto(existing, row.data, row.dataLength)) NSLog(@"Kindex: unreadable record %s", uid.c_str());
+  auto it = records_.find(uid);
+  if (it != records_.end() && [it->second.record _kind] != row.kind) {
+    // A uid that changed kind: as if removed and made anew.
+    applyRemoved(uid);
+    it = records_.find(uid);
+    if (it != records_.end()) return;  // the book's own record of that uid stays
+  }
+  if (it != records_.end() && !it->second.changed) {
+    if (!decodeInto(it->second.record, row.data, row.dataLength)) {
+      NSLog(@"Kindex: unreadable record %s", uid.c_str());
+    }
+    it->second.seq = row.seq;
     return;
   }
   KXRecord *record = decodeRecord(row.kind, stringOf(row.uid, row.uidLength), row.data, row.dataLength);
@@ -138,21 +281,57 @@ void BookState::applyWritten(const RowView &row) {
     NSLog(@"Kindex: unreadable record %s", uid.c_str());
     return;
   }
-  if (existing != nil) {
-    [existing _setBook:nil retain:NO];
-    [existing release];
+  if (it == records_.end()) {
+    insertClean(uid, record, row.seq);
+    return;
   }
-  [record _setBook:book_ retain:NO];
-  auto it = records_.find(uid);
-  if (it != records_.end()) {
-    it->second = Entry{record, false, false};
+  Entry &entry = it->second;
+  if (entry.removed) {
+    [entry.record release];
+    entry.record = record;
+  } else if (entry.seq == 0) {
+    // Two books made the same uid: the book's values win where it set them.
+    OwnChange *own = ownChange(it);
+    own->change.added = true;
+    rebase(entry, *own, record);
+    [record release];
   } else {
-    records_.emplace(uid, Entry{record, false, false});
+    rebase(entry, *ownChange(it), record);
+    [record release];
   }
-  if (row.kind == KXRecordKindGroup)
-    groups_.insert(uid);
-  else
-    groups_.erase(uid);
+  entry.seq = row.seq;
+}
+
+// The book's changed record becomes the merge of its change with newSaved, and the change is
+// rebased on newSaved: each changed property's base becomes newSaved's value, so that a later
+// merge leaves to newer saves what the book did not change itself.
+void BookState::rebase(Entry &entry, OwnChange &own, KXRecord *newSaved) {
+  KXRecord *record = entry.record;
+  RecordChange &change = own.change;
+  const KXValueList &savedValues = [newSaved _values];
+  KXValueList *merged = mergedValues(change, [record _values], &savedValues);
+  if (change.added) {
+    // Every value the book set counts as changed from nothing.
+    for (const KXValueList::Item &item : [record _values]) change.noteDirty(item.key, nil);
+    if ([record _kind] == KXRecordKindGroup) {
+      NSArray *members = [(KXGroup *)record _memberIds];
+      for (NSUInteger i = 0; i < [members count]; i++) change.addMember([members objectAtIndex:i]);
+    }
+    change.added = false;
+  }
+  for (RecordChange::Dirty &d : change.dirty) {
+    id base = [savedValues.get(d.key) retain];
+    [d.base release];
+    d.base = base;
+  }
+  [record _adoptValues:merged];
+  if ([record _kind] == KXRecordKindGroup) {
+    NSMutableArray *members = mergedMembers(change, [(KXGroup *)newSaved _memberIds]);
+    [(KXGroup *)record _adoptMemberIds:members];
+  }
+  [newSaved retain];
+  [own.saved release];
+  own.saved = newSaved;
 }
 
 NSArray *BookState::records(int kind) {
@@ -166,7 +345,8 @@ NSArray *BookState::records(int kind) {
     }
   } else {
     for (const auto &entry : records_) {
-      if ([entry.second.record _kind] == kind) [result addObject:entry.second.record];
+      if (!entry.second.removed && [entry.second.record _kind] == kind)
+        [result addObject:entry.second.record];
     }
   }
   return result;
@@ -182,13 +362,27 @@ bool BookState::add(KXRecord *record) {
   if (![record isKindOfClass:[KXRecord class]] || [record _kind] == 0) return false;
   if ([record _book] != nil || [record isReadOnly]) return false;
   std::string uid = keyOf([record uniqueId]);
-  if (uid.empty() || records_.count(uid) != 0) return false;
-  // A record removed and added again before a save is still in the store.
-  bool stored = removed_.erase(uid) != 0;
-  auto it = records_.emplace(uid, Entry{[record retain], !stored, false}).first;
+  if (uid.empty()) return false;
+  auto it = records_.find(uid);
+  if (it == records_.end()) {
+    it = records_.emplace(uid, Entry{[record retain], 0, 0, 0}).first;
+    [record _setBook:book_ retain:NO];
+    if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
+    markChanged(it);
+    return true;
+  }
+  Entry &entry = it->second;
+  if (!entry.removed || [entry.record _kind] != [record _kind]) return false;
+  // A record removed and added again before a save is still in the store: the added object
+  // replaces it, as a change of every property and member in which the two differ.
+  KXRecord *saved = entry.record;
+  auto own = own_.emplace(it->first, OwnChange([record _kind])).first;
+  own->second.saved = saved;
+  own->second.change.seenSeq = seq_;
+  own->second.change.noteReplacement(saved, record);
+  entry.record = [record retain];
+  entry.removed = 0;
   [record _setBook:book_ retain:NO];
-  if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
-  markChanged(it);
   return true;
 }
 
@@ -196,37 +390,61 @@ bool BookState::remove(KXRecord *record) {
   if (![record isKindOfClass:[KXRecord class]]) return false;
   std::string uid = keyOf([record uniqueId]);
   auto it = records_.find(uid);
-  if (it == records_.end() || it->second.record != record) return false;
-  bool added = it->second.added;
-  if (it->second.changed) {
-    changedCount_--;
-    changedListStale_ = true;
-    std::vector<Records::iterator>().swap(changedList_);
+  if (it == records_.end() || it->second.removed || it->second.record != record) return false;
+  [record retain];
+  if (it->second.seq == 0) {
+    erase(it);
+  } else {
+    // Views still show the saved version until the removal is saved.
+    auto own = own_.find(uid);
+    KXRecord *saved = nil;
+    if (own != own_.end()) {
+      saved = [own->second.saved retain];
+      own_.erase(own);
+    } else {
+      saved = [record _copyBoundTo:nil readOnly:YES];
+    }
+    [record _setBook:nil retain:NO];
+    [record release];
+    it->second.record = saved;
+    it->second.removed = 1;
+    markChanged(it);
   }
-  records_.erase(it);
-  groups_.erase(uid);
-  forgetMember(uid);
-  if (!added) removed_.insert(uid);
+  forgetMember([record uniqueId]);
   [record _setBook:nil retain:NO];
   [record release];
   return true;
 }
 
-bool BookState::markChanged(KXRecord *record) {
-  markChanged(records_.find(keyOf([record uniqueId])));
+bool BookState::willSetValue(KXRecord *record, NSString *key) {
+  auto it = records_.find(keyOf([record uniqueId]));
+  if (it == records_.end() || it->second.removed || it->second.record != record) return false;
+  if (it->second.seq == 0) {
+    markChanged(it);
+  } else {
+    ownChange(it)->change.noteDirty(key, [record valueForProperty:key]);
+  }
+  return true;
+}
+
+bool BookState::willChangeMember(KXGroup *group, KXRecord *member, bool adding) {
+  auto it = records_.find(keyOf([group uniqueId]));
+  if (it == records_.end() || it->second.removed || it->second.record != group) return false;
+  if (it->second.seq == 0) {
+    markChanged(it);
+  } else if (adding) {
+    ownChange(it)->change.addMember([member uniqueId]);
+  } else {
+    ownChange(it)->change.removeMember([member uniqueId]);
+  }
   return true;
 }
 
 void BookState::markChanged(Records::iterator entry) {
   if (entry == records_.end() || entry->second.changed) return;
-  entry->second.changed = true;
+  entry->second.changed = 1;
   changedCount_++;
   if (!changedListStale_) changedList_.push_back(entry);
-}
-
-bool BookState::isChanged(const std::string &uid) const {
-  auto it = records_.find(uid);
-  return it != records_.end() && it->second.changed;
 }
 
 const std::vector<BookState::Records::iterator> &BookState::changedInUidOrder() {
@@ -262,57 +480,152 @@ NSArray *BookState::parentGroups(KXRecord *record) {
   NSString *uid = [record uniqueId];
   for (const auto &groupId : groups_) {
     KXGroup *group = (KXGroup *)find(groupId);
-    if ([[group _memberIds] containsObject:uid]) [result addObject:group];
+    if (group != nil && [[group _memberIds] containsObject:uid]) [result addObject:group];
   }
   return result;
 }
 
-bool BookState::save() {
-  if (!hasUnsavedChanges()) return true;
-  uint64_t current = 0;
-  Status status = store_->begin(&current);
-  if (!status.isOk()) {
-    NSLog(@"Kindex: cannot save: %s", status.message().c_str());
-    return false;
-  }
+// After catching up inside the save's transaction, each changed record already is the merge
+// of the book's change with what the store holds (rebase), so it is written as it is.
+Status BookState::writeChanged(uint64_t next, SaveReport *report) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  // Merge in what others saved while we hold the write lock, so that seq_ can move to the
-  // new save without skipping theirs.
-  status = store_->changesSince(
-      seq_, [&](const char *uid, size_t length) { applyRemoved(std::string(uid, length)); },
-      [&](const RowView &row) { applyWritten(row); }, &current);
-  uint64_t next = current + 1;
+  Status status;
   std::string data;
   size_t written = 0;
-  const std::vector<Records::iterator> &changed = changedInUidOrder();
-  for (auto it = changed.begin(); status.isOk() && it != changed.end(); ++it) {
-    const UidKey &uid = (*it)->first;
-    KXRecord *record = (*it)->second.record;
-    data.clear();
-    encodeRecord(record, &data);
-    status = store_->put(uid.data(), uid.size(), [record _kind], data.data(), data.size(), next);
+  for (Records::iterator it : changedInUidOrder()) {
+    const UidKey &uid = it->first;
+    const Entry &entry = it->second;
+    if (entry.removed) {
+      status = store_->erase(uid.data(), uid.size(), next);
+    } else {
+      data.clear();
+      encodeRecord(entry.record, &data);
+      status = store_->put(uid.data(), uid.size(), [entry.record _kind], data.data(), data.size(), next);
+      auto own = own_.find(uid.view());
+      if (own != own_.end() && entry.seq > own->second.change.seenSeq) {
+        report->add(&SaveReport::merged, [entry.record uniqueId]);
+      }
+    }
+    if (!status.isOk()) break;
     if (++written % 1024 == 0) {
       [pool release];
       pool = [NSAutoreleasePool new];
     }
   }
-  for (auto it = removed_.begin(); status.isOk() && it != removed_.end(); ++it) {
-    status = store_->erase(it->data(), it->size(), next);
-  }
-  if (status.isOk()) status = store_->commit(next);
   [pool release];
-  if (!status.isOk()) {
-    store_->rollback();
-    NSLog(@"Kindex: cannot save: %s", status.message().c_str());
-    return false;
+  return status;
+}
+
+void BookState::clearChanged() {
+  std::vector<Records::iterator> gone;
+  for (Records::iterator it : changedInUidOrder()) {
+    if (it->second.removed) {
+      gone.push_back(it);
+    } else {
+      it->second.changed = 0;
+    }
   }
-  for (auto entry : changed) entry->second.added = entry->second.changed = false;
+  for (Records::iterator it : gone) {
+    [it->second.record release];
+    groups_.erase(std::string(it->first.view()));
+    records_.erase(it);
+  }
+  own_.clear();
   changedCount_ = 0;
   std::vector<Records::iterator>().swap(changedList_);
   changedListStale_ = false;
-  removed_.clear();
+}
+
+Status BookState::save(SaveReport *report) {
+  if (!hasUnsavedChanges() && dropped_.empty()) return Status::ok();
+  uint64_t current = 0;
+  Status status = store_->begin(&current);
+  if (!status.isOk()) return status;
+  // Merge in what others saved while we hold the write lock, so that what is written is
+  // merged with the latest of theirs, and seq_ can move to the new save without skipping any.
+  status = catchUpTo(&current);
+  uint64_t next = current + 1;
+  if (status.isOk()) status = writeChanged(next, report);
+  if (status.isOk()) status = store_->commit(next);
+  if (!status.isOk()) {
+    store_->rollback();
+    report->clear();
+    return status;
+  }
+  for (Records::iterator it : changedInUidOrder()) it->second.seq = next;
+  clearChanged();
   seq_ = next;
-  return true;
+  for (const std::string &uid : dropped_) {
+    report->add(&SaveReport::dropped, [NSString stringWithUTF8String:uid.c_str()]);
+  }
+  dropped_.clear();
+  return status;
+}
+
+Status BookState::save(ChangeSet &changes, SaveReport *report) {
+  if (changes.empty()) return Status::ok();
+  uint64_t current = 0;
+  Status status = store_->begin(&current);
+  if (!status.isOk()) return status;
+  status = catchUpTo(&current);
+  uint64_t next = current + 1;
+  // What was written, to be put into the saved state once committed.
+  struct Row {
+    const UidKey *uid;
+    int kind;
+    std::string data;
+  };
+  std::vector<Row> written;
+  std::vector<const UidKey *> erased;
+  NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  for (auto it = changes.begin(); status.isOk() && it != changes.end(); ++it) {
+    const UidKey &uid = it->first;
+    const RecordChange &change = it->second;
+    uint64_t savedSeq = 0;
+    KXRecord *saved = this->saved(uid.view(), &savedSeq);
+    if (change.removed) {
+      if (saved != nil) {
+        status = store_->erase(uid.data(), uid.size(), next);
+        erased.push_back(&uid);
+      }
+      continue;
+    }
+    if (saved == nil && !change.added) {
+      report->add(&SaveReport::dropped, uidString(uid));
+      continue;
+    }
+    int kind = saved != nil ? [saved _kind] : change.kind;
+    KXValueList *empty = KXValueList::make(0);
+    KXValueList *values = mergedValues(change, change.ours != nullptr ? *change.ours : *empty,
+                                       saved != nil ? &[saved _values] : nullptr);
+    NSArray *members = kind == KXRecordKindGroup
+                           ? mergedMembers(change, saved != nil ? [(KXGroup *)saved _memberIds] : nil)
+                           : nil;
+    written.push_back(Row{&uid, kind, std::string()});
+    encodeRecord(*values, members, &written.back().data);
+    KXValueList::destroy(values);
+    KXValueList::destroy(empty);
+    const std::string &data = written.back().data;
+    status = store_->put(uid.data(), uid.size(), kind, data.data(), data.size(), next);
+    if (saved != nil && savedSeq > change.seenSeq) report->add(&SaveReport::merged, uidString(uid));
+  }
+  [pool release];
+  if (status.isOk()) status = store_->commit(next);
+  if (!status.isOk()) {
+    store_->rollback();
+    report->clear();
+    return status;
+  }
+  // The book takes the save in as it takes in another process's.
+  pool = [NSAutoreleasePool new];
+  for (const UidKey *uid : erased) applyRemoved(std::string(uid->view()));
+  for (const Row &row : written) {
+    applyWritten(RowView{row.uid->data(), row.uid->size(), row.kind, row.data.data(), row.data.size(), next});
+  }
+  [pool release];
+  seq_ = next;
+  changes.clear();
+  return status;
 }
 
 }  // namespace kx

@@ -2,6 +2,7 @@
 #import <Kindex/KXRecord.h>
 #import "KXPrivate.h"
 #import "book/KXBookState.h"
+#import "KXMakeError.h"
 
 @implementation KXLocalAddressBook
 
@@ -13,10 +14,16 @@
 }
 
 - (id)initWithLocation:(NSString *)location {
+  return [self initWithLocation:location error:NULL];
+}
+
+- (id)initWithLocation:(NSString *)location error:(NSError **)error {
   if ((self = [super init]) == nil) return nil;
   kx::BookState *state = nullptr;
   if ([location isKindOfClass:[NSString class]] && [location length] > 0) {
-    state = kx::BookState::open(self, location);
+    state = kx::BookState::open(self, location, error);
+  } else {
+    KXMakeError(error, KXErrorNotABook, @"no location given for the address book");
   }
   if (state == nullptr) {
     [self release];
@@ -61,8 +68,16 @@
   return [self _state]->remove(record);
 }
 
-- (BOOL)save {
-  return [self _state]->save();
+- (BOOL)saveReturningConflicts:(NSError **)conflicts error:(NSError **)error {
+  if (conflicts != NULL) *conflicts = nil;
+  kx::SaveReport report;
+  kx::Status status = [self _state]->save(&report);
+  if (!status.isOk()) {
+    KXMakeStoreError(error, status, _location, true);
+    return NO;
+  }
+  if (conflicts != NULL) *conflicts = KXConflictError(report.merged, report.dropped);
+  return YES;
 }
 
 - (BOOL)hasUnsavedChanges {
@@ -70,15 +85,15 @@
 }
 
 - (BOOL)_record:(KXRecord *)record willSetValue:(id)value forProperty:(NSString *)property {
-  return [self _state]->markChanged(record);
+  return [self _state]->willSetValue(record, property);
 }
 
 - (BOOL)_group:(KXGroup *)group willAddMember:(KXRecord *)member {
-  return [self _state]->markChanged(group);
+  return [self _state]->willChangeMember(group, member, true);
 }
 
 - (BOOL)_group:(KXGroup *)group willRemoveMember:(KXRecord *)member {
-  return [self _state]->markChanged(group);
+  return [self _state]->willChangeMember(group, member, false);
 }
 
 - (NSArray *)_membersOfGroup:(KXGroup *)group {

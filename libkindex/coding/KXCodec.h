@@ -26,6 +26,7 @@
 
 @class KXRecord;
 @class KXAddressBook;
+struct KXValueList;
 
 namespace kx {
 
@@ -36,6 +37,9 @@ enum : unsigned char { kString = 0x01, kMulti = 0x02, kDictionary = 0x03 };
 NSString *newString(const void *bytes, size_t length);
 
 void encodeRecord(KXRecord *record, std::string *out);
+/* The same for a record that exists only as its parts (a view's merge): values, and members
+ * for a group (nil for a person). */
+void encodeRecord(const KXValueList &values, NSArray *members, std::string *out);
 /* A new record (retained, caller releases) of kind with uid, or nil when data is malformed. */
 KXRecord *decodeRecord(int kind, NSString *uid, const void *data, size_t length);
 /* Puts the decoded properties and members into an existing record; NO when malformed. */
@@ -52,6 +56,18 @@ BOOL readBytes(NSCoder *coder, std::string *bytes);
 
 /* Records in bulk, for one round trip. */
 NSData *encodeBatch(NSArray *records);
+/* A batch built a record at a time, from record objects or from their parts. */
+class BatchWriter {
+ public:
+  void add(KXRecord *record);
+  void add(NSString *uid, int kind, const KXValueList &values, NSArray *members);
+  NSData *finish();  // autoreleased
+
+ private:
+  void addCoded(NSString *uid, int kind);
+  std::string records_, one_;
+  uint64_t count_ = 0;
+};
 /* Records bound to book (retaining it) with the given read-only flag; nil when malformed. */
 NSArray *decodeBatch(NSData *data, KXAddressBook *book, BOOL readOnly);
 

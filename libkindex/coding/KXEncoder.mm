@@ -140,17 +140,20 @@ void putValue(std::string *out, id value) {
 
 }  // namespace
 
-void encodeRecord(KXRecord *record, std::string *out) {
-  const KXValueList &values = [record _values];
+void encodeRecord(const KXValueList &values, NSArray *members, std::string *out) {
   putVarint(out, values.count);
   for (const KXValueList::Item &item : values) {
     putText(out, item.key);
     putValue(out, item.value);
   }
-  NSArray *members = [record _kind] == KXRecordKindGroup ? [(KXGroup *)record _memberIds] : nil;
   NSUInteger memberCount = [members count];
   putVarint(out, memberCount);
   for (NSUInteger i = 0; i < memberCount; i++) putText(out, [members objectAtIndex:i]);
+}
+
+void encodeRecord(KXRecord *record, std::string *out) {
+  encodeRecord([record _values], [record _kind] == KXRecordKindGroup ? [(KXGroup *)record _memberIds] : nil,
+               out);
 }
 
 NSData *encodeValue(id value) {
@@ -159,20 +162,41 @@ NSData *encodeValue(id value) {
   return [NSData dataWithBytes:out.data() length:out.size()];
 }
 
+void BatchWriter::add(KXRecord *record) {
+  one_.clear();
+  encodeRecord(record, &one_);
+  addCoded([record uniqueId], [record _kind]);
+}
+
+void BatchWriter::add(NSString *uid, int kind, const KXValueList &values, NSArray *members) {
+  one_.clear();
+  encodeRecord(values, members, &one_);
+  addCoded(uid, kind);
+}
+
+void BatchWriter::addCoded(NSString *uid, int kind) {
+  putText(&records_, uid);
+  putVarint(&records_, static_cast<uint64_t>(kind));
+  putVarint(&records_, one_.size());
+  records_.append(one_);
+  count_++;
+}
+
+// The count goes first, and is known last.
+NSData *BatchWriter::finish() {
+  char prefix[10];
+  size_t length = encodeVarint(prefix, count_);
+  NSMutableData *data = [NSMutableData dataWithCapacity:length + records_.size()];
+  [data appendBytes:prefix length:length];
+  [data appendBytes:records_.data() length:records_.size()];
+  return data;
+}
+
 NSData *encodeBatch(NSArray *records) {
-  std::string out, one;
+  BatchWriter batch;
   NSUInteger count = [records count];
-  putVarint(&out, count);
-  for (NSUInteger i = 0; i < count; i++) {
-    KXRecord *record = [records objectAtIndex:i];
-    one.clear();
-    encodeRecord(record, &one);
-    putText(&out, [record uniqueId]);
-    putVarint(&out, static_cast<uint64_t>([record _kind]));
-    putVarint(&out, one.size());
-    out.append(one);
-  }
-  return [NSData dataWithBytes:out.data() length:out.size()];
+  for (NSUInteger i = 0; i < count; i++) batch.add([records objectAtIndex:i]);
+  return batch.finish();
 }
 
 void writeBytes(NSCoder *coder, const std::string &bytes) {

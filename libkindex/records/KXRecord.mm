@@ -30,8 +30,9 @@ static BOOL KXIsValidMultiValue(id value, BOOL strings, BOOL dictionaries) {
   return YES;
 }
 
-// Whether value may be stored under property.
-static BOOL KXIsValidValue(id value, NSString *property) {
+namespace kx {
+
+BOOL isValidValue(id value, NSString *property) {
   if (![property isKindOfClass:[NSString class]] || value == nil) return NO;
   if ([property isEqualToString:KXEmailProperty] || [property isEqualToString:KXPhoneProperty]) {
     return KXIsValidMultiValue(value, YES, NO);
@@ -52,6 +53,8 @@ static BOOL KXIsValidValue(id value, NSString *property) {
   // A property this library does not know: a string or a multi-value of strings or addresses.
   return [value isKindOfClass:[NSString class]] || KXIsValidMultiValue(value, YES, YES);
 }
+
+}  // namespace kx
 
 @implementation KXRecord
 
@@ -96,15 +99,15 @@ static BOOL KXIsValidValue(id value, NSString *property) {
 - (BOOL)setValue:(id)value forProperty:(NSString *)property {
   if (_readOnly || ![property isKindOfClass:[NSString class]]) return NO;
   if (value == nil) return [self removeValueForProperty:property];
-  if (!KXIsValidValue(value, property)) return NO;
-  id copy = [value copy];
+  if (!kx::isValidValue(value, property)) return NO;
+  // Autoreleased: the book's hook may raise (a remote view whose server is gone).
+  id copy = [[value copy] autorelease];
   BOOL allowed = _book == nil || [_book _record:self willSetValue:copy forProperty:property];
   if (allowed) {
     NSString *key = [property copy];
     KXValueList::set(_values, key, copy);
     [key release];
   }
-  [copy release];
   return allowed;
 }
 

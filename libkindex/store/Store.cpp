@@ -1,5 +1,6 @@
 #include "store/Store.h"
 
+#include <cerrno>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -8,13 +9,17 @@ namespace kx {
 namespace {
 
 const char kFormat[] = "kindex-address-book";
-const int kVersion = 1;
+const int kVersion = 2;
 
-const char kSchema[] =
+const char kTables[] =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS records(uid TEXT PRIMARY KEY, kind INTEGER NOT NULL,"
     "  data BLOB NOT NULL, seq INTEGER NOT NULL) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS removed(uid TEXT PRIMARY KEY, seq INTEGER NOT NULL) WITHOUT ROWID;";
+// What version 2 added to version 1; an upgrade runs these alone.
+const char kIndexes[] =
+    "CREATE INDEX IF NOT EXISTS records_by_seq ON records(seq);"
+    "CREATE INDEX IF NOT EXISTS removed_by_seq ON removed(seq);";
 const char kPragmas[] = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;";
 
 // Finalizes a statement when it goes out of scope.
@@ -26,7 +31,8 @@ struct Statement {
 }  // namespace
 
 const char *Store::schemaSql() {
-  return kSchema;
+  static const std::string schema = std::string(kTables) + kIndexes;
+  return schema.c_str();
 }
 const char *Store::pragmaSql() {
   return kPragmas;
@@ -35,6 +41,7 @@ const char *Store::pragmaSql() {
 Status Store::open(const std::string &path, bool create, std::unique_ptr<Store> *out) {
   struct stat info {};
   bool exists = ::stat(path.c_str(), &info) == 0;
+  if (!exists && errno != ENOENT) return Status(Status::kPermission, path + ": cannot look at it", errno);
   if (!exists && !create) return Status(Status::kNotFound, path + ": no book here");
   if (exists && !S_ISREG(info.st_mode)) return Status(Status::kNotOurs, path + ": not a file");
   bool fresh = !exists || info.st_size == 0;
@@ -49,10 +56,16 @@ Status Store::open(const std::string &path, bool create, std::unique_ptr<Store> 
   }
   std::unique_ptr<Store> store(new Store(db));
   sqlite3_busy_timeout(db, 10000);
-  Status status = fresh ? store->createSchema() : store->checkOurs();
+  int version = kVersion;
+  Status status = fresh ? store->createSchema() : store->checkOurs(&version);
   if (!status.isOk()) return status;
   // Only now that the file is known to be ours may anything be written to it.
   status = store->exec(kPragmas);
+  if (status.isOk() && version < kVersion) {
+    status = store->upgrade();
+    // A book nobody may write is still read; its saves fail as they would have anyway.
+    if (status.kind() == Status::kReadOnly) status = Status::ok();
+  }
   if (!status.isOk()) return status;
   status = store->prepare(&store->put_,
                           "INSERT OR REPLACE INTO records(uid, kind, data, seq) VALUES(?1, ?2, ?3, ?4)");
@@ -85,7 +98,7 @@ Status Store::exec(const char *sql) {
   return Status::fromSqlite(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr), db_, sql);
 }
 
-Status Store::checkOurs() {
+Status Store::checkOurs(int *version) {
   Statement s;
   int rc = sqlite3_prepare_v2(db_, "SELECT key, value FROM meta WHERE key IN ('format', 'version')", -1,
                               &s.stmt, nullptr);
@@ -101,28 +114,41 @@ Status Store::checkOurs() {
       const unsigned char *value = sqlite3_column_text(s.stmt, 1);
       formatOk = value != nullptr && std::string(reinterpret_cast<const char *>(value)) == kFormat;
     } else if (key == "version") {
-      versionOk = sqlite3_column_type(s.stmt, 1) == SQLITE_INTEGER && sqlite3_column_int(s.stmt, 1) >= 1 &&
-                  sqlite3_column_int(s.stmt, 1) <= kVersion;
+      versionOk = sqlite3_column_type(s.stmt, 1) == SQLITE_INTEGER && sqlite3_column_int(s.stmt, 1) >= 1;
+      *version = sqlite3_column_int(s.stmt, 1);
     }
   }
   if (rc != SQLITE_DONE) return Status::fromSqlite(rc, db_, "read meta");
-  if (!formatOk) return Status(Status::kNotOurs, "not a Kindex book");
-  if (!versionOk) return Status(Status::kNotOurs, "a Kindex book of a newer version");
+  if (!formatOk || !versionOk) return Status(Status::kNotOurs, "not a Kindex book");
+  if (*version > kVersion) return Status(Status::kNewerVersion, "a Kindex book of a newer version");
   return Status::ok();
+}
+
+// Version 1 to 2. Two processes may upgrade one book at once: the second finds the indexes
+// made (IF NOT EXISTS) and sets the same version again.
+Status Store::upgrade() {
+  Status status = exec("BEGIN IMMEDIATE");
+  if (!status.isOk()) return status;
+  status = exec(kIndexes);
+  if (status.isOk()) status = exec("UPDATE meta SET value = 2 WHERE key = 'version'");
+  if (status.isOk()) status = exec("COMMIT");
+  if (!status.isOk()) rollback();
+  return status;
 }
 
 Status Store::createSchema() {
   // Two processes may create the same new book at once: the second finds the tables made.
   Status status = exec("BEGIN IMMEDIATE");
   if (!status.isOk()) return status;
-  status = exec(kSchema);
+  status = exec(schemaSql());
   if (status.isOk()) {
     status = exec(
         "INSERT OR IGNORE INTO meta(key, value) VALUES('format', 'kindex-address-book');"
-        "INSERT OR IGNORE INTO meta(key, value) VALUES('version', 1);"
+        "INSERT OR IGNORE INTO meta(key, value) VALUES('version', 2);"
         "INSERT OR IGNORE INTO meta(key, value) VALUES('seq', 0);");
   }
-  if (status.isOk()) status = checkOurs();
+  int version = 0;
+  if (status.isOk()) status = checkOurs(&version);
   if (status.isOk()) status = exec("COMMIT");
   if (!status.isOk()) exec("ROLLBACK");
   return status;
@@ -147,6 +173,7 @@ static void deliverRow(sqlite3_stmt *stmt, const Store::RowFn &row) {
   view.kind = sqlite3_column_int(stmt, 1);
   view.data = sqlite3_column_blob(stmt, 2);
   view.dataLength = static_cast<size_t>(sqlite3_column_bytes(stmt, 2));
+  view.seq = static_cast<uint64_t>(sqlite3_column_int64(stmt, 3));
   row(view);
 }
 
@@ -156,7 +183,7 @@ Status Store::loadAll(const RowFn &row, uint64_t *seq) {
   if (!status.isOk()) return status;
   status = readSeq(seq);
   Statement s;
-  if (status.isOk()) status = prepare(&s.stmt, "SELECT uid, kind, data FROM records ORDER BY uid");
+  if (status.isOk()) status = prepare(&s.stmt, "SELECT uid, kind, data, seq FROM records ORDER BY uid");
   int rc = SQLITE_DONE;
   while (status.isOk() && (rc = sqlite3_step(s.stmt)) == SQLITE_ROW) deliverRow(s.stmt, row);
   if (status.isOk()) status = Status::fromSqlite(rc, db_, "load");
@@ -174,8 +201,6 @@ bool Store::othersCommitted() {
   return changed;
 }
 
-// A scan of seq without an index: an index would slow every save, and catching up happens
-// only after another process saved.
 Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &written, uint64_t *seq) {
   bool own = sqlite3_get_autocommit(db_) != 0;
   Status status = own ? exec("BEGIN") : Status::ok();
@@ -185,7 +210,7 @@ Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &wr
     Statement gone, rows;
     status = prepare(&gone.stmt, "SELECT uid FROM removed WHERE seq > ?1");
     if (status.isOk())
-      status = prepare(&rows.stmt, "SELECT uid, kind, data FROM records WHERE seq > ?1 ORDER BY uid");
+      status = prepare(&rows.stmt, "SELECT uid, kind, data, seq FROM records WHERE seq > ?1");
     int rc = SQLITE_DONE;
     if (status.isOk()) {
       sqlite3_bind_int64(gone.stmt, 1, static_cast<sqlite3_int64>(since));

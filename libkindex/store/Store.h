@@ -3,14 +3,21 @@
 // Schema (a book is a database with exactly these tables; a database without the meta rows
 // is not ours and is never written):
 //
-//   meta    := ("format", "kindex-address-book") ("version", 1) ("seq", n)
+//   meta    := ("format", "kindex-address-book") ("version", 2) ("seq", n)
 //              -- seq counts the saves ever committed to this book
 //   records := (uid TEXT PRIMARY KEY, kind INTEGER, data BLOB, seq INTEGER)*
 //              -- kind: 1 person, 2 group; data: the record's coded properties and members;
-//              -- seq: the save that last wrote the row
+//              -- seq: the save that last wrote the row (a row's version)
 //   removed := (uid TEXT PRIMARY KEY, seq INTEGER)*
 //              -- records that a save deleted, so that other processes holding the book
 //              -- can drop them too; a uid present in records is alive whatever removed says
+//   indexes := records_by_seq on records(seq), removed_by_seq on removed(seq)
+//              -- what a save changed is found without reading the whole book
+//
+// Versions: 1 had no indexes. A book of version 1 is upgraded when it is opened (the indexes
+// made and the version set, in one transaction); one that cannot be written (its file is
+// read-only) is read as it is. A book of a newer version than this library knows is refused
+// and left as it is.
 //
 // The journal is a write-ahead log: readers never wait for a writer, and a process killed in
 // the middle of a save leaves the book as it was before that save.
@@ -37,6 +44,7 @@ struct RowView {
   int kind;
   const void *data;
   size_t dataLength;
+  uint64_t seq;  // the save that wrote the row
 };
 
 class Store {
@@ -52,7 +60,8 @@ class Store {
 
   // Opens the store at path; with create, makes a new book there when the file is missing.
   // An empty file (what a creation cut short leaves) also becomes a new book. A file that is
-  // not a book of ours gives kNotOurs and is left as it was.
+  // not a book of ours gives kNotOurs (kNewerVersion for a newer one of ours) and is left as
+  // it was.
   static Status open(const std::string &path, bool create, std::unique_ptr<Store> *out);
   ~Store();
 
@@ -78,8 +87,9 @@ class Store {
   explicit Store(sqlite3 *db) : db_(db) {}
   Status prepare(sqlite3_stmt **stmt, const char *sql);
   Status exec(const char *sql);
-  Status checkOurs();
+  Status checkOurs(int *version);
   Status createSchema();
+  Status upgrade();
   Status readSeq(uint64_t *seq);
 
   sqlite3 *db_ = nullptr;

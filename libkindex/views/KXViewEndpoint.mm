@@ -1,4 +1,6 @@
 #import "views/KXViewEndpoint.h"
+#import "views/KXLocalView.h"
+#import "views/ViewState.h"
 #import "coding/KXCodec.h"
 #import "KXPrivate.h"
 
@@ -6,22 +8,18 @@ static BOOL KXIsLocal(id object, Class cls) {
   return object != nil && ![object isProxy] && [object isKindOfClass:cls];
 }
 
-static NSData *KXEmptyBatch(void) {
-  return kx::encodeBatch([NSArray array]);
-}
-
 @implementation KXViewEndpoint
 
-- (id)initWithAddressBook:(KXAddressBook *)book readOnly:(BOOL)readOnly {
+- (id)initWithView:(KXLocalView *)view {
   if ((self = [super init]) != nil) {
-    _book = [book retain];
-    _readOnly = readOnly;
+    _view = [view retain];
+    _readOnly = [view isReadOnly];
   }
   return self;
 }
 
 - (void)dealloc {
-  [_book release];
+  [_view release];
   [super dealloc];
 }
 
@@ -29,75 +27,106 @@ static NSData *KXEmptyBatch(void) {
   return [NSProtocolChecker protocolCheckerWithTarget:self protocol:@protocol(KXViewServing)];
 }
 
-- (KXRecord *)_recordWithId:(NSString *)uid {
-  return KXIsLocal(uid, [NSString class]) ? [_book recordForUniqueId:uid] : nil;
+- (NSData *)_batchOf:(int)kind {
+  kx::ViewState *state = [_view _state];
+  state->catchUp();
+  kx::BatchWriter batch;
+  state->forEach(kind, [&](NSString *uid, KXRecord *saved, const kx::RecordChange *change) {
+    state->addToBatch(&batch, uid, saved, change);
+  });
+  return batch.finish();
+}
+
+- (NSData *)_batchOfIds:(NSArray *)uids {
+  kx::ViewState *state = [_view _state];
+  kx::BatchWriter batch;
+  for (NSUInteger i = 0; i < [uids count]; i++) state->addToBatch(&batch, [uids objectAtIndex:i]);
+  return batch.finish();
 }
 
 - (NSData *)peopleData {
-  return kx::encodeBatch([_book people]);
+  return [self _batchOf:KXRecordKindPerson];
 }
 
 - (NSData *)groupsData {
-  return kx::encodeBatch([_book groups]);
+  return [self _batchOf:KXRecordKindGroup];
 }
 
 - (NSData *)dataForRecordWithId:(NSString *)uid {
-  KXRecord *record = [self _recordWithId:uid];
-  return record != nil ? kx::encodeBatch([NSArray arrayWithObject:record]) : KXEmptyBatch();
+  if (!KXIsLocal(uid, [NSString class])) return [self _batchOfIds:nil];
+  [_view _state]->catchUp();
+  return [self _batchOfIds:[NSArray arrayWithObject:uid]];
 }
 
 - (NSData *)membersDataOfGroupWithId:(NSString *)uid {
-  KXRecord *group = [self _recordWithId:uid];
-  return [group isKindOfClass:[KXGroup class]] ? kx::encodeBatch([(KXGroup *)group members]) : KXEmptyBatch();
+  if (!KXIsLocal(uid, [NSString class])) return [self _batchOfIds:nil];
+  [_view _state]->catchUp();
+  return [self _batchOfIds:[_view _state]->memberIds(uid)];
 }
 
 - (NSData *)parentGroupsDataOfRecordWithId:(NSString *)uid {
-  KXRecord *record = [self _recordWithId:uid];
-  return [record isKindOfClass:[KXPerson class]] ? kx::encodeBatch([(KXPerson *)record parentGroups])
-                                                 : KXEmptyBatch();
+  if (!KXIsLocal(uid, [NSString class])) return [self _batchOfIds:nil];
+  [_view _state]->catchUp();
+  return [self _batchOfIds:[_view _state]->parentGroupIds(uid)];
 }
 
-- (BOOL)setValueData:(NSData *)value forProperty:(NSString *)property ofRecordWithId:(NSString *)uid {
-  if (_readOnly || !KXIsLocal(value, [NSData class]) || !KXIsLocal(property, [NSString class])) return NO;
-  id decoded = nil;
-  if (!kx::decodeValue(value, &decoded)) return NO;
-  KXRecord *record = [self _recordWithId:uid];
-  return record != nil && [record setValue:decoded forProperty:property];
+- (BOOL)setValueData:(NSData *)value
+            baseData:(NSData *)base
+         forProperty:(NSString *)property
+      ofRecordWithId:(NSString *)uid {
+  if (_readOnly || !KXIsLocal(value, [NSData class]) || !KXIsLocal(base, [NSData class]) ||
+      !KXIsLocal(property, [NSString class]) || !KXIsLocal(uid, [NSString class])) {
+    return NO;
+  }
+  id decoded = nil, seen = nil;
+  if (!kx::decodeValue(value, &decoded) || !kx::decodeValue(base, &seen)) return NO;
+  if (decoded != nil && !kx::isValidValue(decoded, property)) return NO;
+  return [_view _state]->setValue(uid, property, seen, decoded);
 }
 
 - (BOOL)addRecordData:(NSData *)data {
   if (_readOnly || !KXIsLocal(data, [NSData class])) return NO;
   NSArray *records = kx::decodeBatch(data, nil, NO);
   if ([records count] != 1) return NO;
-  return [_book addRecord:[records objectAtIndex:0]];
+  return [_view _state]->add([records objectAtIndex:0]);
 }
 
 - (BOOL)removeRecordWithId:(NSString *)uid {
-  if (_readOnly) return NO;
-  KXRecord *record = [self _recordWithId:uid];
-  return record != nil && [_book removeRecord:record];
+  return !_readOnly && KXIsLocal(uid, [NSString class]) && [_view _state]->remove(uid);
 }
 
 - (BOOL)addMemberWithId:(NSString *)memberId toGroupWithId:(NSString *)groupId {
-  if (_readOnly) return NO;
-  KXRecord *group = [self _recordWithId:groupId];
-  KXRecord *member = [self _recordWithId:memberId];
-  return [group isKindOfClass:[KXGroup class]] && member != nil && [(KXGroup *)group addMember:member];
+  return !_readOnly && KXIsLocal(memberId, [NSString class]) && KXIsLocal(groupId, [NSString class]) &&
+         ![memberId isEqualToString:groupId] && [_view _state]->changeMember(groupId, memberId, true);
 }
 
 - (BOOL)removeMemberWithId:(NSString *)memberId fromGroupWithId:(NSString *)groupId {
-  if (_readOnly) return NO;
-  KXRecord *group = [self _recordWithId:groupId];
-  KXRecord *member = [self _recordWithId:memberId];
-  return [group isKindOfClass:[KXGroup class]] && member != nil && [(KXGroup *)group removeMember:member];
+  return !_readOnly && KXIsLocal(memberId, [NSString class]) && KXIsLocal(groupId, [NSString class]) &&
+         [_view _state]->changeMember(groupId, memberId, false);
 }
 
-- (BOOL)save {
-  return !_readOnly && [_book save];
+- (NSData *)saveOutcome {
+  NSError *conflicts = nil, *error = nil;
+  NSMutableDictionary *outcome = [NSMutableDictionary dictionary];
+  if ([_view saveReturningConflicts:&conflicts error:&error]) {
+    [outcome setObject:[NSNumber numberWithInt:0] forKey:@"code"];
+    NSDictionary *info = [conflicts userInfo];
+    [outcome setObject:info != nil ? [info objectForKey:KXMergedRecordIdsKey] : [NSArray array]
+                forKey:@"merged"];
+    [outcome setObject:info != nil ? [info objectForKey:KXDroppedRecordIdsKey] : [NSArray array]
+                forKey:@"dropped"];
+  } else {
+    [outcome setObject:[NSNumber numberWithInteger:[error code]] forKey:@"code"];
+    [outcome setObject:[error localizedDescription] forKey:@"description"];
+  }
+  return [NSPropertyListSerialization dataWithPropertyList:outcome
+                                                    format:NSPropertyListBinaryFormat_v1_0
+                                                   options:0
+                                                     error:NULL];
 }
 
 - (BOOL)hasUnsavedChanges {
-  return [_book hasUnsavedChanges];
+  return [_view hasUnsavedChanges];
 }
 
 - (BOOL)isReadOnly {

@@ -41,9 +41,10 @@ std::string Describe(KXRecord *record) {
   return [super addRecord:record];
 }
 
-- (BOOL)save {
+// Every form of saving comes here.
+- (BOOL)saveReturningConflicts:(NSError **)conflicts error:(NSError **)error {
   calls->push_back("save");
-  return [super save];
+  return [super saveReturningConflicts:conflicts error:error];
 }
 @end
 

@@ -163,7 +163,9 @@ TEST_F(ConvertOpenError, SharedBookThatCannotBeOpened) {
   ProgramResult run = convert(path);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, ProgressLine(path));
-  EXPECT_EQ(run.error, "Error: cannot open the shared address book at '" + bookLocation() + "'\n");
+  EXPECT_EQ(run.error, "Error: cannot open the shared address book at '" + bookLocation() +
+                           "': cannot make the directory " + bookLocation() +
+                           ": a file stands in its path\n");
 }
 
 TEST_F(ConvertError, SaveThatFails) {
@@ -176,7 +178,8 @@ TEST_F(ConvertError, SaveThatFails) {
   ProgramResult run = convert(path, limited);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.output, ProgressLine(path));
-  EXPECT_EQ(run.error.rfind("Error: cannot save the shared address book", 0), 0u) << run.error;
+  EXPECT_EQ(run.error.rfind("Error: cannot save the shared address book (", 0), 0u) << run.error;
+  EXPECT_NE(run.error.find("has reached the largest file size allowed)"), std::string::npos) << run.error;
   EXPECT_EQ(std::count(run.error.begin(), run.error.end(), '\n'), 1) << run.error;
   // The failed save may leave uncommitted pages behind in the store's files; what the
   // book holds stays as it was.

@@ -213,14 +213,19 @@ TEST_F(CommandLine, RefusesListenAddressesNoServiceCanUse) {
 
 TEST_F(CommandLine, RefusesBookThatDoesNotOpen) {
   kxtest::writeFile(dir_ + "/plainfile", "not a book");
-  for (const std::string &location :
-       {std::string("/nonexistent/book"), dir_ + "/plainfile", std::string(""),
-        std::string("/no/%d%s%@/here")}) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"/nonexistent/book", "/nonexistent/book does not exist"},
+      {dir_ + "/plainfile", dir_ + "/plainfile is a file, not a directory holding an address book"},
+      {"", "no location given for the address book"},
+      {"/no/%d%s%@/here", "/no/%d%s%@/here does not exist"},
+  };
+  for (const auto &row : rows) {
+    const std::string &location = row.first;
     SCOPED_TRACE(location);
-    ExpectRefusal(*this,
-                  argv({"--ab", location, "--ro", "a", "--rw", "b", "--rp", "{RP}", "--sp",
-                        "{SP}", "--sock", "-1"}),
-                  "Error: " + location + " isn't a valid AddressBookLocation\n", true);
+    ExpectRefusal(
+        *this,
+        argv({"--ab", location, "--ro", "a", "--rw", "b", "--rp", "{RP}", "--sp", "{SP}", "--sock", "-1"}),
+        "Error: " + location + " isn't a valid AddressBookLocation\nReason: " + row.second + "\n", true);
   }
 }
 

@@ -243,7 +243,12 @@ TEST_F(Remote, TwoGrantsAreTwoViewsOfOneBook) {
   KXPerson *person = [[[KXPerson alloc] init] autorelease];
   [person setValue:@"Ada" forProperty:KXFirstNameProperty];
   ASSERT_TRUE([first addRecord:person]);
-  // Unsaved, the change is in the one served book, so every other view sees it.
+  // Unsaved, the change is the first view's own: no other view sees it.
+  EXPECT_EQ([[second people] count], 0u);
+  EXPECT_FALSE([second hasUnsavedChanges]);
+  EXPECT_EQ([[readOnly() people] count], 0u);
+  // Saved, it is in the one served book, so every other view sees it.
+  ASSERT_TRUE([first save]);
   ASSERT_EQ([[second people] count], 1u);
   EXPECT_TRUE([[[[second people] objectAtIndex:0] valueForProperty:KXFirstNameProperty]
       isEqualToString:@"Ada"]);
@@ -294,8 +299,11 @@ TEST_F(Remote, ReadOnlyClientChangesNothing) {
   *reinterpret_cast<BOOL *>(reinterpret_cast<char *>(view) + ivar_getOffset(flag)) = NO;
   EXPECT_FALSE([view addRecord:stranger]);
   EXPECT_FALSE([view removeRecord:someone]);
+  EXPECT_FALSE([view save]);
+  EXPECT_FALSE([view hasUnsavedChanges]);
 
-  // Nor does one that talks to the server's side directly.
+  // Nor does one that talks to the server's side directly (its proxy, given another protocol,
+  // no longer serves the view).
   id endpoint = endpointOf(view);
   ASSERT_NE(endpoint, nil);
   [endpoint setProtocolForProxy:@protocol(BookdAttack)];
@@ -309,9 +317,7 @@ TEST_F(Remote, ReadOnlyClientChangesNothing) {
                             ofRecordWithId:[someone uniqueId]])) {
     EXPECT_FALSE(set);
   }
-  [view save];
 
-  EXPECT_FALSE([view hasUnsavedChanges]);
   KXAddressBook *again = readOnly();
   EXPECT_EQ([[again people] count], 3u);
   EXPECT_EQ(tool({"list", book_}),
@@ -397,7 +403,8 @@ TEST_F(Remote, NothingButTheOfferedMethodsAnswers) {
 
   SendCraftedReleases(root, 50);
   SendCraftedReleases(endpointOf(ro), 50);
-  EXPECT_EQ([[ro people] count], 0u);
+  // The views whose proxies were given the attacker's protocol serve no more; a new one does.
+  EXPECT_EQ([[readOnly() people] count], 0u);
   ASSERT_NE(readWrite(), nil);
   EXPECT_TRUE(bookd_.running()) << bookd_.error();
 }

@@ -5,8 +5,12 @@
 #import <Kindex/Kindex.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include "ForkedBody.h"
 #include "TempDir.h"
 #import "KXPrivate.h"
 
@@ -51,6 +55,39 @@ class BookTest : public ::testing::Test {
     NSMutableArray *ids = [NSMutableArray array];
     for (NSUInteger i = 0; i < [records count]; i++) [ids addObject:[[records objectAtIndex:i] uniqueId]];
     return ids;
+  }
+
+  // Runs body in a child process as the user who owns location, and gives what body returned
+  // (0 to 255), or -1 when the child could not become that user or died. Root reads and writes
+  // every file, so under root (as in CI) the child becomes an ordinary user that owns the
+  // book's directory and everything in it, as the book's real user would.
+  int asItsOwner(NSString *location, const std::function<int()> &body) {
+    const bool root = geteuid() == 0;
+    const uid_t nobody = 65534;
+    if (root) {
+      std::string dir = [location UTF8String];
+      ::chmod(tmp_.path().c_str(), 0711);
+      ::chown(dir.c_str(), nobody, nobody);
+      NSArray *names = [[NSFileManager defaultManager] subpathsAtPath:location];
+      for (NSUInteger i = 0; i < [names count]; i++)
+        ::chown((dir + "/" + [[names objectAtIndex:i] UTF8String]).c_str(), nobody, nobody);
+    }
+    pid_t child = spawnCode([&] {
+      if (root && (setgid(nobody) != 0 || setuid(nobody) != 0)) return 255;
+      return body();
+    });
+    int status = waitStatus(child);
+    return status == 255 ? -1 : status;
+  }
+
+  // The error code of opening location (0 when it opens), as its owner.
+  int openAsItsOwner(NSString *location) {
+    return asItsOwner(location, [&] {
+      NSError *error = nil;
+      KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:location
+                                                                         error:&error] autorelease];
+      return book != nil ? 0 : error != nil ? static_cast<int>([error code]) : 254;
+    });
   }
 
   kxtest::TempDir tmp_{"kindex-book"};

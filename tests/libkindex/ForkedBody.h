@@ -23,6 +23,19 @@ inline pid_t spawn(const std::function<bool()> &body) {
   return pid;
 }
 
+// The same for a body that gives its own exit status (0 to 255), for a child that reports a
+// number such as an error code.
+inline pid_t spawnCode(const std::function<int()> &body) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    int code = body();
+    [pool release];
+    _exit(code);
+  }
+  return pid;
+}
+
 // Waits for the child to end; its exit status, or -1 when it did not exit normally.
 inline int waitStatus(pid_t pid) {
   int status = 0;

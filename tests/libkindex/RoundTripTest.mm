@@ -249,3 +249,35 @@ TEST_F(RoundTripTest, MembershipNeedsOneBook) {
   EXPECT_FALSE([two addRecord:g]) << "a record already in a book";
   EXPECT_FALSE([one addRecord:[[KXRecord new] autorelease]]) << "neither person nor group";
 }
+
+// A stored record removed and added back before a save replaces the stored one: what the
+// object lost while out of the book is gone from the store too, and views see the stored
+// version until the save.
+TEST_F(RoundTripTest, ARemovedRecordAddedBackReplacesTheStoredOne) {
+  KXLocalAddressBook *book = newBook();
+  KXPerson *a = person(@"Ann", @"Lee", nil);
+  KXGroup *g = group(@"Team");
+  [book addRecord:a];
+  [book addRecord:g];
+  [g addMember:a];
+  ASSERT_TRUE([book save]);
+  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book
+                                                                       readOnly:YES] autorelease];
+
+  ASSERT_TRUE([book removeRecord:a]);
+  EXPECT_TRUE([view recordForUniqueId:[a uniqueId]] != nil) << "views show what is saved";
+  ASSERT_TRUE([a setValue:@"Anna" forProperty:KXFirstNameProperty]);
+  ASSERT_TRUE([a removeValueForProperty:KXLastNameProperty]);
+  ASSERT_TRUE([book addRecord:a]);
+  EXPECT_FALSE([book addRecord:a]);
+  EXPECT_TRUE([book recordForUniqueId:[a uniqueId]] == a);
+  EXPECT_EQ(S(@"Ann"), S([[view recordForUniqueId:[a uniqueId]] valueForProperty:KXFirstNameProperty]));
+  ASSERT_TRUE([book save]);
+  EXPECT_EQ(S(@"Anna"), S([[view recordForUniqueId:[a uniqueId]] valueForProperty:KXFirstNameProperty]));
+
+  KXLocalAddressBook *again = reopen(book);
+  KXRecord *back = [again recordForUniqueId:[a uniqueId]];
+  EXPECT_EQ(S(@"Anna"), S([back valueForProperty:KXFirstNameProperty]));
+  EXPECT_TRUE([back valueForProperty:KXLastNameProperty] == nil);
+  EXPECT_EQ(0u, [[(KXGroup *)[again recordForUniqueId:[g uniqueId]] members] count]) << "removal took it out";
+}

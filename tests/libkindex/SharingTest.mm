@@ -46,7 +46,11 @@ std::string integrityCheck(NSString *location) {
 
 class SharingTest : public BookTest {};
 
-TEST_F(SharingTest, ALongRunningBookSeesOthersSavesAndKeepsItsOwn) {
+// What another process saved arrives on the next read, in place: records this book did not
+// change are replaced, and the ones it changed show the other's changes in the properties
+// this book did not touch, its own where it did. A record the other removed goes, even one
+// this book changed: its save says the change was dropped.
+TEST_F(SharingTest, ALongRunningBookSeesOthersSavesMergedWithItsOwn) {
   NSString *location = dir("shared");
   KXLocalAddressBook *server = open(location);
   KXPerson *edited = person(@"Edited", @"Before", nil), *removed = person(@"Removed", nil, nil);
@@ -62,6 +66,7 @@ TEST_F(SharingTest, ALongRunningBookSeesOthersSavesAndKeepsItsOwn) {
   KXPerson *mine = person(@"Mine", nil, nil);
   [server addRecord:mine];
   [contested setValue:@"Server's" forProperty:KXLastNameProperty];
+  [removed setValue:@"edited here" forProperty:KXNoteProperty];
 
   NSString *editedId = [edited uniqueId], *removedId = [removed uniqueId],
            *contestedId = [contested uniqueId];
@@ -70,6 +75,7 @@ TEST_F(SharingTest, ALongRunningBookSeesOthersSavesAndKeepsItsOwn) {
     if (other == nil || [other recordForUniqueId:[mine uniqueId]] != nil) return false;
     [[other recordForUniqueId:editedId] setValue:@"After" forProperty:KXLastNameProperty];
     [[other recordForUniqueId:contestedId] setValue:@"Child's" forProperty:KXLastNameProperty];
+    [[other recordForUniqueId:contestedId] setValue:@"Renamed" forProperty:KXFirstNameProperty];
     [other removeRecord:[other recordForUniqueId:removedId]];
     KXPerson *theirs = [[KXPerson new] autorelease];
     [theirs setValue:@"Theirs" forProperty:KXFirstNameProperty];
@@ -83,15 +89,28 @@ TEST_F(SharingTest, ALongRunningBookSeesOthersSavesAndKeepsItsOwn) {
   EXPECT_EQ(S(@"After"), S([edited valueForProperty:KXLastNameProperty]));
   EXPECT_TRUE([server recordForUniqueId:removedId] == nil);
   EXPECT_TRUE([server recordForUniqueId:[mine uniqueId]] == mine);
-  EXPECT_EQ(S(@"Server's"), S([contested valueForProperty:KXLastNameProperty]))
-      << "the unsaved local change wins";
+  EXPECT_TRUE([server recordForUniqueId:contestedId] == contested);
+  EXPECT_EQ(S(@"Renamed"), S([contested valueForProperty:KXFirstNameProperty]));
+  EXPECT_EQ(S(@"Server's"), S([contested valueForProperty:KXLastNameProperty])) << "this book's change stays";
   EXPECT_TRUE([uids([g members]) isEqual:[NSArray arrayWithObject:editedId]]);
-  ASSERT_TRUE([server save]);
+  NSError *conflicts = nil;
+  ASSERT_TRUE([server saveReturningConflicts:&conflicts error:NULL]);
+  EXPECT_EQ(KXErrorConflict, [conflicts code]);
+  EXPECT_TRUE([[[conflicts userInfo] objectForKey:KXMergedRecordIdsKey]
+      isEqual:[NSArray arrayWithObject:contestedId]]);
+  EXPECT_TRUE([[[conflicts userInfo] objectForKey:KXDroppedRecordIdsKey]
+      isEqual:[NSArray arrayWithObject:removedId]]);
+  EXPECT_EQ(
+      "1 record was merged with changes saved by others; changes to 1 record were dropped because others "
+      "removed it",
+      S([conflicts localizedDescription]));
 
   KXLocalAddressBook *after = reopen(server);
   EXPECT_EQ(4u, [[after people] count]);
   EXPECT_TRUE([after recordForUniqueId:[mine uniqueId]] != nil);
+  EXPECT_TRUE([after recordForUniqueId:removedId] == nil);
   EXPECT_EQ(S(@"Server's"), S([[after recordForUniqueId:contestedId] valueForProperty:KXLastNameProperty]));
+  EXPECT_EQ(S(@"Renamed"), S([[after recordForUniqueId:contestedId] valueForProperty:KXFirstNameProperty]));
   EXPECT_EQ(S(@"After"), S([[after recordForUniqueId:editedId] valueForProperty:KXLastNameProperty]));
 }
 
@@ -209,7 +228,10 @@ TEST_F(SharingTest, ASaveThatCannotWriteSaysSoAndKeepsItsChanges) {
   sqlite3 *other = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(store.c_str(), &other));
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
-  EXPECT_FALSE([book save]);
+  NSError *error = nil;
+  EXPECT_FALSE([book saveAndReturnError:&error]);
+  EXPECT_EQ(KXErrorBusy, [error code]);
+  EXPECT_EQ("another program is saving the book in " + S([book location]), S([error localizedDescription]));
   EXPECT_TRUE([book hasUnsavedChanges]);
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);

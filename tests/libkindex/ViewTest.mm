@@ -113,3 +113,85 @@ TEST_F(ViewTest, ReadWriteViewPassesChangesAndSaves) {
 TEST_F(ViewTest, AViewOfNoBookIsNil) {
   EXPECT_TRUE([[KXPublicAddressBook alloc] initWithAddressBook:nil readOnly:YES] == nil);
 }
+
+// Every view has unsaved changes of its own, which nobody else sees (not the book, not other
+// views, not other processes) and which only its own save writes.
+TEST_F(ViewTest, EachViewHasItsOwnUnsavedChanges) {
+  KXPublicAddressBook *one = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                      readOnly:NO] autorelease];
+  KXPublicAddressBook *two = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                      readOnly:NO] autorelease];
+  KXPublicAddressBook *looker = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                         readOnly:YES] autorelease];
+  KXPerson *annInOne = (KXPerson *)[one recordForUniqueId:[ann_ uniqueId]];
+  ASSERT_TRUE([annInOne setValue:@"Anna" forProperty:KXFirstNameProperty]);
+  KXPerson *carl = person(@"Carl", nil, nil);
+  ASSERT_TRUE([one addRecord:carl]);
+  ASSERT_TRUE([(KXGroup *)[one recordForUniqueId:[friends_ uniqueId]] addMember:carl]);
+  ASSERT_TRUE([one removeRecord:[one recordForUniqueId:[bob_ uniqueId]]]);
+
+  // One sees its own changes on every read; nobody else sees any of them.
+  EXPECT_EQ(S(@"Anna"), S([[one recordForUniqueId:[ann_ uniqueId]] valueForProperty:KXFirstNameProperty]));
+  EXPECT_TRUE([one recordForUniqueId:[bob_ uniqueId]] == nil);
+  EXPECT_EQ(2u, [[(KXGroup *)[[one groups] objectAtIndex:0] members] count]);
+  KXAddressBook *others[] = {two, looker, book_, reopen(book_)};
+  for (KXAddressBook *other : others) {
+    SCOPED_TRACE(S(NSStringFromClass([other class])));
+    EXPECT_EQ(S(@"Ann"), S([[other recordForUniqueId:[ann_ uniqueId]] valueForProperty:KXFirstNameProperty]));
+    EXPECT_EQ(2u, [[other people] count]);
+    EXPECT_TRUE([other recordForUniqueId:[carl uniqueId]] == nil);
+    EXPECT_EQ(1u, [[(KXGroup *)[other recordForUniqueId:[friends_ uniqueId]] members] count]);
+    EXPECT_FALSE([other hasUnsavedChanges]);
+  }
+  EXPECT_TRUE([one hasUnsavedChanges]);
+
+  // Two's save writes two's change alone; one then shows it merged with its own.
+  ASSERT_TRUE([[two recordForUniqueId:[ann_ uniqueId]] setValue:@"Li" forProperty:KXLastNameProperty]);
+  ASSERT_TRUE([two save]);
+  EXPECT_FALSE([two hasUnsavedChanges]);
+  EXPECT_TRUE([one hasUnsavedChanges]);
+  KXLocalAddressBook *stored = reopen(book_);
+  EXPECT_EQ(S(@"Ann"), S([[stored recordForUniqueId:[ann_ uniqueId]] valueForProperty:KXFirstNameProperty]));
+  EXPECT_EQ(S(@"Li"), S([[stored recordForUniqueId:[ann_ uniqueId]] valueForProperty:KXLastNameProperty]));
+  EXPECT_EQ(2u, [[stored people] count]);
+  EXPECT_EQ(S(@"Li"), S([ann_ valueForProperty:KXLastNameProperty]))
+      << "the book's own record took the save in";
+  KXRecord *annNow = [one recordForUniqueId:[ann_ uniqueId]];
+  EXPECT_EQ(S(@"Anna"), S([annNow valueForProperty:KXFirstNameProperty]));
+  EXPECT_EQ(S(@"Li"), S([annNow valueForProperty:KXLastNameProperty]));
+
+  ASSERT_TRUE([one save]);
+  stored = reopen(book_);
+  EXPECT_EQ(S(@"Anna"), S([[stored recordForUniqueId:[ann_ uniqueId]] valueForProperty:KXFirstNameProperty]));
+  EXPECT_EQ(S(@"Li"), S([[stored recordForUniqueId:[ann_ uniqueId]] valueForProperty:KXLastNameProperty]));
+  EXPECT_TRUE([stored recordForUniqueId:[bob_ uniqueId]] == nil);
+  EXPECT_TRUE([stored recordForUniqueId:[carl uniqueId]] != nil);
+  EXPECT_EQ(2u, [[(KXGroup *)[stored recordForUniqueId:[friends_ uniqueId]] members] count]);
+  EXPECT_TRUE([book_ recordForUniqueId:[bob_ uniqueId]] == nil);
+  EXPECT_FALSE([book_ hasUnsavedChanges]);
+}
+
+// The book's own unsaved changes are its own too: views show what is saved, and a view's save
+// arrives in the book's changed records merged with the book's changes.
+TEST_F(ViewTest, TheBooksUnsavedChangesAreItsOwn) {
+  ASSERT_TRUE([ann_ setValue:@"Book's" forProperty:KXNoteProperty]);
+  [book_ removeRecord:bob_];
+  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                       readOnly:NO] autorelease];
+  EXPECT_TRUE([[view recordForUniqueId:[ann_ uniqueId]] valueForProperty:KXNoteProperty] == nil);
+  EXPECT_TRUE([view recordForUniqueId:[bob_ uniqueId]] != nil);
+  EXPECT_FALSE([view hasUnsavedChanges]);
+
+  ASSERT_TRUE([[view recordForUniqueId:[ann_ uniqueId]] setValue:@"View's"
+                                                     forProperty:KXOrganizationProperty]);
+  ASSERT_TRUE([view save]);
+  EXPECT_EQ(S(@"View's"), S([ann_ valueForProperty:KXOrganizationProperty]));
+  EXPECT_EQ(S(@"Book's"), S([ann_ valueForProperty:KXNoteProperty]));
+  EXPECT_TRUE([book_ hasUnsavedChanges]);
+  ASSERT_TRUE([book_ save]);
+  KXLocalAddressBook *stored = reopen(book_);
+  KXRecord *ann = [stored recordForUniqueId:[ann_ uniqueId]];
+  EXPECT_EQ(S(@"View's"), S([ann valueForProperty:KXOrganizationProperty]));
+  EXPECT_EQ(S(@"Book's"), S([ann valueForProperty:KXNoteProperty]));
+  EXPECT_TRUE([stored recordForUniqueId:[bob_ uniqueId]] == nil);
+}
