@@ -24,6 +24,8 @@ typedef NS_ENUM(NSInteger, KXErrorCode) {
   KXErrorNoServer = 2,
   /* The server refused the password for the access asked for. */
   KXErrorPasswordRefused = 3,
+  /* A vCard that cannot be applied to the book (see KXVCard.h). */
+  KXErrorCardRefused = 4,
 };
 
 #endif

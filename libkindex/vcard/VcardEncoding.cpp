@@ -1,11 +1,11 @@
-#include "VcardEncoding.h"
+#include "vcard/VcardEncoding.h"
 
 #include <iconv.h>
 
 #include <cctype>
 #include <cerrno>
 
-#include "VcardText.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 

@@ -1,9 +1,9 @@
-#include "VcardReader.h"
+#include "vcard/VcardReader.h"
 
 #include <cctype>
 
-#include "VcardEncoding.h"
-#include "VcardText.h"
+#include "vcard/VcardEncoding.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 
@@ -478,6 +478,15 @@ ReadResult readCards(const std::string &bytes) {
   }
   CardReader(file, result).run();
   return result;
+}
+
+bool parseProperty(const std::string &line, Property &property, std::string &error) {
+  ContentLine content;
+  if (!parseContentLine(line, true, content, error)) return false;
+  property = Property(content.name, content.value);
+  property.group = content.group;
+  property.params = content.params;
+  return true;
 }
 
 }  // namespace vcard

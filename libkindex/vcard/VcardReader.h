@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "VcardCard.h"
+#include "vcard/VcardCard.h"
 
 namespace vcard {
 
@@ -41,5 +41,9 @@ struct ReadResult {
 
 // `bytes` is the whole file, in whatever encoding it came.
 ReadResult readCards(const std::string &bytes);
+
+// One content line in the form contentLine (VcardWriter.h) writes: group, name, parameters
+// (RFC 6868 escapes undone) and the value as it is. False with a message when it is not one.
+bool parseProperty(const std::string &line, Property &property, std::string &error);
 
 }  // namespace vcard

@@ -1,6 +1,6 @@
-#include "VcardWriter.h"
+#include "vcard/VcardWriter.h"
 
-#include "VcardText.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 
@@ -123,6 +123,8 @@ Property converted(Property p, Version version) {
   return p;
 }
 
+}  // namespace
+
 std::string contentLine(const Property &p) {
   std::string line = p.group.empty() ? p.name : p.group + "." + p.name;
   for (const Parameter &param : p.params) {
@@ -144,8 +146,6 @@ std::string contentLine(const Property &p) {
   }
   return line;
 }
-
-}  // namespace
 
 std::string writeCard(const Card &card, Version version) {
   std::string out =

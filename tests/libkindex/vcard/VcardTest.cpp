@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "VcardEncoding.h"
-#include "VcardReader.h"
-#include "VcardText.h"
-#include "VcardWriter.h"
+#include "vcard/VcardEncoding.h"
+#include "vcard/VcardReader.h"
+#include "vcard/VcardText.h"
+#include "vcard/VcardWriter.h"
 
 using namespace vcard;
 

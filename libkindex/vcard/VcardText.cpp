@@ -1,4 +1,4 @@
-#include "VcardText.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 
