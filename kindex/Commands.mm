@@ -34,7 +34,8 @@ std::vector<KXPerson *> sortedPeople(KXAddressBook *book) {
     KXPerson *person = [people objectAtIndex:i];
     keyed.push_back({{lowered(displayName(person)), utf8([person uniqueId])}, person});
   }
-  std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+  std::sort(keyed.begin(), keyed.end(),
+            [](const auto &a, const auto &b) { return a.first < b.first; });
   std::vector<KXPerson *> out;
   for (const auto &entry : keyed) out.push_back(entry.second);
   return out;
@@ -47,7 +48,8 @@ int listPeople(KXAddressBook *book, const Emit &emit) {
   return kExitOK;
 }
 
-int searchPeople(KXAddressBook *book, const std::string &text, const Emit &emit, const Complain &complain) {
+int searchPeople(KXAddressBook *book, const std::string &text, const Emit &emit,
+                 const Complain &complain) {
   NSString *search = nsString(text);
   if (search == nil) {
     complain("the search text is not valid UTF-8");
@@ -64,7 +66,8 @@ int listGroups(KXAddressBook *book, const Emit &emit) {
   return kExitOK;
 }
 
-int showRecord(KXAddressBook *book, const std::string &uid, const Emit &emit, const Complain &complain) {
+int showRecord(KXAddressBook *book, const std::string &uid, const Emit &emit,
+               const Complain &complain) {
   NSString *key = nsString(uid);
   KXRecord *record = key ? [book recordForUniqueId:key] : nil;
   if (record == nil) {

@@ -410,11 +410,16 @@ void readCategories(Reading &r, CardValues &values, KXMutableMultiValue *paramet
   }
 }
 
-void readGroupParts(Reading &r, CardValues &values, KXMutableMultiValue *parameters) {
+void readGroupParts(Reading &r, CardValues &values, KXMutableMultiValue *parameters, bool v4) {
   bool kindSeen = false;
   for (size_t i = 0; i < r.card.properties.size(); ++i) {
     const vcard::Property &p = r.card.properties[i];
     std::string name = p.standardName();
+    // An empty N is what 3.0 makes a group card carry, not something the group says.
+    if (name == "N" && !v4 && p.params.empty() && p.group.empty() && p.value.find_first_not_of(";") == std::string::npos) {
+      r.used[i] = true;
+      continue;
+    }
     if (name == "KIND" && !kindSeen && vcard::upperAscii(p.text()) == "GROUP") {
       kindSeen = true;
       r.used[i] = true;
@@ -661,13 +666,19 @@ bool cardNamesSomeone(const vcard::Card &card) {
   return card.find("N") != nullptr || card.find("FN") != nullptr;
 }
 
-CardValues valuesFromCard(const vcard::Card &card, bool group) {
+CardValues valuesFromCard(const vcard::Card &read, bool group) {
+  // Kept in the forms of 3.0 whatever version the card was (TYPE=pref, not PREF=1), so that a
+  // record written as 4.0 and read back is the record it was.
+  vcard::Card card;
+  card.properties.reserve(read.properties.size());
+  for (const vcard::Property &p : read.properties)
+    card.properties.push_back(vcard::convertedProperty(p, vcard::Version::v3));
   CardValues values;
   Reading r(card);
   KXMutableMultiValue *parameters = [[[KXMutableMultiValue alloc] init] autorelease];
   if (group) {
     for (const Single &single : kGroupSingles) readSingle(r, single, values, parameters);
-    readGroupParts(r, values, parameters);
+    readGroupParts(r, values, parameters, read.version == "4.0");
   } else {
     for (const Single &single : kPersonSingles) readSingle(r, single, values, parameters);
     readMultis(r, values);

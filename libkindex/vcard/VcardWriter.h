@@ -39,6 +39,9 @@ enum class Version { v3, v4 };
 // names an individual, else empty. BEGIN, END and VERSION among `card.properties` are left out.
 std::string writeCard(const Card &card, Version version = Version::v3);
 
+// A property in the forms of `version` (the table above), as writeCard writes it.
+Property convertedProperty(const Property &property, Version version);
+
 // One property as one content line, unfolded and without a line end, as the card holds it
 // (no conversion between versions): group.NAME;PARAM=value,value:value.
 std::string contentLine(const Property &property);

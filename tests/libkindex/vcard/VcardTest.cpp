@@ -419,7 +419,7 @@ TEST(VcardWriter, WritesEachVersionsRequiredPropertiesAndForms) {
   struct Row {
     const char *name;
     std::vector<Property> properties;
-    const char *v3, *v4;  // the added lines after VERSION
+    const char *v3, *v4;  // the lines after VERSION: a made N follows FN
   } rows[] = {
       {"FN from N", {Property("N", "Byron;Ada;;Lady;")}, "FN:Lady Ada Byron\r\n", "FN:Lady Ada Byron\r\n"},
       {"FN from ORG",
@@ -427,12 +427,22 @@ TEST(VcardWriter, WritesEachVersionsRequiredPropertiesAndForms) {
        "FN:Acme\\, Inc.\r\nN:;;;;\r\n",
        "FN:Acme\\, Inc.\r\n"},
       {"FN from an e-mail", {Property("EMAIL", "x@y.z")}, "FN:x@y.z\r\nN:;;;;\r\n", "FN:x@y.z\r\n"},
-      {"N from FN's words", {Property("FN", "Mary Ann  van Dyke")}, "N:Dyke;Mary Ann van;;;\r\n", ""},
-      {"no N for a group", {Property("FN", "Book club"), Property("KIND", "group")}, "N:;;;;\r\n", ""},
+      {"N from FN's words",
+       {Property("FN", "Mary Ann  van Dyke")},
+       "FN:Mary Ann  van Dyke\r\nN:Dyke;Mary Ann van;;;\r\n",
+       ""},
+      {"no N for a group",
+       {Property("FN", "Book club"), Property("KIND", "group")},
+       "FN:Book club\r\nN:;;;;\r\n",
+       ""},
       {"no N for Apple's group",
        {Property("FN", "Team"), Property("X-ADDRESSBOOKSERVER-KIND", "group")},
-       "N:;;;;\r\n",
+       "FN:Team\r\nN:;;;;\r\n",
        ""},
+      {"N after an FN that is not first",
+       {Property("NOTE", "x"), Property("FN", "Ada Byron"), Property("TEL", "1")},
+       "NOTE:x\r\nFN:Ada Byron\r\nN:Byron;Ada;;;\r\nTEL:1\r\n",
+       "NOTE:x\r\nFN:Ada Byron\r\nTEL:1\r\n"},
   };
   for (const Row &row : rows) {
     Card made;
