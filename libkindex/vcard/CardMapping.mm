@@ -416,7 +416,8 @@ void readGroupParts(Reading &r, CardValues &values, KXMutableMultiValue *paramet
     const vcard::Property &p = r.card.properties[i];
     std::string name = p.standardName();
     // An empty N is what 3.0 makes a group card carry, not something the group says.
-    if (name == "N" && !v4 && p.params.empty() && p.group.empty() && p.value.find_first_not_of(";") == std::string::npos) {
+    if (name == "N" && !v4 && p.params.empty() && p.group.empty() &&
+        p.value.find_first_not_of(";") == std::string::npos) {
       r.used[i] = true;
       continue;
     }

@@ -28,30 +28,30 @@ std::string card(const std::string &body, const char *version = "3.0") {
 }
 
 // An Apple-style card with something of every kind the mapping knows.
-const std::string kRich = card(
-    "N:Lovelace;Ada,Augusta;King;Lady;\r\n"
-    "FN:Ada King\\, Countess of Lovelace\r\n"
-    "NICKNAME:Ada,Enchantress\r\n"
-    "ORG:Analytical Engines;Research;Poetical Science\r\n"
-    "item1.EMAIL;type=INTERNET;type=pref:ada@example.org\r\n"
-    "item1.X-ABLabel:Salon\r\n"
-    "EMAIL;TYPE=INTERNET,HOME:ada@home.example\r\n"
-    "TEL;type=CELL;type=VOICE:+44 1\r\n"
-    "TEL:+44 2\r\n"
-    "ADR;TYPE=HOME:Box 7;Flat 2;12 St James's Square;London;;SW1Y 4JH;UK\r\n"
-    "URL;type=WORK:https://example.org/ada\r\n"
-    "IMPP;X-SERVICE-TYPE=Jabber:xmpp:ada@example.org\r\n"
-    "item2.X-ABRELATEDNAMES:William King\r\n"
-    "item2.X-ABLabel:_$!<Spouse>!$_\r\n"
-    "BDAY;VALUE=date:1815-12-10\r\n"
-    "X-ANNIVERSARY:1835-07-08\r\n"
-    "NOTE;LANGUAGE=en:First note\r\n"
-    "NOTE:Second note\r\n"
-    "PHOTO;ENCODING=b;TYPE=JPEG;X-ABCROP-RECTANGLE=ABClipRect_1&0&0&1&1:/9j/4AAQ\r\n"
-    "X-PHONETIC-LAST-NAME:LUV-lace\r\n"
-    "item3.X-ABADR:gb\r\n"
-    "X-CUSTOM;X-P=\"a,b\":value\\; with escapes\r\n"
-    "UID:ada-1815\r\n");
+const std::string kRich =
+    card("N:Lovelace;Ada,Augusta;King;Lady;\r\n"
+         "FN:Ada King\\, Countess of Lovelace\r\n"
+         "NICKNAME:Ada,Enchantress\r\n"
+         "ORG:Analytical Engines;Research;Poetical Science\r\n"
+         "item1.EMAIL;type=INTERNET;type=pref:ada@example.org\r\n"
+         "item1.X-ABLabel:Salon\r\n"
+         "EMAIL;TYPE=INTERNET,HOME:ada@home.example\r\n"
+         "TEL;type=CELL;type=VOICE:+44 1\r\n"
+         "TEL:+44 2\r\n"
+         "ADR;TYPE=HOME:Box 7;Flat 2;12 St James's Square;London;;SW1Y 4JH;UK\r\n"
+         "URL;type=WORK:https://example.org/ada\r\n"
+         "IMPP;X-SERVICE-TYPE=Jabber:xmpp:ada@example.org\r\n"
+         "item2.X-ABRELATEDNAMES:William King\r\n"
+         "item2.X-ABLabel:_$!<Spouse>!$_\r\n"
+         "BDAY;VALUE=date:1815-12-10\r\n"
+         "X-ANNIVERSARY:1835-07-08\r\n"
+         "NOTE;LANGUAGE=en:First note\r\n"
+         "NOTE:Second note\r\n"
+         "PHOTO;ENCODING=b;TYPE=JPEG;X-ABCROP-RECTANGLE=ABClipRect_1&0&0&1&1:/9j/4AAQ\r\n"
+         "X-PHONETIC-LAST-NAME:LUV-lace\r\n"
+         "item3.X-ABADR:gb\r\n"
+         "X-CUSTOM;X-P=\"a,b\":value\\; with escapes\r\n"
+         "UID:ada-1815\r\n");
 
 class CardMappingTest : public BookTest {
  protected:
@@ -77,18 +77,12 @@ TEST_F(CardMappingTest, ARecordHoldsTheWholeCardAndWritesItBackUnchanged) {
     NSString *property;
     const char *value;
   } rows[] = {
-      {KXFirstNameProperty, "Ada,Augusta"},
-      {KXMiddleNameProperty, "King"},
-      {KXNamePrefixProperty, "Lady"},
-      {KXFormattedNameProperty, "Ada King, Countess of Lovelace"},
-      {KXNicknameProperty, "Ada,Enchantress"},
-      {KXOrganizationProperty, "Analytical Engines"},
-      {KXDepartmentProperty, "Research"},
-      {KXBirthdayProperty, "1815-12-10"},
-      {KXAnniversaryProperty, "1835-07-08"},
-      {KXNoteProperty, "First note"},
-      {KXPhoneticLastNameProperty, "LUV-lace"},
-      {KXPhotoProperty, "data:image/jpeg;base64,/9j/4AAQ"},
+      {KXFirstNameProperty, "Ada,Augusta"},     {KXMiddleNameProperty, "King"},
+      {KXNamePrefixProperty, "Lady"},           {KXFormattedNameProperty, "Ada King, Countess of Lovelace"},
+      {KXNicknameProperty, "Ada,Enchantress"},  {KXOrganizationProperty, "Analytical Engines"},
+      {KXDepartmentProperty, "Research"},       {KXBirthdayProperty, "1815-12-10"},
+      {KXAnniversaryProperty, "1835-07-08"},    {KXNoteProperty, "First note"},
+      {KXPhoneticLastNameProperty, "LUV-lace"}, {KXPhotoProperty, "data:image/jpeg;base64,/9j/4AAQ"},
   };
   for (const Row &row : rows) EXPECT_EQ(row.value, S([ada valueForProperty:row.property])) << S(row.property);
   EXPECT_TRUE([ada valueForProperty:KXNameSuffixProperty] == nil);
@@ -131,9 +125,10 @@ TEST_F(CardMappingTest, ARecordHoldsTheWholeCardAndWritesItBackUnchanged) {
   }
   EXPECT_EQ(1u, [[again people] count]);
   // What was kept as written goes out as written.
-  for (const char *line : {"N:Lovelace;Ada,Augusta;King;Lady;\r\n", "NICKNAME:Ada,Enchantress\r\n",
-                           "ORG:Analytical Engines;Research;Poetical Science\r\n", "item1.X-ABLabel:Salon\r\n",
-                           "TEL:+44 2\r\n", "X-CUSTOM;X-P=\"a,b\":value\\; with escapes\r\n", "UID:ada-1815\r\n"})
+  for (const char *line :
+       {"N:Lovelace;Ada,Augusta;King;Lady;\r\n", "NICKNAME:Ada,Enchantress\r\n",
+        "ORG:Analytical Engines;Research;Poetical Science\r\n", "item1.X-ABLabel:Salon\r\n", "TEL:+44 2\r\n",
+        "X-CUSTOM;X-P=\"a,b\":value\\; with escapes\r\n", "UID:ada-1815\r\n"})
     EXPECT_NE(std::string::npos, as3.find(line)) << line << " in\n" << as3;
 }
 
@@ -150,9 +145,9 @@ TEST_F(CardMappingTest, ValuesAProgramChangedAreWrittenFromTheNewValues) {
   ASSERT_TRUE([ada setValue:@"Ada" forProperty:KXFirstNameProperty]);
   std::string text = written(ada);
   for (const char *line : {"item1.EMAIL;TYPE=INTERNET,pref,WORK:ada@example.org\r\n",
-                           "item4.EMAIL;TYPE=INTERNET:ada@home.example\r\n", "item4.X-ABLabel:Country house\r\n",
-                           "EMAIL;TYPE=pref:new@example.org\r\n", "ORG:Difference Engines;Research\r\n",
-                           "N:Lovelace;Ada;King;Lady;\r\n"})
+                           "item4.EMAIL;TYPE=INTERNET:ada@home.example\r\n",
+                           "item4.X-ABLabel:Country house\r\n", "EMAIL;TYPE=pref:new@example.org\r\n",
+                           "ORG:Difference Engines;Research\r\n", "N:Lovelace;Ada;King;Lady;\r\n"})
     EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
   EXPECT_EQ(std::string::npos, text.find("Salon"));
 }
@@ -178,9 +173,8 @@ TEST_F(CardMappingTest, AKnownUidUpdatesItsRecordAndKeepsTheEntriesThatDidNotCha
   KXGroup *team = group(@"Team");
   [book addRecord:team];
   NSString *teamCard = [NSString stringWithFormat:@"BEGIN:VCARD\nN:X\nUID:%@\nEND:VCARD\n", [team uniqueId]];
-  NSArray *results = [book
-      applyVCards:cardsOf(card("EMAIL:nobody@example.org\r\n") + [teamCard UTF8String] + card("FN:Nameless\r\n") +
-                          card("FN:Nameless\r\n"))];
+  NSArray *results = [book applyVCards:cardsOf(card("EMAIL:nobody@example.org\r\n") + [teamCard UTF8String] +
+                                               card("FN:Nameless\r\n") + card("FN:Nameless\r\n"))];
   ASSERT_EQ(4u, [results count]);
   EXPECT_EQ("card has neither N nor FN", S([[results objectAtIndex:0] localizedDescription]));
   EXPECT_EQ(KXErrorCardRefused, [[results objectAtIndex:1] code]);
@@ -198,14 +192,13 @@ TEST_F(CardMappingTest, GroupCardsAndCategoriesTravelBothWays) {
   KXLocalAddressBook *book = newBook();
   // The group cards come first and name members given later, with and without urn:uuid:,
   // and one that is nowhere.
-  std::string file =
-      card("N:Friends\r\nFN:Friends\r\nX-ADDRESSBOOKSERVER-KIND:group\r\n"
-           "X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:p-1\r\n"
-           "X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:p-2\r\n"
-           "X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:elsewhere\r\nUID:g-apple\r\n") +
-      card("KIND:group\r\nFN:Family\r\nMEMBER:urn:uuid:p-2\r\nUID:urn:uuid:g-4\r\n", "4.0") +
-      card("FN:One\r\nN:One;;;;\r\nCATEGORIES:Team,Friends\r\nUID:p-1\r\n") +
-      card("FN:Two\r\nUID:urn:uuid:p-2\r\n", "4.0");
+  std::string file = card("N:Friends\r\nFN:Friends\r\nX-ADDRESSBOOKSERVER-KIND:group\r\n"
+                          "X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:p-1\r\n"
+                          "X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:p-2\r\n"
+                          "X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:elsewhere\r\nUID:g-apple\r\n") +
+                     card("KIND:group\r\nFN:Family\r\nMEMBER:urn:uuid:p-2\r\nUID:urn:uuid:g-4\r\n", "4.0") +
+                     card("FN:One\r\nN:One;;;;\r\nCATEGORIES:Team,Friends\r\nUID:p-1\r\n") +
+                     card("FN:Two\r\nUID:urn:uuid:p-2\r\n", "4.0");
   apply(book, file);
   KXGroup *friends = (KXGroup *)[book recordForUniqueId:@"g-apple"];
   KXGroup *family = (KXGroup *)[book recordForUniqueId:@"urn:uuid:g-4"];
@@ -217,7 +210,8 @@ TEST_F(CardMappingTest, GroupCardsAndCategoriesTravelBothWays) {
   std::string groupText = written(friends);
   EXPECT_NE(std::string::npos, groupText.find("X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:p-1\r\n")) << groupText;
   EXPECT_NE(std::string::npos, groupText.find("X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:p-2\r\n")) << groupText;
-  EXPECT_NE(std::string::npos, groupText.find("X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:elsewhere\r\n")) << groupText;
+  EXPECT_NE(std::string::npos, groupText.find("X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:elsewhere\r\n"))
+      << groupText;
   EXPECT_NE(std::string::npos, written(family, KXVCardVersion40).find("MEMBER:urn:uuid:p-2\r\n"));
   std::string one = written([book recordForUniqueId:@"p-1"]);
   EXPECT_NE(std::string::npos, one.find("CATEGORIES:Team\r\n")) << "Friends is written as a group card";
@@ -241,14 +235,15 @@ TEST_F(CardMappingTest, GroupCardsAndCategoriesTravelBothWays) {
   apply(book, textOf(exported));
   EXPECT_EQ(textOf(exported), textOf([book vCardDataWithVersion:KXVCardVersion30]));
   // Once the missing member arrives, the group takes it as a member.
-  apply(book, card("FN:Elsewhere\r\nUID:elsewhere\r\n") + textOf([friends vCardDataWithVersion:KXVCardVersion30]));
+  apply(book,
+        card("FN:Elsewhere\r\nUID:elsewhere\r\n") + textOf([friends vCardDataWithVersion:KXVCardVersion30]));
   EXPECT_EQ("(\"p-1\", \"urn:uuid:p-2\", elsewhere)", S(uids([friends members])));
 }
 
 TEST_F(CardMappingTest, ReadingReportsProblemsAndTellsWhatACardIs) {
   NSArray *problems = nil, *warnings = nil;
-  std::string text = card("N:A;B\r\nCATEGORIES:x,y\\,z\r\nUID:urn:uuid:1\r\n") + "BEGIN:VCARD\r\nN\x01:broken\r\n" +
-                     "END:VCARD\r\n" + card("N:L\xe9on\r\n");
+  std::string text = card("N:A;B\r\nCATEGORIES:x,y\\,z\r\nUID:urn:uuid:1\r\n") +
+                     "BEGIN:VCARD\r\nN\x01:broken\r\n" + "END:VCARD\r\n" + card("N:L\xe9on\r\n");
   NSArray *cards = [KXVCard cardsFromData:bytesOf(text) problems:&problems warnings:&warnings];
   ASSERT_EQ(2u, [cards count]);
   ASSERT_EQ(1u, [problems count]);
