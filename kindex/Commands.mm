@@ -112,7 +112,9 @@ bool readImportFile(const std::string &source, const std::string &content, Impor
                     const Complain &complain, int &status) {
   file.source = source;
   NSArray *problems = nil, *warnings = nil;
-  NSData *data = [NSData dataWithBytes:content.data() length:content.size()];
+  NSData *data = [NSData dataWithBytesNoCopy:const_cast<char *>(content.data())
+                                      length:content.size()
+                                freeWhenDone:NO];
   NSArray *cards = [KXVCard cardsFromData:data problems:&problems warnings:&warnings];
   for (NSUInteger i = 0; i < [warnings count]; ++i) {
     KXVCardProblem *warning = [warnings objectAtIndex:i];
@@ -143,13 +145,14 @@ bool readImportFile(const std::string &source, const std::string &content, Impor
 int importCards(KXAddressBook *book, ImportFile &file, const Emit &emit, const Complain &complain) {
   NSArray *cards = file.cards;
   size_t withoutUid = 0;
-  std::vector<bool> known;
-  for (NSUInteger i = 0; i < [cards count]; ++i) {
-    KXVCard *card = [cards objectAtIndex:i];
-    if ([card uniqueId] == nil) ++withoutUid;
-    known.push_back([book recordForVCard:card] != nil);
-  }
-  size_t groupsBefore = [[book groups] count];
+  for (NSUInteger i = 0; i < [cards count]; ++i)
+    if ([[cards objectAtIndex:i] uniqueId] == nil) ++withoutUid;
+  // What the book held before, to tell the records the cards updated from those they made.
+  NSMutableSet *before = [NSMutableSet set];
+  NSArray *people = [book people], *groups = [book groups];
+  for (NSArray *records : {people, groups})
+    for (NSUInteger i = 0; i < [records count]; ++i) [before addObject:[[records objectAtIndex:i] uniqueId]];
+  size_t groupsBefore = [groups count];
   NSArray *results = [book applyVCards:cards];
   size_t added = 0, updatedPeople = 0, updatedGroups = 0;
   for (NSUInteger i = 0; i < [results count]; ++i) {
@@ -157,7 +160,7 @@ int importCards(KXAddressBook *book, ImportFile &file, const Emit &emit, const C
     KXVCard *card = [cards objectAtIndex:i];
     if ([result isKindOfClass:[NSError class]]) {
       file.skipped.push_back({static_cast<int>([card line]), utf8([result localizedDescription])});
-    } else if (known[i]) {
+    } else if ([before containsObject:[result uniqueId]]) {
       ++([card isGroup] ? updatedGroups : updatedPeople);
     } else if (![card isGroup]) {
       ++added;

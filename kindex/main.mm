@@ -45,9 +45,19 @@ bool readInput(const std::string &path, std::string &content) {
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  content = buffer.str();
+  // Read in one go where the size is known: a stream buffer copies a large file several times.
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) {
+    content.resize(static_cast<size_t>(size));
+    in.read(&content[0], size);
+    content.resize(static_cast<size_t>(in.gcount()));
+  }
+  // A file that grew meanwhile, or one whose size the system does not tell (a pipe).
+  std::ostringstream rest;
+  rest << in.rdbuf();
+  content += rest.str();
   return !in.bad();
 }
 

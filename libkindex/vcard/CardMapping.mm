@@ -280,8 +280,15 @@ bool sameText(NSString *a, NSString *b) {
 
 struct Reading {
   const vcard::Card &card;
-  std::vector<bool> used;  // per property of the card: mapped to a value
-  explicit Reading(const vcard::Card &c) : card(c), used(c.properties.size(), false) {}
+  std::vector<bool> used;             // per property of the card: mapped to a value
+  std::vector<std::string> names;     // per property: its standard name
+  std::vector<const Multi *> multis;  // per property: the multi-value it goes into, or none
+  explicit Reading(const vcard::Card &c) : card(c), used(c.properties.size(), false) {
+    for (const vcard::Property &p : c.properties) {
+      names.push_back(p.standardName());
+      multis.push_back(multiFor(p));
+    }
+  }
 };
 
 std::vector<std::string> fieldsOf(const Single &single, const vcard::Property &p) {
@@ -303,7 +310,7 @@ std::vector<std::string> skippedParams(const Single &single, const vcard::Proper
 void readSingle(Reading &r, const Single &single, CardValues &values, KXMutableMultiValue *parameters) {
   for (size_t i = 0; i < r.card.properties.size(); ++i) {
     const vcard::Property &p = r.card.properties[i];
-    if (r.used[i] || p.standardName() != single.name) continue;
+    if (r.used[i] || r.names[i] != single.name) continue;
     r.used[i] = true;
     std::vector<std::string> fields = fieldsOf(single, p);
     std::vector<std::string> skip = skippedParams(single, p);
@@ -334,8 +341,8 @@ void readSingle(Reading &r, const Single &single, CardValues &values, KXMutableM
 // the one entry in it.
 std::map<std::string, size_t> labelledGroups(const Reading &r) {
   std::map<std::string, int> entries;
-  for (const vcard::Property &p : r.card.properties)
-    if (!p.group.empty() && multiFor(p) != nullptr) entries[p.group]++;
+  for (size_t i = 0; i < r.card.properties.size(); ++i)
+    if (!r.card.properties[i].group.empty() && r.multis[i] != nullptr) entries[r.card.properties[i].group]++;
   std::map<std::string, size_t> labels;
   for (size_t i = 0; i < r.card.properties.size(); ++i) {
     const vcard::Property &p = r.card.properties[i];
@@ -352,7 +359,7 @@ void readMultis(Reading &r, CardValues &values) {
     std::vector<CardEntry> entries;
     for (size_t i = 0; i < r.card.properties.size(); ++i) {
       const vcard::Property &p = r.card.properties[i];
-      if (r.used[i] || multiFor(p) != &m) continue;
+      if (r.used[i] || r.multis[i] != &m) continue;
       r.used[i] = true;
       NSMutableDictionary *attributes = attributesOf(p);
       if (p.name == kAppleRelated) [attributes setObject:ns(p.name) forKey:KXVCardNameAttribute];
@@ -414,7 +421,7 @@ void readGroupParts(Reading &r, CardValues &values, KXMutableMultiValue *paramet
   bool kindSeen = false;
   for (size_t i = 0; i < r.card.properties.size(); ++i) {
     const vcard::Property &p = r.card.properties[i];
-    std::string name = p.standardName();
+    const std::string &name = r.names[i];
     // An empty N is what 3.0 makes a group card carry, not something the group says.
     if (name == "N" && !v4 && p.params.empty() && p.group.empty() &&
         p.value.find_first_not_of(";") == std::string::npos) {

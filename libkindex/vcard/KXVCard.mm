@@ -149,6 +149,37 @@ KXRecord *recordForUid(KXAddressBook *book, const std::string &uid) {
   return nil;
 }
 
+// Finds records by uid while cards are applied. Every lookup in a book first looks for what
+// other processes saved, a query of its store: for more than a few cards, the book's records
+// are indexed once instead.
+struct Finder {
+  KXAddressBook *book;
+  NSMutableDictionary *index;  // uid -> record; nil while the book is asked directly
+
+  Finder(KXAddressBook *b, bool indexed) : book(b), index(nil) {
+    if (!indexed) return;
+    index = [[NSMutableDictionary alloc] init];
+    for (NSArray *records : {[book people], [book groups]})
+      for (NSUInteger i = 0; i < [records count]; ++i)
+        [index setObject:[records objectAtIndex:i] forKey:[[records objectAtIndex:i] uniqueId]];
+  }
+  ~Finder() { [index release]; }
+  Finder(const Finder &) = delete;
+  Finder &operator=(const Finder &) = delete;
+
+  KXRecord *find(const std::string &uid) {
+    if (index == nil) return recordForUid(book, uid);
+    for (const std::string &candidate : kx::uidCandidates(uid)) {
+      NSString *key = ns(candidate);
+      KXRecord *record = key != nil ? [index objectForKey:key] : nil;
+      if (record != nil) return record;
+    }
+    return nil;
+  }
+
+  void added(KXRecord *record) { [index setObject:record forKey:[record uniqueId]]; }
+};
+
 NSError *refusal(NSString *format, ...) {
   va_list args;
   va_start(args, format);
@@ -254,14 +285,14 @@ struct PendingGroup {
   std::vector<std::string> members, memberLines, others;
 };
 
-id applyCard(KXAddressBook *book, const vcard::Card &card, Categories &categories,
-             std::vector<PendingGroup> &pending) {
+id applyCard(Finder &finder, const vcard::Card &card, Categories &categories, std::vector<PendingGroup> &pending) {
+  KXAddressBook *book = finder.book;
   bool group = kx::isGroupCard(card);
   if (!group && !kx::cardNamesSomeone(card)) return refusal(@"card has neither N nor FN");
   kx::CardValues values = kx::valuesFromCard(card, group);
   std::string uid;
   bool hasUid = kx::cardUid(card, &uid);
-  KXRecord *record = hasUid ? recordForUid(book, uid) : nil;
+  KXRecord *record = hasUid ? finder.find(uid) : nil;
   Class wantedClass = group ? [KXGroup class] : [KXPerson class];
   if (record != nil && ![record isKindOfClass:wantedClass]) {
     return refusal(group ? @"the card is a group's, but %@ is a person of the book"
@@ -275,6 +306,7 @@ id applyCard(KXAddressBook *book, const vcard::Card &card, Categories &categorie
     if (record == nil) return refusal(@"the card's UID is not UTF-8 text");
     setValues(record, values, group, group);
     if (![book addRecord:record]) return refusal(@"the book refused the card");
+    finder.added(record);
   } else if (!setValues(record, values, group, group)) {
     return refusal(@"the book refused the change to %@", [record uniqueId]);
   }
@@ -296,12 +328,12 @@ id applyCard(KXAddressBook *book, const vcard::Card &card, Categories &categorie
 
 // A group card's members, once every card is in the book; MEMBERs that name no record stay
 // among the group's other properties.
-void applyMembers(KXAddressBook *book, PendingGroup &pending) {
+void applyMembers(Finder &finder, PendingGroup &pending) {
   KXGroup *group = pending.group;
   NSMutableArray *wanted = [NSMutableArray array];
   std::vector<kx::CardEntry> unknown;
   for (size_t i = 0; i < pending.members.size(); ++i) {
-    KXRecord *member = recordForUid(book, pending.members[i]);
+    KXRecord *member = finder.find(pending.members[i]);
     if (member == nil) {
       unknown.push_back({ns(pending.memberLines[i]), nil, nil, 0});
     } else if (member != group && [wanted indexOfObjectIdenticalTo:member] == NSNotFound) {
@@ -337,6 +369,7 @@ void applyMembers(KXAddressBook *book, PendingGroup &pending) {
 - (NSArray *)applyVCards:(NSArray *)cards {
   NSUInteger count = [cards count];
   std::vector<id> results(count, nil);
+  Finder finder(self, count > 16);
   Categories categories{self, {}, false};
   std::vector<PendingGroup> pending;
   for (int pass = 0; pass < 2; ++pass) {
@@ -344,13 +377,13 @@ void applyMembers(KXAddressBook *book, PendingGroup &pending) {
       KXVCard *card = [cards objectAtIndex:i];
       if ([card isGroup] != (pass == 0)) continue;
       NSAutoreleasePool *pool = [NSAutoreleasePool new];
-      results[i] = [applyCard(self, [card _card], categories, pending) retain];
+      results[i] = [applyCard(finder, [card _card], categories, pending) retain];
       [pool release];
     }
   }
   for (PendingGroup &group : pending) {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    applyMembers(self, group);
+    applyMembers(finder, group);
     [pool release];
   }
   NSMutableArray *out = [NSMutableArray arrayWithCapacity:count];

@@ -330,7 +330,7 @@ void CardReader::run() {
       continue;
     }
     if (parsed && content.name == "VERSION") version21_ = trim(content.value) == "2.1";
-    cardLines_.push_back(logical);
+    cardLines_.push_back(std::move(logical));
   }
   if (inCard) result_.errors.push_back({cardLine_, "card has no END:VCARD"});
 }
@@ -360,14 +360,14 @@ void CardReader::finishCard() {
     if (logical.text.find('\0') != std::string::npos) {
       error = "a NUL byte in the line";
     } else if (parseContentLine(logical.text, !v21, content, error) && content.name != "VERSION") {
-      if (decodeProperty(logical, content, v21, property, error)) card.properties.push_back(property);
+      if (decodeProperty(logical, content, v21, property, error)) card.properties.push_back(std::move(property));
     }
     if (!error.empty()) {
       result_.errors.push_back({logical.line, error});
       return;
     }
   }
-  result_.cards.push_back(card);
+  result_.cards.push_back(std::move(card));
 }
 
 bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &content, bool v21,

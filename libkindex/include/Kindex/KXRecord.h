@@ -50,6 +50,7 @@
 
 @interface KXGroup : KXRecord {
   NSMutableArray *_memberIds;
+  NSMutableSet *_memberIdSet; /* the same uids, for large groups: made when first needed */
 }
 
 /* The member records, in the order they were added. */
