@@ -38,9 +38,10 @@ struct ImportFile {
   std::vector<std::pair<int, std::string>> skipped;  // line, why: what the reader refused
 };
 
-// Reads `content` and reports its warnings; false, with the exit status, when no card in it
-// can be imported (the skipped ones are reported then too).
-bool readImportFile(const std::string &source, const std::string &content, ImportFile &file,
+// Reads `content` (and empties it: the cards are what is kept) and reports its warnings; false,
+// with the exit status, when no card in it can be imported (the skipped ones are reported then
+// too).
+bool readImportFile(const std::string &source, std::string &content, ImportFile &file,
                     const Emit &emit, const Complain &complain, int &status);
 int importCards(KXAddressBook *book, ImportFile &file, const Emit &emit, const Complain &complain);
 

@@ -108,7 +108,7 @@ void reportSkipped(const ImportFile &file, const Complain &complain) {
 
 }  // namespace
 
-bool readImportFile(const std::string &source, const std::string &content, ImportFile &file, const Emit &emit,
+bool readImportFile(const std::string &source, std::string &content, ImportFile &file, const Emit &emit,
                     const Complain &complain, int &status) {
   file.source = source;
   NSArray *problems = nil, *warnings = nil;
@@ -116,6 +116,7 @@ bool readImportFile(const std::string &source, const std::string &content, Impor
                                       length:content.size()
                                 freeWhenDone:NO];
   NSArray *cards = [KXVCard cardsFromData:data problems:&problems warnings:&warnings];
+  std::string().swap(content);
   for (NSUInteger i = 0; i < [warnings count]; ++i) {
     KXVCardProblem *warning = [warnings objectAtIndex:i];
     complain(source + ":" + std::to_string([warning line]) + ": " + utf8([warning message]));

@@ -47,8 +47,12 @@ CardValues valuesFromCard(const vcard::Card &card, bool group);
 const std::vector<NSString *> &cardProperties(bool group);
 
 /* The record as a card: its values, CATEGORIES from the categories it belongs to (a person),
- * MEMBER from its members (a group), and its uid as UID. */
-vcard::Card cardFromRecord(KXRecord *record);
+ * MEMBER from its members (a group), and its uid as UID. categories, when given, maps each
+ * person's uid to the names of its categories (see categoriesByMember), so that writing a
+ * whole book does not ask the book for each person's groups. */
+vcard::Card cardFromRecord(KXRecord *record, NSDictionary *categories = nil);
+/* uid -> NSArray of category names, for every member of a category of the book. */
+NSDictionary *categoriesByMember(NSArray *groups);
 
 /* A MEMBER value names its record with or without "urn:uuid:": the uids to try, in order. */
 std::vector<std::string> uidCandidates(const std::string &written);

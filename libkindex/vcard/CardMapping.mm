@@ -105,7 +105,9 @@ bool isParameterKey(NSString *key) {
          ![[NSCharacterSet lowercaseLetterCharacterSet] characterIsMember:[key characterAtIndex:0]];
 }
 
+// nil when the property has neither parameters nor a group (most have none).
 NSMutableDictionary *attributesOf(const vcard::Property &p, const std::vector<std::string> &skip = {}) {
+  if (p.params.empty() && p.group.empty()) return nil;
   NSMutableDictionary *attributes = [NSMutableDictionary dictionary];
   for (const vcard::Parameter &param : p.params) {
     if (std::find(skip.begin(), skip.end(), param.name) != skip.end()) continue;
@@ -113,6 +115,12 @@ NSMutableDictionary *attributesOf(const vcard::Property &p, const std::vector<st
   }
   if (!p.group.empty()) [attributes setObject:ns(p.group) forKey:KXVCardGroupAttribute];
   return attributes;
+}
+
+// Sets an attribute, making the dictionary on first use.
+void put(NSMutableDictionary *&attributes, id value, NSString *key) {
+  if (attributes == nil) attributes = [NSMutableDictionary dictionary];
+  [attributes setObject:value forKey:key];
 }
 
 // The parameters and group of attributes onto p: TYPE first, then the others by name, so
@@ -133,9 +141,9 @@ NSDictionary *frozen(NSMutableDictionary *attributes) {
 }
 
 // The value as written goes along when the record's values alone would be written otherwise.
-void keepWrittenValue(NSMutableDictionary *attributes, const Shape &shape, const vcard::Property &p,
+void keepWrittenValue(NSMutableDictionary *&attributes, const Shape &shape, const vcard::Property &p,
                       const std::vector<std::string> &fields) {
-  if (encode(shape, fields) != p.value) [attributes setObject:ns(p.value) forKey:KXVCardValueAttribute];
+  if (encode(shape, fields) != p.value) put(attributes, ns(p.value), KXVCardValueAttribute);
 }
 
 // What to write for fields: the value as written while it still reads as them.
@@ -278,15 +286,39 @@ bool sameText(NSString *a, NSString *b) {
 
 // ---- Reading a card.
 
+// Whether 3.0 writes the property otherwise than the card holds it (see VcardWriter.h).
+bool differsIn30(const vcard::Property &p, bool v4) {
+  if (v4 || p.param("PREF") != nullptr) return true;
+  static const char *const names[] = {"PHOTO", "LOGO", "SOUND", "KEY", "GEO"};
+  for (const char *name : names)
+    if (p.name == name) return true;
+  return false;
+}
+
+// The card's properties as the record keeps them: in the forms of 3.0 whatever version the
+// card was (TYPE=pref, not PREF=1), so that a record written as 4.0 and read back is the
+// record it was. Only those that differ are copied.
 struct Reading {
-  const vcard::Card &card;
-  std::vector<bool> used;             // per property of the card: mapped to a value
+  std::vector<const vcard::Property *> props;
+  std::vector<bool> used;             // per property: mapped to a value
   std::vector<std::string> names;     // per property: its standard name
   std::vector<const Multi *> multis;  // per property: the multi-value it goes into, or none
-  explicit Reading(const vcard::Card &c) : card(c), used(c.properties.size(), false) {
-    for (const vcard::Property &p : c.properties) {
-      names.push_back(p.standardName());
-      multis.push_back(multiFor(p));
+  std::vector<vcard::Property> converted;
+
+  explicit Reading(const vcard::Card &card) : used(card.properties.size(), false) {
+    bool v4 = card.version == "4.0";
+    size_t count = 0;
+    for (const vcard::Property &p : card.properties) count += differsIn30(p, v4);
+    converted.reserve(count);  // no reallocation: props point into it
+    for (const vcard::Property &p : card.properties) {
+      if (differsIn30(p, v4)) {
+        converted.push_back(vcard::convertedProperty(p, vcard::Version::v3));
+        props.push_back(&converted.back());
+      } else {
+        props.push_back(&p);
+      }
+      names.push_back(props.back()->standardName());
+      multis.push_back(multiFor(*props.back()));
     }
   }
 };
@@ -308,8 +340,8 @@ std::vector<std::string> skippedParams(const Single &single, const vcard::Proper
 }
 
 void readSingle(Reading &r, const Single &single, CardValues &values, KXMutableMultiValue *parameters) {
-  for (size_t i = 0; i < r.card.properties.size(); ++i) {
-    const vcard::Property &p = r.card.properties[i];
+  for (size_t i = 0; i < r.props.size(); ++i) {
+    const vcard::Property &p = (*r.props[i]);
     if (r.used[i] || r.names[i] != single.name) continue;
     r.used[i] = true;
     std::vector<std::string> fields = fieldsOf(single, p);
@@ -320,7 +352,7 @@ void readSingle(Reading &r, const Single &single, CardValues &values, KXMutableM
       std::vector<std::string> types = p.types();
       if (types.size() > 1) {
         vcard::Parameter rest{"TYPE", std::vector<std::string>(types.begin() + 1, types.end())};
-        [attributes setObject:paramText(rest) forKey:@"TYPE"];
+        put(attributes, paramText(rest), @"TYPE");
       }
     } else if (single.shape.kind != Kind::Uri) {
       keepWrittenValue(attributes, single.shape, p, fields);
@@ -332,7 +364,9 @@ void readSingle(Reading &r, const Single &single, CardValues &values, KXMutableM
       any = true;
     }
     // A property without a value is kept by its entry alone.
-    if ([attributes count] > 0 || !any) [parameters addValue:attributes withLabel:ns(single.name)];
+    if ([attributes count] > 0 || !any)
+      [parameters addValue:attributes != nil ? attributes : [NSDictionary dictionary]
+                 withLabel:ns(single.name)];
     return;
   }
 }
@@ -341,11 +375,11 @@ void readSingle(Reading &r, const Single &single, CardValues &values, KXMutableM
 // the one entry in it.
 std::map<std::string, size_t> labelledGroups(const Reading &r) {
   std::map<std::string, int> entries;
-  for (size_t i = 0; i < r.card.properties.size(); ++i)
-    if (!r.card.properties[i].group.empty() && r.multis[i] != nullptr) entries[r.card.properties[i].group]++;
+  for (size_t i = 0; i < r.props.size(); ++i)
+    if (!(*r.props[i]).group.empty() && r.multis[i] != nullptr) entries[(*r.props[i]).group]++;
   std::map<std::string, size_t> labels;
-  for (size_t i = 0; i < r.card.properties.size(); ++i) {
-    const vcard::Property &p = r.card.properties[i];
+  for (size_t i = 0; i < r.props.size(); ++i) {
+    const vcard::Property &p = (*r.props[i]);
     if (p.name != "X-ABLABEL" || p.group.empty() || !p.params.empty()) continue;
     auto it = entries.find(p.group);
     if (it != entries.end() && it->second == 1 && labels.count(p.group) == 0) labels[p.group] = i;
@@ -357,12 +391,12 @@ void readMultis(Reading &r, CardValues &values) {
   std::map<std::string, size_t> labels = labelledGroups(r);
   for (const Multi &m : multis()) {
     std::vector<CardEntry> entries;
-    for (size_t i = 0; i < r.card.properties.size(); ++i) {
-      const vcard::Property &p = r.card.properties[i];
+    for (size_t i = 0; i < r.props.size(); ++i) {
+      const vcard::Property &p = (*r.props[i]);
       if (r.used[i] || r.multis[i] != &m) continue;
       r.used[i] = true;
       NSMutableDictionary *attributes = attributesOf(p);
-      if (p.name == kAppleRelated) [attributes setObject:ns(p.name) forKey:KXVCardNameAttribute];
+      if (p.name == kAppleRelated) put(attributes, ns(p.name), KXVCardNameAttribute);
       std::vector<std::string> fields = decode(m.shape, p.value);
       keepWrittenValue(attributes, m.shape, p, fields);
       id value;
@@ -378,8 +412,8 @@ void readMultis(Reading &r, CardValues &values) {
       auto labelled = p.group.empty() ? labels.end() : labels.find(p.group);
       if (labelled != labels.end()) {
         r.used[labelled->second] = true;
-        label = ns(r.card.properties[labelled->second].text());
-        [attributes setObject:label forKey:KXVCardLabelAttribute];
+        label = ns((*r.props[labelled->second]).text());
+        put(attributes, label, KXVCardLabelAttribute);
       }
       if (value != nil) entries.push_back({value, label, frozen(attributes), p.preference()});
     }
@@ -388,8 +422,8 @@ void readMultis(Reading &r, CardValues &values) {
 }
 
 void readUid(Reading &r, KXMutableMultiValue *parameters) {
-  for (size_t i = 0; i < r.card.properties.size(); ++i) {
-    const vcard::Property &p = r.card.properties[i];
+  for (size_t i = 0; i < r.props.size(); ++i) {
+    const vcard::Property &p = (*r.props[i]);
     if (p.name != "UID") continue;
     r.used[i] = true;
     NSMutableDictionary *attributes = attributesOf(p);
@@ -401,8 +435,8 @@ void readUid(Reading &r, KXMutableMultiValue *parameters) {
 
 void readCategories(Reading &r, CardValues &values, KXMutableMultiValue *parameters) {
   bool first = true;
-  for (size_t i = 0; i < r.card.properties.size(); ++i) {
-    const vcard::Property &p = r.card.properties[i];
+  for (size_t i = 0; i < r.props.size(); ++i) {
+    const vcard::Property &p = (*r.props[i]);
     if (p.name != "CATEGORIES") continue;
     r.used[i] = true;
     std::vector<std::string> names;
@@ -412,15 +446,15 @@ void readCategories(Reading &r, CardValues &values, KXMutableMultiValue *paramet
     if (!first) continue;
     first = false;
     NSMutableDictionary *attributes = attributesOf(p);
-    if (vcard::listValue(names) != p.value) [attributes setObject:ns(p.value) forKey:KXVCardValueAttribute];
+    if (vcard::listValue(names) != p.value) put(attributes, ns(p.value), KXVCardValueAttribute);
     if ([attributes count] > 0) [parameters addValue:attributes withLabel:@"CATEGORIES"];
   }
 }
 
 void readGroupParts(Reading &r, CardValues &values, KXMutableMultiValue *parameters, bool v4) {
   bool kindSeen = false;
-  for (size_t i = 0; i < r.card.properties.size(); ++i) {
-    const vcard::Property &p = r.card.properties[i];
+  for (size_t i = 0; i < r.props.size(); ++i) {
+    const vcard::Property &p = (*r.props[i]);
     const std::string &name = r.names[i];
     // An empty N is what 3.0 makes a group card carry, not something the group says.
     if (name == "N" && !v4 && p.params.empty() && p.group.empty() &&
@@ -443,8 +477,8 @@ void readGroupParts(Reading &r, CardValues &values, KXMutableMultiValue *paramet
 
 void addParametersAndOthers(Reading &r, CardValues &values, KXMutableMultiValue *parameters) {
   std::vector<CardEntry> others;
-  for (size_t i = 0; i < r.card.properties.size(); ++i) {
-    const vcard::Property &p = r.card.properties[i];
+  for (size_t i = 0; i < r.props.size(); ++i) {
+    const vcard::Property &p = (*r.props[i]);
     if (r.used[i] || p.name == "PRODID" || p.name == "VERSION") continue;
     others.push_back({ns(vcard::contentLine(p)), nil, nil, 0});
   }
@@ -611,9 +645,11 @@ void writeUid(Writing &w, KXRecord *record, NSDictionary *parameters) {
   w.card.properties.push_back(p);
 }
 
-void writeCategories(Writing &w, KXPerson *person, NSDictionary *parameters) {
+void writeCategories(Writing &w, KXPerson *person, NSDictionary *parameters, NSDictionary *categories) {
   std::vector<std::string> names;
-  NSArray *groups = [person parentGroups];
+  NSArray *known = categories != nil ? [categories objectForKey:[person uniqueId]] : nil;
+  NSArray *groups = categories != nil ? nil : [person parentGroups];
+  for (NSUInteger i = 0; i < [known count]; ++i) names.push_back(str([known objectAtIndex:i]));
   for (NSUInteger i = 0; i < [groups count]; ++i) {
     KXGroup *group = [groups objectAtIndex:i];
     std::string name = str([group valueForProperty:KXGroupNameProperty]);
@@ -675,14 +711,8 @@ bool cardNamesSomeone(const vcard::Card &card) {
 }
 
 CardValues valuesFromCard(const vcard::Card &read, bool group) {
-  // Kept in the forms of 3.0 whatever version the card was (TYPE=pref, not PREF=1), so that a
-  // record written as 4.0 and read back is the record it was.
-  vcard::Card card;
-  card.properties.reserve(read.properties.size());
-  for (const vcard::Property &p : read.properties)
-    card.properties.push_back(vcard::convertedProperty(p, vcard::Version::v3));
   CardValues values;
-  Reading r(card);
+  Reading r(read);
   KXMutableMultiValue *parameters = [[[KXMutableMultiValue alloc] init] autorelease];
   if (group) {
     for (const Single &single : kGroupSingles) readSingle(r, single, values, parameters);
@@ -713,7 +743,24 @@ const std::vector<NSString *> &cardProperties(bool group) {
   return group ? groupKeys : person;
 }
 
-vcard::Card cardFromRecord(KXRecord *record) {
+NSDictionary *categoriesByMember(NSArray *groups) {
+  NSMutableDictionary *out = [NSMutableDictionary dictionary];
+  for (NSUInteger i = 0; i < [groups count]; ++i) {
+    KXGroup *group = [groups objectAtIndex:i];
+    NSString *name = [group valueForProperty:KXGroupNameProperty];
+    if (!isCategoryGroup(group) || [name length] == 0) continue;
+    NSArray *members = [group members];
+    for (NSUInteger k = 0; k < [members count]; ++k) {
+      NSString *uid = [[members objectAtIndex:k] uniqueId];
+      NSMutableArray *names = [out objectForKey:uid];
+      if (names == nil) [out setObject:(names = [NSMutableArray array]) forKey:uid];
+      if (![names containsObject:name]) [names addObject:name];
+    }
+  }
+  return out;
+}
+
+vcard::Card cardFromRecord(KXRecord *record, NSDictionary *categories) {
   Writing w;
   bool group = [record isKindOfClass:[KXGroup class]];
   NSDictionary *parameters = parametersByName(record);
@@ -739,7 +786,7 @@ vcard::Card cardFromRecord(KXRecord *record) {
   } else {
     for (const Single &single : kPersonSingles) writeSingle(w, record, single, parameters);
     writeMultis(w, record);
-    writeCategories(w, (KXPerson *)record, parameters);
+    writeCategories(w, (KXPerson *)record, parameters, categories);
   }
   w.card.properties.insert(w.card.properties.end(), others.begin(), others.end());
   writeUid(w, record, parameters);

@@ -89,7 +89,7 @@ static NSArray *problemArray(const std::vector<vcard::ReadError> &errors) {
   std::string bytes;
   if ([data isKindOfClass:[NSData class]])
     bytes.assign(static_cast<const char *>([data bytes]), [data length]);
-  vcard::ReadResult read = vcard::readCards(bytes);
+  vcard::ReadResult read = vcard::readCards(std::move(bytes));
   NSMutableArray *cards = [NSMutableArray arrayWithCapacity:read.cards.size()];
   for (vcard::Card &card : read.cards) {
     KXVCard *object = [[KXVCard alloc] init];
@@ -285,7 +285,8 @@ struct PendingGroup {
   std::vector<std::string> members, memberLines, others;
 };
 
-id applyCard(Finder &finder, const vcard::Card &card, Categories &categories, std::vector<PendingGroup> &pending) {
+id applyCard(Finder &finder, const vcard::Card &card, Categories &categories,
+             std::vector<PendingGroup> &pending) {
   KXAddressBook *book = finder.book;
   bool group = kx::isGroupCard(card);
   if (!group && !kx::cardNamesSomeone(card)) return refusal(@"card has neither N nor FN");
@@ -396,11 +397,19 @@ void applyMembers(Finder &finder, PendingGroup &pending) {
 
 - (NSData *)vCardDataWithVersion:(KXVCardVersion)version {
   NSMutableData *out = [NSMutableData data];
-  for (NSArray *records : {[self people], [self groups]}) {
+  NSArray *groups = [self groups];
+  // Each person's categories from one walk of the groups: asking each person for its groups
+  // would walk them once per person.
+  NSDictionary *categories = kx::categoriesByMember(groups);
+  vcard::Version written = version == KXVCardVersion40 ? vcard::Version::v4 : vcard::Version::v3;
+  for (NSArray *records : {[self people], groups}) {
     for (NSUInteger i = 0; i < [records count]; ++i) {
       NSAutoreleasePool *pool = [NSAutoreleasePool new];
       KXRecord *record = [records objectAtIndex:i];
-      if (!kx::isCategoryGroup(record)) [out appendData:[record vCardDataWithVersion:version]];
+      if (!kx::isCategoryGroup(record)) {
+        std::string text = vcard::writeCard(kx::cardFromRecord(record, categories), written);
+        [out appendBytes:text.data() length:text.size()];
+      }
       [pool release];
     }
   }

@@ -16,8 +16,8 @@ bool isName(const std::string &text) {
   return true;
 }
 
-bool isBlank(const std::string &text) {
-  return text.find_first_not_of(" \t") == std::string::npos;
+bool isBlank(std::string_view text) {
+  return text.find_first_not_of(" \t") == std::string_view::npos;
 }
 
 std::string trim(const std::string &text) {
@@ -225,7 +225,7 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
   const PhysicalLine &first = lines_[next_++];
   logical = LogicalLine();
   logical.line = first.line;
-  logical.text = first.text.substr(first.text.find_first_not_of(" \t"));
+  logical.text = std::string(first.text.substr(first.text.find_first_not_of(" \t")));
   bool headKnown = false, quotedPrintable = false, base64 = false;
   while (true) {
     if (!headKnown) {
@@ -246,13 +246,13 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
       }
     }
     bool more = next_ < lines_.size();
-    const std::string &following = more ? lines_[next_].text : logical.text;
+    std::string_view following = more ? lines_[next_].text : std::string_view(logical.text);
     bool indented = more && !following.empty() && (following[0] == ' ' || following[0] == '\t');
     // In 2.1 a soft break wins over folding (the next line may well start with a blank of the
     // text); in 3.0 a folded "=" is more likely a cut inside "=XX".
     // A writer that ends a value with a stray "=" must not swallow the card's end.
     if (quotedPrintable && more && !logical.text.empty() && logical.text.back() == '=' &&
-        !following.empty() && (version21_ || !indented) && upperAscii(trim(following)) != "END:VCARD") {
+        !following.empty() && (version21_ || !indented) && upperAscii(trim(std::string(following))) != "END:VCARD") {
       logical.text.pop_back();
       logical.text += following;
       ++next_;
@@ -265,7 +265,7 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
   }
   if (base64) {
     while (next_ < lines_.size() && !isBlank(lines_[next_].text)) {
-      const std::string &text = lines_[next_].text;
+      std::string_view text = lines_[next_].text;
       bool data = true;
       for (char c : text) data = data && isBase64Char(c);
       if (!data) break;
@@ -469,9 +469,9 @@ bool CardReader::toText(const std::string &bytes, const std::string &charset, bo
 
 }  // namespace
 
-ReadResult readCards(const std::string &bytes) {
+ReadResult readCards(std::string bytes) {
   ReadResult result;
-  FileText file = decodeFile(bytes);
+  FileText file = decodeFile(std::move(bytes));
   if (file.kind == FileText::kBroken) {
     result.errors.push_back({1, file.error});
     return result;

@@ -97,7 +97,7 @@ TEST(VcardText, FoldsAtSeventyFiveOctetsWithoutSplittingCharacters) {
     std::string unfolded;
     std::vector<PhysicalLine> lines = splitLines(folded);
     for (size_t i = 0; i < lines.size(); ++i) {
-      const std::string &text = lines[i].text;
+      std::string text(lines[i].text);
       EXPECT_LE(text.size(), 75u) << row.name << ", physical line " << i;
       EXPECT_TRUE(isValidUtf8(text)) << row.name << ", physical line " << i;
       if (i > 0) {
@@ -122,9 +122,10 @@ TEST(VcardText, SplitsLinesAtEveryLineEndRealFilesUse) {
       {"mixed, and an empty line", "A\n\r\nB\rC", {"A", "", "B", "C"}, 4},
   };
   for (const Row &row : rows) {
-    std::vector<PhysicalLine> lines = splitLines(row.text);
+    std::string text = row.text;
+    std::vector<PhysicalLine> lines = splitLines(text);
     std::vector<std::string> texts;
-    for (const PhysicalLine &l : lines) texts.push_back(l.text);
+    for (const PhysicalLine &l : lines) texts.push_back(std::string(l.text));
     EXPECT_EQ(texts, row.lines) << row.name;
     EXPECT_EQ(lines.back().line, row.lastLine) << row.name;
   }
