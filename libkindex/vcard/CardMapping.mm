@@ -3,6 +3,7 @@
 #import <Kindex/KXMultiValue.h>
 #import <Kindex/KXProperties.h>
 #import <Kindex/KXRecord.h>
+#import "coding/KXCodec.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,9 +18,21 @@ namespace kx {
 
 namespace {
 
+// The codec's strings: short ASCII texts, nearly all of a card, keep their characters inside
+// the string object, which saves an allocation and memory for each of a book's values.
 NSString *ns(const std::string &text) {
-  NSString *s = [[NSString alloc] initWithBytes:text.data() length:text.size() encoding:NSUTF8StringEncoding];
-  return [s autorelease];
+  return [kx::newString(text.data(), text.size()) autorelease];
+}
+
+// Parameter names and the like repeat on every card: one string each.
+NSString *shared(const std::string &text) {
+  static std::map<std::string, NSString *> known;
+  auto it = known.find(text);
+  if (it != known.end()) return it->second;
+  NSString *made = kx::newString(text.data(), text.size());
+  if (known.size() >= 256) return [made autorelease];
+  known.emplace(text, made);  // kept for the life of the process
+  return made;
 }
 
 std::string str(id value) {
@@ -80,7 +93,7 @@ std::string encode(const Shape &shape, const std::vector<std::string> &fields) {
 NSString *paramText(const vcard::Parameter &param) {
   std::vector<std::string> values;
   for (const std::string &v : param.values) values.push_back(vcard::encodeParamValue(v));
-  return ns(joined(values, ","));
+  return shared(joined(values, ","));
 }
 
 // Undoes paramText: splits outside quotes, drops the quotes, undoes the ^-escapes.
@@ -111,9 +124,9 @@ NSMutableDictionary *attributesOf(const vcard::Property &p, const std::vector<st
   NSMutableDictionary *attributes = [NSMutableDictionary dictionary];
   for (const vcard::Parameter &param : p.params) {
     if (std::find(skip.begin(), skip.end(), param.name) != skip.end()) continue;
-    [attributes setObject:paramText(param) forKey:ns(param.name)];
+    [attributes setObject:paramText(param) forKey:shared(param.name)];
   }
-  if (!p.group.empty()) [attributes setObject:ns(p.group) forKey:KXVCardGroupAttribute];
+  if (!p.group.empty()) [attributes setObject:shared(p.group) forKey:KXVCardGroupAttribute];
   return attributes;
 }
 
@@ -260,17 +273,21 @@ std::vector<std::string> meaningfulTypes(const std::vector<std::string> &types, 
   return out;
 }
 
+bool holdsAll(const std::vector<std::string> &have, const std::vector<std::string> &wanted) {
+  for (const std::string &t : wanted)
+    if (std::find(have.begin(), have.end(), t) == have.end()) return false;
+  return true;
+}
+
 NSString *labelForTypes(const std::vector<std::string> &types, const Multi &m) {
   std::vector<std::string> meaningful = meaningfulTypes(types, m);
   if (meaningful.empty()) return nil;
-  std::set<std::string> have(meaningful.begin(), meaningful.end());
+  std::sort(meaningful.begin(), meaningful.end());
+  meaningful.erase(std::unique(meaningful.begin(), meaningful.end()), meaningful.end());
   for (const LabelRow &row : m.labels)
-    if (std::set<std::string>(row.types.begin(), row.types.end()) == have) return *row.label;
-  for (const LabelRow &row : m.labels) {
-    bool all = true;
-    for (const std::string &t : row.types) all = all && have.count(t) != 0;
-    if (all) return *row.label;
-  }
+    if (row.types.size() == meaningful.size() && holdsAll(meaningful, row.types)) return *row.label;
+  for (const LabelRow &row : m.labels)
+    if (holdsAll(meaningful, row.types)) return *row.label;
   return nil;
 }
 

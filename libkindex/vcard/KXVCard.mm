@@ -229,6 +229,17 @@ bool setValues(KXRecord *record, const kx::CardValues &values, bool group, bool 
     if ([wanted objectForKey:entry.first] == nil) [wanted setObject:entry.second forKey:entry.first];
   for (const auto &entry : values.lists)
     [wanted setObject:multiValue(entry.second, [record valueForProperty:entry.first]) forKey:entry.first];
+  if ([record _book] == nil) {
+    // A new record: the values are the mapping's own, immutable and valid, and nobody is told.
+    KXValueList *list = KXValueList::make([wanted count]);
+    for (NSString *property : kx::cardProperties(group)) {
+      if (skipOthers && [property isEqualToString:KXOtherVCardPropertiesProperty]) continue;
+      id value = [wanted objectForKey:property];
+      if (value != nil) KXValueList::set(list, property, value);
+    }
+    [record _adoptValues:list];
+    return true;
+  }
   for (NSString *property : kx::cardProperties(group)) {
     if (skipOthers && [property isEqualToString:KXOtherVCardPropertiesProperty]) continue;
     id value = [wanted objectForKey:property];
