@@ -8,6 +8,7 @@
 #import "records/UniqueId.h"
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -177,7 +178,12 @@ struct Finder {
     return nil;
   }
 
-  void added(KXRecord *record) { [index setObject:record forKey:[record uniqueId]]; }
+  void added(KXRecord *record) {
+    [index setObject:record forKey:[record uniqueId]];
+    for (const std::string &candidate : kx::uidCandidates(str([record uniqueId]))) created.insert(candidate);
+  }
+
+  std::set<std::string> created;  // the uids of records made, as a MEMBER may write them
 };
 
 NSError *refusal(NSString *format, ...) {
@@ -369,6 +375,32 @@ void applyMembers(Finder &finder, PendingGroup &pending) {
   if (!sameValue(old, value)) [group setValue:value forProperty:KXOtherVCardPropertiesProperty];
 }
 
+// Groups applied earlier may keep MEMBERs that named no record then: those that name a record
+// made now become members (a CardDAV client may send a group before its members).
+void adoptWaitingMembers(Finder &finder) {
+  NSArray *groups = [finder.book groups];
+  for (NSUInteger g = 0; g < [groups count]; ++g) {
+    KXGroup *group = [groups objectAtIndex:g];
+    KXMultiValue *others = [group valueForProperty:KXOtherVCardPropertiesProperty];
+    KXMutableMultiValue *kept = nil;
+    for (NSUInteger i = [others count]; i-- > 0;) {
+      std::string line = str([others valueAtIndex:i]);
+      if (line.find("MEMBER") == std::string::npos) continue;
+      vcard::Property p;
+      std::string error;
+      if (!vcard::parseProperty(line, p, error) || p.standardName() != "MEMBER") continue;
+      if (finder.created.count(p.text()) == 0) continue;
+      KXRecord *member = finder.find(p.text());
+      if (member == nil || member == group) continue;
+      [group addMember:member];
+      if (kept == nil) kept = [[others mutableCopy] autorelease];
+      [kept removeValueAndLabelAtIndex:i];
+    }
+    if (kept != nil)
+      [group setValue:([kept count] > 0 ? kept : nil) forProperty:KXOtherVCardPropertiesProperty];
+  }
+}
+
 }  // namespace
 
 @implementation KXAddressBook (KXVCard)
@@ -396,6 +428,11 @@ void applyMembers(Finder &finder, PendingGroup &pending) {
   for (PendingGroup &group : pending) {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     applyMembers(finder, group);
+    [pool release];
+  }
+  if (!finder.created.empty()) {
+    NSAutoreleasePool *pool = [NSAutoreleasePool new];
+    adoptWaitingMembers(finder);
     [pool release];
   }
   NSMutableArray *out = [NSMutableArray arrayWithCapacity:count];

@@ -234,10 +234,18 @@ TEST_F(CardMappingTest, GroupCardsAndCategoriesTravelBothWays) {
   }
   apply(book, textOf(exported));
   EXPECT_EQ(textOf(exported), textOf([book vCardDataWithVersion:KXVCardVersion30]));
-  // Once the missing member arrives, the group takes it as a member.
-  apply(book,
-        card("FN:Elsewhere\r\nUID:elsewhere\r\n") + textOf([friends vCardDataWithVersion:KXVCardVersion30]));
+  // Once the missing member arrives, on its own, the group takes it as a member and keeps the
+  // MEMBER no longer among its other properties.
+  apply(book, card("FN:Elsewhere\r\nUID:elsewhere\r\n"));
   EXPECT_EQ("(\"p-1\", \"urn:uuid:p-2\", elsewhere)", S(uids([friends members])));
+  std::string after = written(friends);
+  size_t first = after.find("MEMBER:urn:uuid:elsewhere\r\n");
+  ASSERT_NE(std::string::npos, first) << after;
+  EXPECT_EQ(std::string::npos, after.find("MEMBER:urn:uuid:elsewhere", first + 1))
+      << "written once: " << after;
+  EXPECT_NE(std::string::npos, after.find("N:Friends\r\n")) << after;
+  EXPECT_EQ("N:Friends", S([[friends valueForProperty:KXOtherVCardPropertiesProperty] valueAtIndex:0]));
+  EXPECT_EQ(1u, [[friends valueForProperty:KXOtherVCardPropertiesProperty] count]);
 }
 
 TEST_F(CardMappingTest, ReadingReportsProblemsAndTellsWhatACardIs) {
