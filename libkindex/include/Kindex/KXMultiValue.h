@@ -6,8 +6,10 @@
  *
  * Attributes are a dictionary of NSString to NSString: for an entry read from a vCard, the
  * parameters of its vCard property (name in upper case -> the values as a content line
- * writes them, several joined with ",": TYPE -> "HOME,CELL", PREF -> "1"; a value that holds
- * a comma, a colon or a semicolon is in double quotes) and the keys of KXProperties.h that
+ * writes them, several joined with ",": TYPE -> "HOME,CELL,pref", X-SERVICE-TYPE -> "Skype";
+ * a value that holds a comma, a colon or a semicolon is in double quotes), in the forms of
+ * vCard 3.0 whatever version the card was (4.0's PREF=1 is TYPE "pref" here, and written as
+ * PREF=1 again in 4.0), and the keys of KXProperties.h that
  * are not parameters (KXVCardGroupAttribute and kin, lower case). They say how the entry was
  * written, so that writing it again loses nothing; a program that changes an entry's label
  * may leave them as they are (the vCard writer then writes the TYPE of the new label). Two

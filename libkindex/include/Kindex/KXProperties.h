@@ -83,9 +83,10 @@ KX_EXPORT NSString *const KXGroupNameProperty;
  *
  * KXOtherVCardPropertiesProperty: a multi-value of strings, every vCard property the library
  * has no value for (X- properties, LABEL, GEO, TZ, REV, KIND of a person, a second N or
- * NOTE, ...), each one content line without folding, in the 3.0/4.0 form
- * group.NAME;PARAM=value:value, in the order of the card; labels are nil. Written back in
- * that order. */
+ * NOTE, ...), each one content line without folding, group.NAME;PARAM=value:value, in the
+ * forms of vCard 3.0 whatever version the card was (X-ADDRESSBOOKSERVER-KIND, GEO:lat;lon),
+ * in the order of the card; labels are nil. Written back in that order, in the forms of the
+ * version written. */
 KX_EXPORT NSString *const KXVCardParametersProperty;
 KX_EXPORT NSString *const KXOtherVCardPropertiesProperty;
 
