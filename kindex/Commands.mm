@@ -276,7 +276,7 @@ int editRecord(KXAddressBook *book, const std::string &uid, const Emit &emit, co
     refusal = "line " + std::to_string([problem line]) + ": " + utf8([problem message]);
   } else if ([cards count] != 1) {
     refusal = "the file holds " + std::to_string([cards count]) + " cards, not one";
-  } else if ([book recordForVCard:[cards objectAtIndex:0]] != record) {
+  } else if (![[[book recordForVCard:[cards objectAtIndex:0]] uniqueId] isEqual:[record uniqueId]]) {
     refusal = "the card's UID must stay " + uid;
   } else {
     id result = [[book applyVCards:cards] objectAtIndex:0];

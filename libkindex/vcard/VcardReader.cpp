@@ -415,7 +415,8 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     property.value = escapeText(text);
     return true;
   }
-  std::string bytes = quotedPrintable ? decodeQuotedPrintable(content.value) : content.value;
+  std::string unquoted = quotedPrintable ? decodeQuotedPrintable(content.value) : std::string();
+  const std::string &bytes = quotedPrintable ? unquoted : content.value;
   if (base64) {
     std::string data;
     for (char c : bytes)
@@ -440,9 +441,13 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     error = "a NUL byte in the value";
     return false;
   }
-  property.value = v21                           ? valueFrom21(property.name, text)
-                   : (quotedPrintable || base64) ? escapeLineBreaks(text)
-                                                 : text;
+  if (v21) {
+    property.value = valueFrom21(property.name, text);
+  } else if (quotedPrintable || base64) {
+    property.value = escapeLineBreaks(text);
+  } else {
+    property.value = std::move(text);
+  }
   return true;
 }
 
