@@ -284,7 +284,8 @@ void CardReader::run() {
     ContentLine content;
     std::string error;
     bool parsed = parseContentLine(logical.text, false, content, error);
-    std::string word = parsed ? upperAscii(trim(content.value)) : std::string();
+    bool beginOrEnd = parsed && (content.name == "BEGIN" || content.name == "END");
+    std::string word = beginOrEnd ? upperAscii(trim(content.value)) : std::string();
     bool isBegin = parsed && content.name == "BEGIN" && word == "VCARD";
     bool isEnd = parsed && content.name == "END" && word == "VCARD";
 
