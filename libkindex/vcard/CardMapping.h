@@ -27,9 +27,9 @@ struct CardEntry {
 
 /* What a card says about its record. */
 struct CardValues {
-  std::vector<std::pair<NSString *, NSString *>> strings;              // property, value
-  std::vector<std::pair<NSString *, std::vector<CardEntry>>> lists;   // property, entries
-  std::vector<std::string> categories;                                // a person's, in order
+  std::vector<std::pair<NSString *, NSString *>> strings;            // property, value
+  std::vector<std::pair<NSString *, std::vector<CardEntry>>> lists;  // property, entries
+  std::vector<std::string> categories;                               // a person's, in order
   std::vector<std::string> members;      // a group's MEMBER values as written, in order
   std::vector<std::string> memberLines;  // and each as its content line
 };
