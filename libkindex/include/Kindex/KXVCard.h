@@ -88,8 +88,8 @@ typedef NS_ENUM(NSInteger, KXVCardVersion) {
  *   card has none (so that such a card applied again makes another record).
  * A MEMBER that names no record of the book is kept with the group's other properties and
  * written back, until a card applied later makes the record it names: then that record
- * becomes a member (a client may send a group before its members). Values that do not change are not set
- * again, so applying a card the record was written as changes nothing.
+ * becomes a member (a client may send a group before its members). Values that do not change
+ * are not set again, so applying a card the record was written as changes nothing.
  *
  * Gives, for each card in order, the record it updated or made, or an NSError (code
  * KXErrorCardRefused) when it was refused: it names no one (a person's card without N and
