@@ -3,7 +3,7 @@
 // one card of ten), imported into an empty book; the same cards, each differing in one
 // property, imported into the book that holds them all (each card updates its record by UID);
 // and the book exported. The floor is parsing the same file with the library's vCard reader
-// alone, in this process, in the same run. Peak memory is each child's own.
+// alone, in this process, in the same run (best of three). Peak memory is each child's own.
 //
 // The children are started from a process that has given back the memory of the files and
 // of the floor's parsing: a child's peak counts what it shares with its parent at the fork.
@@ -135,11 +135,18 @@ int main(int argc, char **argv) {
     double floor = prepare(count, false, cards);
     double changedFloor = prepare(count, true, changed);
     malloc_trim(0);
-    std::string book = tmp.makeDir("book");
-
-    bench::ChildCost imported = kindex({"--book", book, "import", cards});
-    bench::ChildCost updated = kindex({"--book", book, "import", changed});
-    bench::ChildCost exported = kindex({"--book", book, "export"});
+    // Each figure is the best of its runs, as the floor is: three for 10,000 cards (each into a
+    // book of its own), one for 100,000.
+    bench::ChildCost imported, updated, exported;
+    for (int run = 0; run < (count == 10000 ? 3 : 1); ++run) {
+      std::string book = tmp.makeDir("book" + std::to_string(run));
+      bench::ChildCost i = kindex({"--book", book, "import", cards});
+      bench::ChildCost u = kindex({"--book", book, "import", changed});
+      bench::ChildCost e = kindex({"--book", book, "export"});
+      if (run == 0 || i.seconds < imported.seconds) imported = i;
+      if (run == 0 || u.seconds < updated.seconds) updated = u;
+      if (run == 0 || e.seconds < exported.seconds) exported = e;
+    }
 
     std::string n = thousands(count);
     std::string target = count == 10000 ? "<= 1 s" : "<= 8 s, <= 11x the 10,000";
