@@ -101,6 +101,26 @@ NSData *ReadWholeFile(const char *path) {
   return data;
 }
 
+// Text from the archive (a class name GNUstep logs) made fit for a terminal: control
+// characters, C0 and C1, become \xNN.
+std::string Printable(const std::string &text) {
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (c < 0x20 || c == 0x7F || c1) {
+      if (c1) c = static_cast<unsigned char>(text[++i]);
+      out += "\\x";
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 // The decoded root, retained, or nil with *reason set.
 id Decode(NSData *data, std::string *reason) {
   id root = nil;
@@ -127,7 +147,7 @@ id Decode(NSData *data, std::string *reason) {
     // Under g++ the caught pointer is not the exception object: leave it alone.
     [root release];
     root = nil;
-    std::string logged = log.lastLine();
+    std::string logged = Printable(log.lastLine());
     if (nestingExceeded)
       *reason = "its groups are nested more than " + std::to_string(maximumNesting) + " deep";
     else

@@ -7,6 +7,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "KindexOptions.h"
 
@@ -21,9 +23,30 @@ int searchPeople(KXAddressBook *book, const std::string &text, const Emit &emit,
 int listGroups(KXAddressBook *book, const Emit &emit);
 int showRecord(KXAddressBook *book, const std::string &uid, const Emit &emit,
                const Complain &complain);
-int exportCards(KXAddressBook *book, const Emit &emit);
-// `source` names the file in messages; `content` is what it holds.
-int importCards(KXAddressBook *book, const std::string &source, const std::string &content,
-                const Emit &emit, const Complain &complain);
+int exportCards(KXAddressBook *book, bool vcard4, const Emit &emit);
+
+// A vCard file read for import before any book is opened, so that a file of which nothing can
+// be imported opens (and so creates) no book.
+struct ImportFile {
+  ImportFile() = default;
+  ImportFile(const ImportFile &) = delete;
+  ImportFile &operator=(const ImportFile &) = delete;
+  ~ImportFile();
+
+  std::string source;  // names the file in messages
+  NSArray *cards = nil;  // the cards to apply (KXVCard, retained)
+  std::vector<std::pair<int, std::string>> skipped;  // line, why: what the reader refused
+};
+
+// Reads `content` (and empties it: the cards are what is kept) and reports its warnings; false,
+// with the exit status, when no card in it can be imported (the skipped ones are reported then
+// too).
+bool readImportFile(const std::string &source, std::string &content, ImportFile &file,
+                    const Emit &emit, const Complain &complain, int &status);
+int importCards(KXAddressBook *book, ImportFile &file, const Emit &emit, const Complain &complain);
+
+int deleteRecord(KXAddressBook *book, const std::string &uid, const Emit &emit, const Complain &complain);
+// Opens the record as a vCard in $EDITOR (else $VISUAL, else vi) and stores what was saved.
+int editRecord(KXAddressBook *book, const std::string &uid, const Emit &emit, const Complain &complain);
 
 }  // namespace kindex

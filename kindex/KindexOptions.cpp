@@ -11,8 +11,8 @@ struct CommandShape {
   bool takesArgument;
 };
 
-const CommandShape kCommands[] = {{"list", false},   {"show", true},   {"search", true},
-                                  {"groups", false}, {"export", false}, {"import", true},
+const CommandShape kCommands[] = {{"list", false},  {"show", true},   {"search", true}, {"groups", false},
+                                  {"export", false}, {"import", true}, {"delete", true}, {"edit", true},
                                   {"help", false}};
 
 }  // namespace
@@ -25,8 +25,12 @@ std::string usageText() {
          "  show ID       everything about one person or group\n"
          "  search TEXT   persons whose names, e-mails or organisation contain TEXT\n"
          "  groups        every group: ID, name and number of members\n"
-         "  export        every person as vCard 3.0 on standard output\n"
-         "  import FILE   add the cards of a vCard file (- for standard input)\n"
+         "  export        every person and group as vCard 3.0 on standard output\n"
+         "                (--vcard4: as vCard 4.0)\n"
+         "  import FILE   the cards of a vCard file (- for standard input): a card whose\n"
+         "                UID the book holds updates that record, others are added\n"
+         "  delete ID     remove one person or group\n"
+         "  edit ID       edit one person or group as a vCard in $EDITOR\n"
          "Without --book or --server, kindex works on your shared address book.\n"
          "With --server, the password is read from FILE or asked for on the terminal.\n"
          "--verbose also shows the log lines of the library and of GNUstep.\n";
@@ -65,6 +69,10 @@ bool parseOptions(const std::vector<std::string> &args, Options &options, std::s
     }
     if (arg == "--verbose" || arg == "-v") {
       options.verbose = true;
+      continue;
+    }
+    if (arg == "--vcard4") {
+      options.vcard4 = true;
       continue;
     }
     if (arg == "--password" || arg.compare(0, 11, "--password=") == 0) {
@@ -106,6 +114,10 @@ bool parseOptions(const std::vector<std::string> &args, Options &options, std::s
     return false;
   }
   options.command = words[0];
+  if (options.vcard4 && options.command != "export") {
+    error = "--vcard4 only goes with export";
+    return false;
+  }
   for (const CommandShape &shape : kCommands) {
     if (options.command != shape.name) continue;
     size_t wanted = shape.takesArgument ? 2 : 1;

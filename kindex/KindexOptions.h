@@ -15,8 +15,9 @@ enum ExitStatus {
 };
 
 struct Options {
-  std::string command;  // list, show, search, groups, export, import, help
+  std::string command;  // list, show, search, groups, export, import, delete, edit, help
   std::string argument;  // ID, TEXT or FILE
+  bool vcard4 = false;   // export --vcard4
   std::string bookDir;   // --book
   std::string host;      // --server, split
   int port = 0;

@@ -8,7 +8,8 @@
 
 namespace kindex {
 
-// First and last name, else the organisation, else the first e-mail, else "(no name)".
+// First and last name, else the formatted name (a card's FN), else the organisation, else the
+// first e-mail, else "(no name)".
 std::string displayName(KXPerson *person);
 // The preferred e-mail address, or "".
 std::string primaryEmail(KXPerson *person);

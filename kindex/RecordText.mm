@@ -45,15 +45,17 @@ void addLine(std::string &out, const char *name, const std::string &value) {
   if (!value.empty()) out += std::string(name) + ": " + value + "\n";
 }
 
-// A multi-value entry as text; a postal address on one line, "street, ZIP city, state,
-// country", empty parts left out.
+// A multi-value entry as text; a postal address on one line, "PO box, extended address,
+// street, ZIP city, state, country", empty parts left out.
 std::string entryText(id entry) {
   if (![entry isKindOfClass:[NSDictionary class]]) return utf8(entry);
   std::string zipCity = utf8([entry objectForKey:KXAddressZIPKey]);
   std::string city = utf8([entry objectForKey:KXAddressCityKey]);
   zipCity += (zipCity.empty() || city.empty() ? "" : " ") + city;
   std::string out;
-  for (const std::string &part : {utf8([entry objectForKey:KXAddressStreetKey]), zipCity,
+  for (const std::string &part : {utf8([entry objectForKey:KXAddressPOBoxKey]),
+                                  utf8([entry objectForKey:KXAddressExtendedKey]),
+                                  utf8([entry objectForKey:KXAddressStreetKey]), zipCity,
                                   utf8([entry objectForKey:KXAddressStateKey]),
                                   utf8([entry objectForKey:KXAddressCountryKey])}) {
     if (part.empty()) continue;
@@ -79,6 +81,7 @@ std::string displayName(KXPerson *person) {
   std::string first = text(person, KXFirstNameProperty);
   std::string last = text(person, KXLastNameProperty);
   std::string name = first + (first.empty() || last.empty() ? "" : " ") + last;
+  if (name.empty()) name = text(person, KXFormattedNameProperty);
   if (name.empty()) name = text(person, KXOrganizationProperty);
   if (name.empty()) name = primaryEmail(person);
   return name.empty() ? "(no name)" : name;
@@ -106,7 +109,7 @@ bool personMatches(KXPerson *person, NSString *search) {
   NSString *lowered = [search lowercaseString];
   if ([lowered length] == 0) return true;
   NSString *const properties[] = {KXFirstNameProperty, KXLastNameProperty, KXMiddleNameProperty,
-                                  KXNicknameProperty, KXOrganizationProperty};
+                                  KXNicknameProperty, KXOrganizationProperty, KXFormattedNameProperty};
   for (NSString *property : properties)
     if (contains([person valueForProperty:property], lowered)) return true;
   // The whole name too, so that "ada love" finds Ada Lovelace.
@@ -120,16 +123,25 @@ bool personMatches(KXPerson *person, NSString *search) {
 std::string personDetails(KXPerson *person, KXAddressBook *book) {
   std::string out;
   addLine(out, "Name", displayName(person));
+  addLine(out, "Formatted name", text(person, KXFormattedNameProperty));
+  addLine(out, "Name prefix", text(person, KXNamePrefixProperty));
   addLine(out, "First name", text(person, KXFirstNameProperty));
   addLine(out, "Middle name", text(person, KXMiddleNameProperty));
   addLine(out, "Last name", text(person, KXLastNameProperty));
+  addLine(out, "Name suffix", text(person, KXNameSuffixProperty));
   addLine(out, "Nickname", text(person, KXNicknameProperty));
   addLine(out, "Organization", text(person, KXOrganizationProperty));
   addLine(out, "Department", text(person, KXDepartmentProperty));
   addLine(out, "Job title", text(person, KXJobTitleProperty));
+  addLine(out, "Role", text(person, KXRoleProperty));
+  addLine(out, "Birthday", text(person, KXBirthdayProperty));
+  addLine(out, "Anniversary", text(person, KXAnniversaryProperty));
   addMultiLines(out, "E-mail", multi(person, KXEmailProperty));
   addMultiLines(out, "Phone", multi(person, KXPhoneProperty));
   addMultiLines(out, "Address", multi(person, KXAddressProperty));
+  addMultiLines(out, "URL", multi(person, KXURLProperty));
+  addMultiLines(out, "Instant messaging", multi(person, KXInstantMessageProperty));
+  addMultiLines(out, "Related", multi(person, KXRelatedNamesProperty));
   addLine(out, "Note", text(person, KXNoteProperty));
   std::string groups;
   NSArray *all = [book groups];

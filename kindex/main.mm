@@ -45,9 +45,19 @@ bool readInput(const std::string &path, std::string &content) {
   }
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  content = buffer.str();
+  // Read in one go where the size is known: a stream buffer copies a large file several times.
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  in.seekg(0, std::ios::beg);
+  if (size > 0) {
+    content.resize(static_cast<size_t>(size));
+    in.read(&content[0], size);
+    content.resize(static_cast<size_t>(in.gcount()));
+  }
+  // A file that grew meanwhile, or one whose size the system does not tell (a pipe).
+  std::ostringstream rest;
+  rest << in.rdbuf();
+  content += rest.str();
   return !in.bad();
 }
 
@@ -55,15 +65,16 @@ bool readInput(const std::string &path, std::string &content) {
 // kindex already says in one line what went wrong, so by default those lines are dropped.
 void dropLogLine(NSString *message) {}
 
-int runCommand(const Options &options, KXAddressBook *book, const std::string &input) {
+int runCommand(const Options &options, KXAddressBook *book, ImportFile &input) {
   const std::string &command = options.command;
   if (command == "list") return listPeople(book, emit);
   if (command == "search") return searchPeople(book, options.argument, emit, complain);
   if (command == "groups") return listGroups(book, emit);
   if (command == "show") return showRecord(book, options.argument, emit, complain);
-  if (command == "export") return exportCards(book, emit);
-  std::string source = options.argument == "-" ? "standard input" : options.argument;
-  return importCards(book, source, input, emit, complain);
+  if (command == "export") return exportCards(book, options.vcard4, emit);
+  if (command == "delete") return deleteRecord(book, options.argument, emit, complain);
+  if (command == "edit") return editRecord(book, options.argument, emit, complain);
+  return importCards(book, input, emit, complain);
 }
 
 int run(const std::vector<std::string> &args) {
@@ -84,6 +95,12 @@ int run(const std::vector<std::string> &args) {
     complain("cannot read " + options.argument + ": " + std::strerror(errno));
     return kExitFailure;
   }
+  ImportFile importFile;
+  int status = kExitOK;
+  if (options.command == "import" &&
+      !readImportFile(options.argument == "-" ? "standard input" : options.argument, input, importFile, emit,
+                      complain, status))
+    return status;
   std::string password;
   if (options.remote()) {
     bool ok = options.passwordFile.empty()
@@ -97,14 +114,14 @@ int run(const std::vector<std::string> &args) {
     }
   }
   BookAccess access;
-  Access mode = options.command == "import" ? Access::ReadWrite : Access::ReadOnly;
+  bool changes = options.command == "import" || options.command == "delete" || options.command == "edit";
+  Access mode = changes ? Access::ReadWrite : Access::ReadOnly;
   if (!access.open(options, mode, password, error)) {
     complain(error);
     return kExitFailure;
   }
-  int status;
   @try {
-    status = runCommand(options, access.book(), input);
+    status = runCommand(options, access.book(), importFile);
   } @catch (id) {
     // Not looked at: after a failed remote call the exception object may already be gone.
     complain(options.remote() ? "lost the connection to the server" : "the book failed");

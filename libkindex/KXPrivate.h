@@ -39,6 +39,7 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 - (void)_adoptMemberIds:(NSMutableArray *)memberIds;
 /* Drops uid from the members without asking the book; YES when it was there. */
 - (BOOL)_forgetMemberId:(NSString *)uid;
+- (BOOL)_hasMemberId:(NSString *)uid;
 @end
 
 /* The hooks a record calls on its book. Each answers YES when the record may go ahead and

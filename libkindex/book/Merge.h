@@ -20,8 +20,8 @@
 
 namespace kx {
 
-/* Whether two entries of a multi-value say the same (label and value; identifiers aside):
- * the one comparison of entries the merge makes. */
+/* Whether two entries of a multi-value say the same (label, value and attributes;
+ * identifiers aside): the one comparison of entries the merge makes. */
 bool sameEntry(const KXEntryList::Item &a, const KXEntryList::Item &b);
 
 /* The value a save stores for one property the editor changed from base to ours, where the

@@ -25,7 +25,7 @@ const KXEntryList::Item *find(const KXEntryList &entries, NSString *identifier) 
 }  // namespace
 
 bool sameEntry(const KXEntryList::Item &a, const KXEntryList::Item &b) {
-  return same(a.label, b.label) && same(a.value, b.value);
+  return !entriesDiffer(a, b);
 }
 
 KXMultiValue *mergeMultiValue(KXMultiValue *base, KXMultiValue *ours, KXMultiValue *saved) {

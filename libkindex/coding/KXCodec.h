@@ -4,10 +4,14 @@
  *
  *   record     := count:varint property* members
  *   property   := key:text value
- *   value      := 0x01 text | 0x02 multivalue
+ *   value      := 0x01 text | 0x02 multivalue | 0x04 attributed
  *   multivalue := primary:varint count:varint entry*   -- primary: index of the primary
  *                                                     -- entry; 0 also when none was chosen
+ *   attributed := primary:varint count:varint (entry attributes)*
+ *                                     -- written only when an entry has attributes, so that
+ *                                     -- books without them code as before
  *   entry      := id:text label:opttext item
+ *   attributes := count:varint (key:text text)*       -- sorted by key; 0 for none
  *   item       := 0x01 text | 0x03 count:varint (key:text text)*
  *   members    := count:varint uid:text*        -- 0 for persons
  *   batch      := count:varint (uid:text kind:varint length:varint record)*
@@ -31,7 +35,7 @@ struct KXValueList;
 namespace kx {
 
 /* The tags of value and item. */
-enum : unsigned char { kString = 0x01, kMulti = 0x02, kDictionary = 0x03 };
+enum : unsigned char { kString = 0x01, kMulti = 0x02, kDictionary = 0x03, kAttributedMulti = 0x04 };
 
 /* A new string (retained, caller releases) of UTF-8 bytes; nil when they are not UTF-8. */
 NSString *newString(const void *bytes, size_t length);

@@ -121,13 +121,8 @@ struct Reader {
 };
 
 // Each read* gives a retained object (the caller releases), or nil with r->failed set.
-id readItem(Reader *r) {
-  unsigned char tag = r->byte();
-  if (tag == kString) return r->ownedText();
-  if (tag != kDictionary) {
-    r->failed = true;
-    return nil;
-  }
+// Pairs of key and text: an address's parts, an entry's attributes. Keys are few and shared.
+NSDictionary *readPairs(Reader *r) {
   uint64_t n = r->count();
   NSMutableDictionary *dict = [[NSMutableDictionary alloc] initWithCapacity:n];
   for (uint64_t i = 0; i < n && !r->failed; i++) {
@@ -146,10 +141,30 @@ id readItem(Reader *r) {
   return frozen;
 }
 
+id readItem(Reader *r) {
+  unsigned char tag = r->byte();
+  if (tag == kString) return r->ownedText();
+  if (tag != kDictionary) {
+    r->failed = true;
+    return nil;
+  }
+  return readPairs(r);
+}
+
+// Attributes: nil for none (a count of 0).
+NSDictionary *readAttributes(Reader *r) {
+  NSDictionary *pairs = readPairs(r);
+  if (pairs != nil && [pairs count] == 0) {
+    [pairs release];
+    return nil;
+  }
+  return pairs;
+}
+
 id readValue(Reader *r) {
   unsigned char tag = r->byte();
   if (tag == kString) return r->ownedText();
-  if (tag != kMulti) {
+  if (tag != kMulti && tag != kAttributedMulti) {
     r->failed = true;
     return nil;
   }
@@ -161,12 +176,14 @@ id readValue(Reader *r) {
     NSString *identifier = r->ownedText();
     NSString *label = r->ownedOptSharedText();
     id item = r->failed ? nil : readItem(r);
+    NSDictionary *attributes = r->failed || tag != kAttributedMulti ? nil : readAttributes(r);
     if (!r->failed) {
-      KXEntryList::insert(entries, entries->count, {identifier, label, item});
+      KXEntryList::insert(entries, entries->count, {identifier, label, item, attributes});
     } else {
       [identifier release];
       [label release];
       [item release];
+      [attributes release];
     }
   }
   if (r->failed) {

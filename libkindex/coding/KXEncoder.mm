@@ -104,20 +104,24 @@ bool isString(id object) {
   return [object isKindOfClass:[NSString class]];
 }
 
+// Sorted keys: the same dictionary always codes to the same bytes.
+void putPairs(std::string *out, NSDictionary *pairs) {
+  NSArray *keys = [[pairs allKeys] sortedArrayUsingSelector:@selector(compare:)];
+  putVarint(out, [keys count]);
+  for (NSUInteger k = 0; k < [keys count]; k++) {
+    putText(out, [keys objectAtIndex:k]);
+    putText(out, [pairs objectForKey:[keys objectAtIndex:k]]);
+  }
+}
+
 void putItem(std::string *out, id item) {
   if (isString(item)) {
     out->push_back(static_cast<char>(kString));
     putText(out, item);
     return;
   }
-  // Sorted keys: the same address always codes to the same bytes.
   out->push_back(static_cast<char>(kDictionary));
-  NSArray *keys = [[item allKeys] sortedArrayUsingSelector:@selector(compare:)];
-  putVarint(out, [keys count]);
-  for (NSUInteger k = 0; k < [keys count]; k++) {
-    putText(out, [keys objectAtIndex:k]);
-    putText(out, [item objectForKey:[keys objectAtIndex:k]]);
-  }
+  putPairs(out, item);
 }
 
 void putValue(std::string *out, id value) {
@@ -128,13 +132,22 @@ void putValue(std::string *out, id value) {
   }
   NSUInteger primary = 0;
   const KXEntryList &entries = KXMultiValueEntries(value, &primary);
-  out->push_back(static_cast<char>(kMulti));
+  bool attributed = false;
+  for (const KXEntryList::Item &entry : entries) attributed = attributed || entry.attributes != nil;
+  out->push_back(static_cast<char>(attributed ? kAttributedMulti : kMulti));
   putVarint(out, primary);
   putVarint(out, entries.count);
   for (const KXEntryList::Item &entry : entries) {
     putText(out, entry.identifier);
     putOptText(out, entry.label);
     putItem(out, entry.value);
+    if (attributed) {
+      if (entry.attributes != nil) {
+        putPairs(out, entry.attributes);
+      } else {
+        putVarint(out, 0);
+      }
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 
 - (void)dealloc {
   [_memberIds release];
+  [_memberIdSet release];
   [super dealloc];
 }
 
@@ -27,18 +28,27 @@
   if (_readOnly || _book == nil || ![member isKindOfClass:[KXRecord class]]) return NO;
   if (member == self || [[member uniqueId] isEqualToString:_uniqueId]) return NO;
   if ([member _book] != _book || [member _kind] == 0) return NO;
-  if ([_memberIds containsObject:[member uniqueId]]) return NO;
+  if ([self _hasMemberId:[member uniqueId]]) return NO;
   if (![_book _group:self willAddMember:member]) return NO;
   [_memberIds addObject:[member uniqueId]];
+  [_memberIdSet addObject:[member uniqueId]];
   return YES;
 }
 
 - (BOOL)removeMember:(KXRecord *)member {
   if (_readOnly || _book == nil || ![member isKindOfClass:[KXRecord class]]) return NO;
-  if (![_memberIds containsObject:[member uniqueId]]) return NO;
+  if (![self _hasMemberId:[member uniqueId]]) return NO;
   if (![_book _group:self willRemoveMember:member]) return NO;
   [_memberIds removeObject:[member uniqueId]];
+  [_memberIdSet removeObject:[member uniqueId]];
   return YES;
+}
+
+// A scan of the array for a few members; a set beside it once there are many, so that adding
+// thousands of members one by one (an import of a category) does not take quadratic time.
+- (BOOL)_hasMemberId:(NSString *)uid {
+  if (_memberIdSet == nil && [_memberIds count] > 32) _memberIdSet = [[NSMutableSet alloc] initWithArray:_memberIds];
+  return _memberIdSet != nil ? [_memberIdSet containsObject:uid] : [_memberIds containsObject:uid];
 }
 
 - (NSArray *)_memberIds {
@@ -49,12 +59,14 @@
   [memberIds retain];
   [_memberIds release];
   _memberIds = memberIds;
+  DESTROY(_memberIdSet);
 }
 
 - (BOOL)_forgetMemberId:(NSString *)uid {
   NSUInteger index = [_memberIds indexOfObject:uid];
   if (index == NSNotFound) return NO;
   [_memberIds removeObjectAtIndex:index];
+  [_memberIdSet removeObject:uid];
   return YES;
 }
 

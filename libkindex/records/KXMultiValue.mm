@@ -23,6 +23,32 @@ static id KXImmutableEntryValue(id value) {
   return [value copy];
 }
 
+// Attributes as an entry keeps them: nil for none, else an immutable dictionary of strings.
+// NO when they are not a dictionary of strings to strings.
+static BOOL KXEntryAttributes(NSDictionary *attributes, NSDictionary **out) {
+  *out = nil;
+  if (attributes == nil) return YES;
+  if (![attributes isKindOfClass:[NSDictionary class]]) return NO;
+  NSArray *keys = [attributes allKeys];
+  for (NSUInteger i = 0; i < [keys count]; i++) {
+    id key = [keys objectAtIndex:i];
+    if (![key isKindOfClass:[NSString class]] || ![[attributes objectForKey:key] isKindOfClass:[NSString class]])
+      return NO;
+  }
+  if ([keys count] > 0) *out = KXImmutableEntryValue(attributes);
+  return YES;
+}
+
+static BOOL KXSame(id a, id b) {
+  return a == b || (a != nil && [a isEqual:b]);
+}
+
+namespace kx {
+bool entriesDiffer(const EntryItem &a, const EntryItem &b) {
+  return !KXSame(a.value, b.value) || !KXSame(a.label, b.label) || !KXSame(a.attributes, b.attributes);
+}
+}  // namespace kx
+
 @implementation KXMultiValue
 
 - (id)init {
@@ -73,6 +99,10 @@ const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *pri
   return index < _entries->count ? (*_entries)[index].identifier : nil;
 }
 
+- (NSDictionary *)attributesAtIndex:(NSUInteger)index {
+  return index < _entries->count ? (*_entries)[index].attributes : nil;
+}
+
 - (NSUInteger)indexForIdentifier:(NSString *)identifier {
   size_t index = _entries->indexOf(identifier);
   return index != KXEntryList::npos ? index : static_cast<NSUInteger>(NSNotFound);
@@ -84,10 +114,6 @@ const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *pri
   return (*_entries)[0].identifier;
 }
 
-static BOOL KXSame(id a, id b) {
-  return a == b || (a != nil && [a isEqual:b]);
-}
-
 - (BOOL)isEqual:(id)other {
   if (other == self) return YES;
   if (![other isKindOfClass:[KXMultiValue class]]) return NO;
@@ -95,8 +121,7 @@ static BOOL KXSame(id a, id b) {
   const KXEntryList &mine = *_entries, &theirs = *mv->_entries;
   if (mine.count != theirs.count) return NO;
   for (size_t i = 0; i < mine.count; i++) {
-    if (!KXSame(mine[i].identifier, theirs[i].identifier) || !KXSame(mine[i].label, theirs[i].label) ||
-        !KXSame(mine[i].value, theirs[i].value)) {
+    if (!KXSame(mine[i].identifier, theirs[i].identifier) || kx::entriesDiffer(mine[i], theirs[i])) {
       return NO;
     }
   }
@@ -169,9 +194,25 @@ static BOOL KXSame(id a, id b) {
   return (*_entries)[_entries->count - 1].identifier;
 }
 
+- (NSString *)addValue:(id)value withLabel:(NSString *)label attributes:(NSDictionary *)attributes {
+  NSDictionary *kept = nil;
+  if (value == nil || !KXEntryAttributes(attributes, &kept)) return nil;
+  KXEntryList::insert(_entries, _entries->count,
+                      {KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value), kept});
+  return (*_entries)[_entries->count - 1].identifier;
+}
+
 - (BOOL)insertValue:(id)value withLabel:(NSString *)label atIndex:(NSUInteger)index {
   if (value == nil || index > _entries->count) return NO;
-  KXEntryList::insert(_entries, index, {KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value)});
+  KXEntryList::insert(_entries, index, {KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value), nil});
+  return YES;
+}
+
+- (BOOL)replaceAttributesAtIndex:(NSUInteger)index withAttributes:(NSDictionary *)attributes {
+  NSDictionary *kept = nil;
+  if (index >= _entries->count || !KXEntryAttributes(attributes, &kept)) return NO;
+  [(*_entries)[index].attributes release];
+  (*_entries)[index].attributes = kept;
   return YES;
 }
 

@@ -12,6 +12,27 @@ NSString *const KXEmailProperty = @"Email";
 NSString *const KXPhoneProperty = @"Phone";
 NSString *const KXAddressProperty = @"Address";
 NSString *const KXNoteProperty = @"Note";
+NSString *const KXFormattedNameProperty = @"FormattedName";
+NSString *const KXNamePrefixProperty = @"NamePrefix";
+NSString *const KXNameSuffixProperty = @"NameSuffix";
+NSString *const KXPhoneticFirstNameProperty = @"PhoneticFirstName";
+NSString *const KXPhoneticMiddleNameProperty = @"PhoneticMiddleName";
+NSString *const KXPhoneticLastNameProperty = @"PhoneticLastName";
+NSString *const KXBirthdayProperty = @"Birthday";
+NSString *const KXAnniversaryProperty = @"Anniversary";
+NSString *const KXRoleProperty = @"Role";
+NSString *const KXGenderProperty = @"Gender";
+NSString *const KXPhotoProperty = @"Photo";
+NSString *const KXURLProperty = @"URL";
+NSString *const KXInstantMessageProperty = @"InstantMessage";
+NSString *const KXRelatedNamesProperty = @"RelatedNames";
+NSString *const KXVCardParametersProperty = @"VCardParameters";
+NSString *const KXOtherVCardPropertiesProperty = @"OtherVCardProperties";
+
+NSString *const KXVCardGroupAttribute = @"group";
+NSString *const KXVCardLabelAttribute = @"x-ablabel";
+NSString *const KXVCardValueAttribute = @"value";
+NSString *const KXVCardNameAttribute = @"name";
 
 NSString *const KXGroupNameProperty = @"GroupName";
 
@@ -28,6 +49,7 @@ NSString *const KXPhoneMainLabel = @"_$!<Main>!$_";
 NSString *const KXPhoneHomeFaxLabel = @"_$!<HomeFAX>!$_";
 NSString *const KXPhoneWorkFaxLabel = @"_$!<WorkFAX>!$_";
 NSString *const KXPhonePagerLabel = @"_$!<Pager>!$_";
+NSString *const KXPhoneOtherFaxLabel = @"_$!<OtherFAX>!$_";
 NSString *const KXAddressHomeLabel = @"_$!<Home>!$_";
 NSString *const KXAddressWorkLabel = @"_$!<Work>!$_";
 
@@ -36,3 +58,5 @@ NSString *const KXAddressCityKey = @"City";
 NSString *const KXAddressStateKey = @"State";
 NSString *const KXAddressZIPKey = @"ZIP";
 NSString *const KXAddressCountryKey = @"Country";
+NSString *const KXAddressPOBoxKey = @"POBox";
+NSString *const KXAddressExtendedKey = @"Extended";

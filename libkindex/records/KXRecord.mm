@@ -34,19 +34,22 @@ namespace kx {
 
 BOOL isValidValue(id value, NSString *property) {
   if (![property isKindOfClass:[NSString class]] || value == nil) return NO;
-  if ([property isEqualToString:KXEmailProperty] || [property isEqualToString:KXPhoneProperty]) {
-    return KXIsValidMultiValue(value, YES, NO);
-  }
-  if ([property isEqualToString:KXAddressProperty]) {
-    return KXIsValidMultiValue(value, NO, YES);
-  }
-  static NSArray *stringProperties = nil;
+  static NSSet *stringProperties = nil, *stringLists = nil, *dictionaryLists = nil;
   if (stringProperties == nil) {
-    stringProperties =
-        [[NSArray alloc] initWithObjects:KXFirstNameProperty, KXLastNameProperty, KXMiddleNameProperty,
-                                         KXNicknameProperty, KXOrganizationProperty, KXDepartmentProperty,
-                                         KXJobTitleProperty, KXNoteProperty, KXGroupNameProperty, nil];
+    stringProperties = [[NSSet alloc]
+        initWithObjects:KXFirstNameProperty, KXLastNameProperty, KXMiddleNameProperty, KXNicknameProperty,
+                        KXOrganizationProperty, KXDepartmentProperty, KXJobTitleProperty, KXNoteProperty,
+                        KXGroupNameProperty, KXFormattedNameProperty, KXNamePrefixProperty, KXNameSuffixProperty,
+                        KXPhoneticFirstNameProperty, KXPhoneticMiddleNameProperty, KXPhoneticLastNameProperty,
+                        KXBirthdayProperty, KXAnniversaryProperty, KXRoleProperty, KXGenderProperty,
+                        KXPhotoProperty, nil];
+    stringLists = [[NSSet alloc] initWithObjects:KXEmailProperty, KXPhoneProperty, KXURLProperty,
+                                                   KXInstantMessageProperty, KXRelatedNamesProperty,
+                                                   KXOtherVCardPropertiesProperty, nil];
+    dictionaryLists = [[NSSet alloc] initWithObjects:KXAddressProperty, KXVCardParametersProperty, nil];
   }
+  if ([stringLists containsObject:property]) return KXIsValidMultiValue(value, YES, NO);
+  if ([dictionaryLists containsObject:property]) return KXIsValidMultiValue(value, NO, YES);
   if ([stringProperties containsObject:property]) {
     return [value isKindOfClass:[NSString class]];
   }
@@ -63,6 +66,14 @@ BOOL isValidValue(id value, NSString *property) {
   self = [self _initWithUniqueId:uid];
   [uid release];
   return self;
+}
+
+- (id)initWithUniqueId:(NSString *)uniqueId {
+  if (![uniqueId isKindOfClass:[NSString class]] || [uniqueId length] == 0) {
+    [self release];
+    return nil;
+  }
+  return [self _initWithUniqueId:uniqueId];
 }
 
 - (id)_initWithUniqueId:(NSString *)uniqueId {

@@ -105,17 +105,24 @@ struct EntryItem {
   NSString *identifier;
   NSString *label;  // nil for none
   id value;
+  NSDictionary *attributes;  // nil for none, never empty
   void retain() const {
     [identifier retain];
     [label retain];
     [value retain];
+    [attributes retain];
   }
   void release() const {
     [identifier release];
     [label release];
     [value release];
+    [attributes release];
   }
 };
+
+/* Whether two entries say different things: value, label or attributes (not the identifier).
+ * What every comparison of entries uses, so that none forgets the attributes. */
+bool entriesDiffer(const EntryItem &a, const EntryItem &b);
 
 }  // namespace kx
 

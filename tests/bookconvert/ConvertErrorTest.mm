@@ -117,6 +117,17 @@ TEST_P(ConvertBadArchive, IsRefusedWithTheBookUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(Files, ConvertBadArchive, ::testing::ValuesIn(badArchives));
 
+// A class name in the archive reaches the error line only with its control characters
+// escaped: the line goes to a terminal.
+TEST_F(ConvertError, AClassNameWithControlCharactersIsEscaped) {
+  std::string bytes = kxtest::readFile(archive("{ class = Stranger; }"));
+  size_t at = bytes.find("Stranger");
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at, 8, "Str\x1b[2J\x07");  // as long as the name it replaces
+  std::string path = rawFile(bytes);
+  expectRefused(path, notBookLine(path, "it can't be decoded (Unable to find class named 'Str\\x1b[2J\\x07')"));
+}
+
 // Cut short anywhere, a real archive must never crash the converter nor reach the book.
 TEST_F(ConvertError, TruncatedArchivesAreRefused) {
   std::string whole = kxtest::readFile(archive(

@@ -98,7 +98,9 @@ TEST_F(ToolTest, ImportSkipsMalformedCardsAndKeepsTheRest) {
   EXPECT_EQ(run.err, "kindex: " + vcf + ":9: skipped a card: no colon in the line\n"
                      "kindex: " + vcf + ":20: skipped a card: unsupported vCard version 5.0\n"
                      "kindex: " + vcf + ":23: skipped a card: card has neither N nor FN\n"
-                     "kindex: " + vcf + ":26: skipped a card: card has no END:VCARD\n");
+                     "kindex: " + vcf + ":26: skipped a card: card has no END:VCARD\n"
+                     "kindex: " + vcf + ": 3 cards have no UID and got a new one; importing them again adds "
+                     "them again\n");
   EXPECT_EQ(run.out, "Imported 3 persons and 1 new group from " + vcf + "\n");
 
   std::map<std::string, PersonFacts> got = facts(open([NSString stringWithUTF8String:tmp_.file("book").c_str()]));

@@ -32,7 +32,8 @@ class ToolTest : public ::testing::Test {
   void SetUp() override { pool_ = [NSAutoreleasePool new]; }
   void TearDown() override { [pool_ release]; }
 
-  ToolRun kindex(const std::vector<std::string> &args);
+  // env: "NAME=value" entries set for kindex (EDITOR, say).
+  ToolRun kindex(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
   std::string write(const std::string &name, const std::string &content);
 
   NSString *dir(const std::string &name);

@@ -10,12 +10,12 @@ std::string text(id value) {
 
 }  // namespace
 
-ToolRun ToolTest::kindex(const std::vector<std::string> &args) {
+ToolRun ToolTest::kindex(const std::vector<std::string> &args, const std::vector<std::string> &env) {
   kxtest::ChildProcess child;
   std::vector<std::string> argv = {"kindex"};
   argv.insert(argv.end(), args.begin(), args.end());
   ToolRun run;
-  if (!child.start(KINDEX_PATH, argv)) return run;
+  if (!child.start(KINDEX_PATH, argv, env)) return run;
   if (!child.waitForExit(60)) {
     ADD_FAILURE() << "kindex did not end within 60 s";
     child.kill();

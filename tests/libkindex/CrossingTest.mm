@@ -390,3 +390,29 @@ TEST_F(CrossingTest, AClientThatGoesTakesItsUnsavedChangesWithIt) {
   EXPECT_TRUE([[[after people] objectAtIndex:0] valueForProperty:KXNoteProperty] == nil);
   EXPECT_EQ(static_cast<NSUInteger>(kPeople), [[open(location_) people] count]);
 }
+
+// A client applies cards through a read-write view as it would to a local book: the entries'
+// attributes cross both ways and are in the server's book after the save.
+TEST_F(CrossingTest, CardsApplyThroughAViewWithTheirAttributes) {
+  KXAddressBook *rw = view(NO);
+  const char *text =
+      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Remote;Rita\r\nitem1.TEL;type=CELL;type=pref:+1 555\r\n"
+      "item1.X-ABLabel:Boat\r\nX-FOO;X-P=1:bar\r\nUID:rita\r\nEND:VCARD\r\n";
+  NSArray *cards = [KXVCard cardsFromData:[NSData dataWithBytes:text length:strlen(text)] problems:NULL warnings:NULL];
+  NSArray *results = [rw applyVCards:cards];
+  ASSERT_EQ(1u, [results count]);
+  ASSERT_TRUE([[results objectAtIndex:0] isKindOfClass:[KXPerson class]]) << S(results);
+  ASSERT_TRUE([rw save]);
+
+  KXAddressBook *other = view(YES);
+  KXMultiValue *phones = [[other recordForUniqueId:@"rita"] valueForProperty:KXPhoneProperty];
+  EXPECT_EQ("Boat", S([phones labelAtIndex:0]));
+  EXPECT_EQ("CELL,pref", S([[phones attributesAtIndex:0] objectForKey:@"TYPE"]));
+  EXPECT_EQ("item1", S([[phones attributesAtIndex:0] objectForKey:KXVCardGroupAttribute]));
+  KXRecord *stored = [open(location_) recordForUniqueId:@"rita"];
+  EXPECT_TRUE([[stored valueForProperty:KXPhoneProperty] isEqual:phones]);
+  EXPECT_EQ("X-FOO;X-P=1:bar", S([[stored valueForProperty:KXOtherVCardPropertiesProperty] valueAtIndex:0]));
+  // Applied again through the view, the card changes nothing.
+  [rw applyVCards:cards];
+  EXPECT_FALSE([rw hasUnsavedChanges]);
+}

@@ -8,7 +8,8 @@
 namespace {
 
 // A multi-value from a short text: entries "id=value" or "id:label=value" separated by
-// spaces, "*id" the primary; "-" is nil and "" an empty multi-value.
+// spaces, "*id" the primary; "-" is nil and "" an empty multi-value. "id!T=value" gives the
+// entry the attribute TYPE=T.
 KXMultiValue *mv(const char *text) {
   if (std::string(text) == "-") return nil;
   KXEntryList *entries = KXEntryList::make(0);
@@ -24,10 +25,16 @@ KXMultiValue *mv(const char *text) {
     NSRange equals = [word rangeOfString:@"="];
     NSString *head = [word substringToIndex:equals.location];
     NSString *value = [word substringFromIndex:NSMaxRange(equals)];
+    NSDictionary *attributes = nil;
+    NSRange bang = [head rangeOfString:@"!"];
+    if (bang.location != NSNotFound) {
+      attributes = [[NSDictionary alloc] initWithObjectsAndKeys:[head substringFromIndex:NSMaxRange(bang)], @"TYPE", nil];
+      head = [head substringToIndex:bang.location];
+    }
     NSRange colon = [head rangeOfString:@":"];
     NSString *identifier = colon.location == NSNotFound ? head : [head substringToIndex:colon.location];
     NSString *label = colon.location == NSNotFound ? nil : [head substringFromIndex:NSMaxRange(colon)];
-    KXEntryList::insert(entries, entries->count, {[identifier copy], [label copy], [value copy]});
+    KXEntryList::insert(entries, entries->count, {[identifier copy], [label copy], [value copy], attributes});
   }
   return [[[KXMultiValue alloc] _initAdoptingEntries:entries primary:primary] autorelease];
 }
@@ -41,6 +48,7 @@ std::string text(id value) {
   for (NSUInteger i = 0; i < [multi count]; i++) {
     out += S([multi identifierAtIndex:i]);
     if ([multi labelAtIndex:i] != nil) out += ":" + S([multi labelAtIndex:i]);
+    if ([multi attributesAtIndex:i] != nil) out += "!" + S([[multi attributesAtIndex:i] objectForKey:@"TYPE"]);
     out += "=" + S([multi valueAtIndex:i]) + " ";
   }
   return [multi count] > 0 ? out + "*" + S([multi primaryIdentifier]) : "";
@@ -62,6 +70,8 @@ TEST_F(MergeTest, MultiValuesMergeEntryByEntry) {
     {"both changed one entry: ours",         "a=x",         "a=o",           "a=t",           "a=o *a"},
     {"each changed another entry",           "a=x b=y",     "a=o b=y",       "a=x b=t",       "a=o b=t *a"},
     {"a label is a change",                  "a:w=x",       "a:h=x",         "a:w=x b=y",     "a:h=x b=y *a"},
+    {"an attribute is a change",             "a!HOME=x",    "a!WORK=x",      "a!HOME=x b=y",  "a!WORK=x b=y *a"},
+    {"saved's attribute, the editor unchanged", "a=x b=y",  "a=x b=y c=z",   "a!CELL=x b=y",  "a!CELL=x b=y c=z *a"},
     {"the editor removed what saved changed", "a=x b=y",    "b=y",           "a=t b=y",       "b=y *b"},
     {"the editor removed one, saved changed another", "a=x b=y", "b=y",      "a=x b=t",       "b=t *b"},
     {"saved removed one the editor kept",    "a=x b=y",     "a=x b=y c=z",   "b=y",           "b=y c=z *b"},

@@ -53,6 +53,8 @@ typedef NS_ENUM(NSInteger, KXErrorCode) {
    * connection was lost or closed, or a request went unanswered for longer than the view
    * waits. The view's unsaved changes went with the server; the view stays gone. */
   KXErrorServerGone = 12,
+  /* A vCard that cannot be applied to the book (see KXVCard.h). */
+  KXErrorCardRefused = 13,
 };
 
 /* In the userInfo of a KXErrorConflict error: NSArrays of the unique ids (NSString) of records.

@@ -25,6 +25,9 @@
 }
 
 - (id)init;
+/* A new record with the given unique id, any non-empty string (a vCard's UID, say); nil for
+ * nil or an empty string. A book refuses to add a record whose id it holds already. */
+- (id)initWithUniqueId:(NSString *)uniqueId;
 - (NSString *)uniqueId;
 /* Whether changes to this record are refused. */
 - (BOOL)isReadOnly;
@@ -47,6 +50,7 @@
 
 @interface KXGroup : KXRecord {
   NSMutableArray *_memberIds;
+  NSMutableSet *_memberIdSet; /* the same uids, for large groups: made when first needed */
 }
 
 /* The member records, in the order they were added. */

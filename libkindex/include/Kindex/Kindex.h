@@ -11,5 +11,6 @@
 #import <Kindex/KXPublicAddressBook.h>
 #import <Kindex/KXSimpleAddressBookServing.h>
 #import <Kindex/KXConnectionTuning.h>
+#import <Kindex/KXVCard.h>
 
 #endif

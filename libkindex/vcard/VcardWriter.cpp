@@ -1,6 +1,6 @@
-#include "VcardWriter.h"
+#include "vcard/VcardWriter.h"
 
-#include "VcardText.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 
@@ -123,6 +123,12 @@ Property converted(Property p, Version version) {
   return p;
 }
 
+}  // namespace
+
+Property convertedProperty(const Property &property, Version version) {
+  return converted(property, version);
+}
+
 std::string contentLine(const Property &p) {
   std::string line = p.group.empty() ? p.name : p.group + "." + p.name;
   for (const Parameter &param : p.params) {
@@ -145,18 +151,26 @@ std::string contentLine(const Property &p) {
   return line;
 }
 
-}  // namespace
-
 std::string writeCard(const Card &card, Version version) {
   std::string out =
       foldLine("BEGIN:VCARD") + foldLine(version == Version::v4 ? "VERSION:4.0" : "VERSION:3.0");
   const Property *fn = card.find("FN");
-  if (fn == nullptr) out += foldLine(contentLine(Property("FN", textValue(derivedFormattedName(card)))));
+  // A made N goes right after FN, where a card that has both holds it, so that a card read
+  // back and written again comes out the same.
+  std::string madeName;
   if (version == Version::v3 && card.find("N") == nullptr)
-    out += foldLine(contentLine(Property("N", derivedName(card))));
+    madeName = foldLine(contentLine(Property("N", derivedName(card))));
+  if (fn == nullptr) {
+    out += foldLine(contentLine(Property("FN", textValue(derivedFormattedName(card))))) + madeName;
+    madeName.clear();
+  }
   for (const Property &p : card.properties) {
     if (p.name == "BEGIN" || p.name == "END" || p.name == "VERSION") continue;
     out += foldLine(contentLine(converted(p, version)));
+    if (&p == fn) {
+      out += madeName;
+      madeName.clear();
+    }
   }
   return out + foldLine("END:VCARD");
 }

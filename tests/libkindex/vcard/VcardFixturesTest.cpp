@@ -9,8 +9,8 @@
 #include "ChildProcess.h"
 #include "FileBytes.h"
 #include "TempDir.h"
-#include "VcardReader.h"
-#include "VcardWriter.h"
+#include "vcard/VcardReader.h"
+#include "vcard/VcardWriter.h"
 
 using namespace vcard;
 

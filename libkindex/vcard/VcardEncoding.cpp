@@ -1,11 +1,11 @@
-#include "VcardEncoding.h"
+#include "vcard/VcardEncoding.h"
 
 #include <iconv.h>
 
 #include <cctype>
 #include <cerrno>
 
-#include "VcardText.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 
@@ -53,13 +53,14 @@ int hexDigit(char c) {
 
 }  // namespace
 
-FileText decodeFile(const std::string &bytes) {
+FileText decodeFile(std::string bytes) {
   FileText file;
   auto startsWith = [&](const char *mark, size_t length) {
     return bytes.compare(0, length, mark, length) == 0;
   };
   if (startsWith("\xEF\xBB\xBF", 3)) {
-    file.text = bytes.substr(3);
+    bytes.erase(0, 3);
+    file.text = std::move(bytes);
   } else if (startsWith("\xFF\xFE", 2) || startsWith("\xFE\xFF", 2)) {
     const char *set = bytes[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
     if (!iconvToUtf8(bytes.substr(2), set, file.text)) {
@@ -69,7 +70,7 @@ FileText decodeFile(const std::string &bytes) {
     }
     return file;
   } else {
-    file.text = bytes;
+    file.text = std::move(bytes);
   }
   if (!isValidUtf8(file.text)) file.kind = FileText::kLegacy;
   return file;

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Compares the cards of two vCard files by content, as python3-vobject reads them.
 
-    vcard_compare.py ORIGINAL WRITTEN [WRITTEN ...]
+    vcard_compare.py [--by-uid] ORIGINAL WRITTEN [WRITTEN ...]
 
 ORIGINAL is a file as some program wrote it (any version); WRITTEN is what kindex's writer made
 of it (3.0 or 4.0), each WRITTEN compared with it. vobject splits both into content lines (unfolding, QUOTED-PRINTABLE soft
@@ -14,6 +14,10 @@ and kin; GEO as "lat;lon" and "geo:lat,lon"; Apple's X-ADDRESSBOOKSERVER-KIND/-M
 and X-ANNIVERSARY and the 4.0 names. ENCODING and CHARSET compare by the text they give.
 Values are split at ';' only: an escaped comma and a list separator look alike here (2.1 knows
 no comma escapes to tell them apart by); VcardTest pins how each is read.
+
+With --by-uid, WRITTEN is a book's export, whose cards come in the book's order: each card of
+ORIGINAL that has a UID is compared with the written card of that UID, and the others, in
+order, with the written cards left.
 
 Each WRITTEN must also parse as a whole with vobject.readComponents. Exit status 0 when the
 files say the same; 1 with one line per difference, naming the written file, otherwise.
@@ -233,10 +237,28 @@ def describe(prop):
     return text + ': ' + repr(value)
 
 
-def differences(original_path, written_path):
+def uid_of(card):
+    for name, params, value, group, embedded in card['properties']:
+        if name == 'UID':
+            return value.strip()
+    return None
+
+
+def paired_by_uid(original, written):
+    """The written cards in the order of the original ones they stand for."""
+    by_uid = {uid_of(card): card for card in written if uid_of(card)}
+    matched = [by_uid.get(uid_of(card)) if uid_of(card) else None for card in original]
+    used = {id(card) for card in matched if card is not None}
+    rest = iter([card for card in written if id(card) not in used])
+    return [card if card is not None else next(rest, None) for card in matched] + list(rest)
+
+
+def differences(original_path, written_path, by_uid=False):
     with open(written_path, encoding='utf-8', newline='') as f:
         parsed = list(vobject.readComponents(f.read()))
     original, written = cards(original_path), cards(written_path)
+    if by_uid:
+        written = [card for card in paired_by_uid(original, written) if card is not None]
     problems = []
     if len(parsed) != len(written):
         problems.append('vobject read %d cards where %d were written' % (len(parsed), len(written)))
@@ -258,9 +280,13 @@ def differences(original_path, written_path):
 
 
 def main():
+    args = sys.argv[1:]
+    by_uid = args[:1] == ['--by-uid']
+    if by_uid:
+        args = args[1:]
     failed = False
-    for written_path in sys.argv[2:]:
-        for problem in differences(sys.argv[1], written_path):
+    for written_path in args[1:]:
+        for problem in differences(args[0], written_path, by_uid):
             print('%s: %s' % (written_path, problem))
             failed = True
     return 1 if failed else 0

@@ -1,9 +1,9 @@
-#include "VcardReader.h"
+#include "vcard/VcardReader.h"
 
 #include <cctype>
 
-#include "VcardEncoding.h"
-#include "VcardText.h"
+#include "vcard/VcardEncoding.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 
@@ -16,8 +16,8 @@ bool isName(const std::string &text) {
   return true;
 }
 
-bool isBlank(const std::string &text) {
-  return text.find_first_not_of(" \t") == std::string::npos;
+bool isBlank(std::string_view text) {
+  return text.find_first_not_of(" \t") == std::string_view::npos;
 }
 
 std::string trim(const std::string &text) {
@@ -225,7 +225,7 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
   const PhysicalLine &first = lines_[next_++];
   logical = LogicalLine();
   logical.line = first.line;
-  logical.text = first.text.substr(first.text.find_first_not_of(" \t"));
+  logical.text = std::string(first.text.substr(first.text.find_first_not_of(" \t")));
   bool headKnown = false, quotedPrintable = false, base64 = false;
   while (true) {
     if (!headKnown) {
@@ -246,13 +246,13 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
       }
     }
     bool more = next_ < lines_.size();
-    const std::string &following = more ? lines_[next_].text : logical.text;
+    std::string_view following = more ? lines_[next_].text : std::string_view(logical.text);
     bool indented = more && !following.empty() && (following[0] == ' ' || following[0] == '\t');
     // In 2.1 a soft break wins over folding (the next line may well start with a blank of the
     // text); in 3.0 a folded "=" is more likely a cut inside "=XX".
     // A writer that ends a value with a stray "=" must not swallow the card's end.
     if (quotedPrintable && more && !logical.text.empty() && logical.text.back() == '=' &&
-        !following.empty() && (version21_ || !indented) && upperAscii(trim(following)) != "END:VCARD") {
+        !following.empty() && (version21_ || !indented) && upperAscii(trim(std::string(following))) != "END:VCARD") {
       logical.text.pop_back();
       logical.text += following;
       ++next_;
@@ -265,7 +265,7 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
   }
   if (base64) {
     while (next_ < lines_.size() && !isBlank(lines_[next_].text)) {
-      const std::string &text = lines_[next_].text;
+      std::string_view text = lines_[next_].text;
       bool data = true;
       for (char c : text) data = data && isBase64Char(c);
       if (!data) break;
@@ -284,7 +284,8 @@ void CardReader::run() {
     ContentLine content;
     std::string error;
     bool parsed = parseContentLine(logical.text, false, content, error);
-    std::string word = parsed ? upperAscii(trim(content.value)) : std::string();
+    bool beginOrEnd = parsed && (content.name == "BEGIN" || content.name == "END");
+    std::string word = beginOrEnd ? upperAscii(trim(content.value)) : std::string();
     bool isBegin = parsed && content.name == "BEGIN" && word == "VCARD";
     bool isEnd = parsed && content.name == "END" && word == "VCARD";
 
@@ -330,7 +331,7 @@ void CardReader::run() {
       continue;
     }
     if (parsed && content.name == "VERSION") version21_ = trim(content.value) == "2.1";
-    cardLines_.push_back(logical);
+    cardLines_.push_back(std::move(logical));
   }
   if (inCard) result_.errors.push_back({cardLine_, "card has no END:VCARD"});
 }
@@ -360,14 +361,14 @@ void CardReader::finishCard() {
     if (logical.text.find('\0') != std::string::npos) {
       error = "a NUL byte in the line";
     } else if (parseContentLine(logical.text, !v21, content, error) && content.name != "VERSION") {
-      if (decodeProperty(logical, content, v21, property, error)) card.properties.push_back(property);
+      if (decodeProperty(logical, content, v21, property, error)) card.properties.push_back(std::move(property));
     }
     if (!error.empty()) {
       result_.errors.push_back({logical.line, error});
       return;
     }
   }
-  result_.cards.push_back(card);
+  result_.cards.push_back(std::move(card));
 }
 
 bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &content, bool v21,
@@ -415,7 +416,8 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     property.value = escapeText(text);
     return true;
   }
-  std::string bytes = quotedPrintable ? decodeQuotedPrintable(content.value) : content.value;
+  std::string unquoted = quotedPrintable ? decodeQuotedPrintable(content.value) : std::string();
+  const std::string &bytes = quotedPrintable ? unquoted : content.value;
   if (base64) {
     std::string data;
     for (char c : bytes)
@@ -440,9 +442,13 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     error = "a NUL byte in the value";
     return false;
   }
-  property.value = v21                           ? valueFrom21(property.name, text)
-                   : (quotedPrintable || base64) ? escapeLineBreaks(text)
-                                                 : text;
+  if (v21) {
+    property.value = valueFrom21(property.name, text);
+  } else if (quotedPrintable || base64) {
+    property.value = escapeLineBreaks(text);
+  } else {
+    property.value = std::move(text);
+  }
   return true;
 }
 
@@ -469,15 +475,24 @@ bool CardReader::toText(const std::string &bytes, const std::string &charset, bo
 
 }  // namespace
 
-ReadResult readCards(const std::string &bytes) {
+ReadResult readCards(std::string bytes) {
   ReadResult result;
-  FileText file = decodeFile(bytes);
+  FileText file = decodeFile(std::move(bytes));
   if (file.kind == FileText::kBroken) {
     result.errors.push_back({1, file.error});
     return result;
   }
   CardReader(file, result).run();
   return result;
+}
+
+bool parseProperty(const std::string &line, Property &property, std::string &error) {
+  ContentLine content;
+  if (!parseContentLine(line, true, content, error)) return false;
+  property = Property(content.name, content.value);
+  property.group = content.group;
+  property.params = content.params;
+  return true;
 }
 
 }  // namespace vcard

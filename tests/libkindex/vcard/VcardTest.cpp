@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "VcardEncoding.h"
-#include "VcardReader.h"
-#include "VcardText.h"
-#include "VcardWriter.h"
+#include "vcard/VcardEncoding.h"
+#include "vcard/VcardReader.h"
+#include "vcard/VcardText.h"
+#include "vcard/VcardWriter.h"
 
 using namespace vcard;
 
@@ -97,7 +97,7 @@ TEST(VcardText, FoldsAtSeventyFiveOctetsWithoutSplittingCharacters) {
     std::string unfolded;
     std::vector<PhysicalLine> lines = splitLines(folded);
     for (size_t i = 0; i < lines.size(); ++i) {
-      const std::string &text = lines[i].text;
+      std::string text(lines[i].text);
       EXPECT_LE(text.size(), 75u) << row.name << ", physical line " << i;
       EXPECT_TRUE(isValidUtf8(text)) << row.name << ", physical line " << i;
       if (i > 0) {
@@ -122,9 +122,10 @@ TEST(VcardText, SplitsLinesAtEveryLineEndRealFilesUse) {
       {"mixed, and an empty line", "A\n\r\nB\rC", {"A", "", "B", "C"}, 4},
   };
   for (const Row &row : rows) {
-    std::vector<PhysicalLine> lines = splitLines(row.text);
+    std::string text = row.text;
+    std::vector<PhysicalLine> lines = splitLines(text);
     std::vector<std::string> texts;
-    for (const PhysicalLine &l : lines) texts.push_back(l.text);
+    for (const PhysicalLine &l : lines) texts.push_back(std::string(l.text));
     EXPECT_EQ(texts, row.lines) << row.name;
     EXPECT_EQ(lines.back().line, row.lastLine) << row.name;
   }
@@ -419,7 +420,7 @@ TEST(VcardWriter, WritesEachVersionsRequiredPropertiesAndForms) {
   struct Row {
     const char *name;
     std::vector<Property> properties;
-    const char *v3, *v4;  // the added lines after VERSION
+    const char *v3, *v4;  // the lines after VERSION: a made N follows FN
   } rows[] = {
       {"FN from N", {Property("N", "Byron;Ada;;Lady;")}, "FN:Lady Ada Byron\r\n", "FN:Lady Ada Byron\r\n"},
       {"FN from ORG",
@@ -427,12 +428,22 @@ TEST(VcardWriter, WritesEachVersionsRequiredPropertiesAndForms) {
        "FN:Acme\\, Inc.\r\nN:;;;;\r\n",
        "FN:Acme\\, Inc.\r\n"},
       {"FN from an e-mail", {Property("EMAIL", "x@y.z")}, "FN:x@y.z\r\nN:;;;;\r\n", "FN:x@y.z\r\n"},
-      {"N from FN's words", {Property("FN", "Mary Ann  van Dyke")}, "N:Dyke;Mary Ann van;;;\r\n", ""},
-      {"no N for a group", {Property("FN", "Book club"), Property("KIND", "group")}, "N:;;;;\r\n", ""},
+      {"N from FN's words",
+       {Property("FN", "Mary Ann  van Dyke")},
+       "FN:Mary Ann  van Dyke\r\nN:Dyke;Mary Ann van;;;\r\n",
+       ""},
+      {"no N for a group",
+       {Property("FN", "Book club"), Property("KIND", "group")},
+       "FN:Book club\r\nN:;;;;\r\n",
+       ""},
       {"no N for Apple's group",
        {Property("FN", "Team"), Property("X-ADDRESSBOOKSERVER-KIND", "group")},
-       "N:;;;;\r\n",
+       "FN:Team\r\nN:;;;;\r\n",
        ""},
+      {"N after an FN that is not first",
+       {Property("NOTE", "x"), Property("FN", "Ada Byron"), Property("TEL", "1")},
+       "NOTE:x\r\nFN:Ada Byron\r\nN:Byron;Ada;;;\r\nTEL:1\r\n",
+       "NOTE:x\r\nFN:Ada Byron\r\nTEL:1\r\n"},
   };
   for (const Row &row : rows) {
     Card made;

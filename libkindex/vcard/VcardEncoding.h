@@ -20,7 +20,9 @@ struct FileText {
   std::string error;
 };
 
-FileText decodeFile(const std::string &bytes);
+// Takes the bytes by value: a caller that no longer needs them moves them in, and a UTF-8 file
+// then becomes the text without a copy.
+FileText decodeFile(std::string bytes);
 
 // Converts `bytes` in the character set `charset` (an iconv name such as "ISO-8859-1",
 // "Windows-1252", "SHIFT_JIS") to UTF-8. False with a message when the name is unknown or not

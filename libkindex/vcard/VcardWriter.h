@@ -27,7 +27,7 @@
 
 #include <string>
 
-#include "VcardCard.h"
+#include "vcard/VcardCard.h"
 
 namespace vcard {
 
@@ -38,5 +38,12 @@ enum class Version { v3, v4 };
 // e-mail address; a missing N from FN's words (the last word the family name) when the card
 // names an individual, else empty. BEGIN, END and VERSION among `card.properties` are left out.
 std::string writeCard(const Card &card, Version version = Version::v3);
+
+// A property in the forms of `version` (the table above), as writeCard writes it.
+Property convertedProperty(const Property &property, Version version);
+
+// One property as one content line, unfolded and without a line end, as the card holds it
+// (no conversion between versions): group.NAME;PARAM=value,value:value.
+std::string contentLine(const Property &property);
 
 }  // namespace vcard

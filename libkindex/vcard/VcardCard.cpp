@@ -1,8 +1,8 @@
-#include "VcardCard.h"
+#include "vcard/VcardCard.h"
 
 #include <cstdlib>
 
-#include "VcardText.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 

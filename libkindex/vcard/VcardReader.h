@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "VcardCard.h"
+#include "vcard/VcardCard.h"
 
 namespace vcard {
 
@@ -39,7 +39,12 @@ struct ReadResult {
   std::vector<ReadError> warnings;  // the text was read, but perhaps not as meant
 };
 
-// `bytes` is the whole file, in whatever encoding it came.
-ReadResult readCards(const std::string &bytes);
+// `bytes` is the whole file, in whatever encoding it came; a caller that no longer needs it
+// moves it in, which spares a copy of the file.
+ReadResult readCards(std::string bytes);
+
+// One content line in the form contentLine (VcardWriter.h) writes: group, name, parameters
+// (RFC 6868 escapes undone) and the value as it is. False with a message when it is not one.
+bool parseProperty(const std::string &line, Property &property, std::string &error);
 
 }  // namespace vcard

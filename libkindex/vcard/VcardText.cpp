@@ -1,4 +1,4 @@
-#include "VcardText.h"
+#include "vcard/VcardText.h"
 
 namespace vcard {
 
@@ -98,7 +98,7 @@ std::vector<PhysicalLine> splitLines(const std::string &text) {
   while (pos < text.size()) {
     size_t end = text.find_first_of("\r\n", pos);
     if (end == std::string::npos) end = text.size();
-    lines.push_back({text.substr(pos, end - pos), ++number});
+    lines.push_back({std::string_view(text).substr(pos, end - pos), ++number});
     pos = end;
     // iPhones end lines with CR CR LF: one line end, not an empty line between two.
     if (text.compare(pos, 3, "\r\r\n") == 0) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vcard {
@@ -26,11 +27,13 @@ std::string foldLine(const std::string &line);
 
 // A physical line of a file, without its line end, and its 1-based number.
 struct PhysicalLine {
-  std::string text;
+  std::string_view text;  // inside the text it was split from
   int line;
 };
 
 // Splits text at every line end real files use: CR LF, LF, a lone CR, and CR CR LF (as one).
+// The lines point into text, which must outlive them: a file of 100,000 cards is millions of
+// lines, and copies of them would cost as much memory as the file again and a block each.
 std::vector<PhysicalLine> splitLines(const std::string &text);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
