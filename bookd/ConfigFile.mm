@@ -31,6 +31,44 @@ bool ReadPort(NSDictionary *dict, NSString *key, std::optional<int32_t> &out) {
   return false;
 }
 
+// A property list may say yes and no as a boolean, a number or a string (the old-style
+// format has only strings).
+bool ReadFlag(NSDictionary *dict, NSString *key, std::optional<bool> &out) {
+  id value = [dict objectForKey:key];
+  if (value == nil) return true;
+  if ([value isKindOfClass:[NSNumber class]]) {
+    out = [(NSNumber *)value boolValue];
+    return true;
+  }
+  if (![value isKindOfClass:[NSString class]]) return false;
+  NSString *text = [(NSString *)value lowercaseString];
+  if ([text isEqual:@"yes"] || [text isEqual:@"true"] || [text isEqual:@"1"]) {
+    out = true;
+  } else if ([text isEqual:@"no"] || [text isEqual:@"false"] || [text isEqual:@"0"]) {
+    out = false;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// An array of strings, or one string.
+bool ReadTextList(NSDictionary *dict, NSString *key, std::optional<std::vector<std::string>> &out) {
+  id value = [dict objectForKey:key];
+  if (value == nil) return true;
+  if ([value isKindOfClass:[NSString class]]) value = [NSArray arrayWithObject:value];
+  if (![value isKindOfClass:[NSArray class]]) return false;
+  std::vector<std::string> texts;
+  for (NSUInteger i = 0; i < [(NSArray *)value count]; i++) {
+    id item = [(NSArray *)value objectAtIndex:i];
+    const char *bytes = [item isKindOfClass:[NSString class]] ? [(NSString *)item UTF8String] : NULL;
+    if (bytes == NULL) return false;
+    texts.push_back(bytes);
+  }
+  out = texts;
+  return true;
+}
+
 }  // namespace
 
 bool ReadConfigFile(const std::string &path, ConfigValues &values) {
@@ -52,7 +90,14 @@ bool ReadConfigFile(const std::string &path, ConfigValues &values) {
            ReadText(dict, @"ReadWritePassword", values.readWritePassword) &&
            ReadPort(dict, @"ReceivePort", values.receivePort) &&
            ReadPort(dict, @"SendPort", values.sendPort) &&
-           ReadText(dict, @"ListenAddress", values.listenAddress);
+           ReadText(dict, @"ListenAddress", values.listenAddress) &&
+           ReadPort(dict, @"CardDAVPort", values.dav.port) &&
+           ReadText(dict, @"CardDAVListenAddress", values.dav.listenAddress) &&
+           ReadText(dict, @"CardDAVCertificate", values.dav.certificateFile) &&
+           ReadText(dict, @"CardDAVKey", values.dav.keyFile) &&
+           ReadFlag(dict, @"CardDAVAllowPlainHTTP", values.dav.allowPlainHttp) &&
+           ReadText(dict, @"CardDAVDisplayName", values.dav.displayName) &&
+           ReadTextList(dict, @"CardDAVTrustedProxies", values.dav.trustedProxies);
     }
   } @catch (id) {
     // GNUstep's parsers may raise on malformed input; such a file holds no property list.

@@ -25,6 +25,7 @@ void DiePrintingUsage(int status) {
                                  @"\t--rp PORT    Use PORT as receive port number\n"
                                  @"\t--sp PORT    Use PORT as send port number\n"
                                  @"\t--sock PORT  Use PORT as socket port number (default: 5000)\n"
+                                 @"\t--dav PORT   Serve the book over CardDAV on PORT (default: off)\n"
                                  @"\t--conf CFILE Read values for AddressBookLocation, \n"
                                  @"\t             ReadOnlyPassword, ReadWritePassword,\n"
                                  @"\t             SendPort, ReceivePort from CONFIGFILE\n"

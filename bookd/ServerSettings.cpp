@@ -34,6 +34,7 @@ WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettin
     const std::string &word = arguments[i];
     std::optional<std::string> *text = nullptr;
     int32_t *number = nullptr;
+    std::optional<int32_t> *optionalNumber = nullptr;
     if (word == "--ab") text = &settings.location;
     else if (word == "--ro") text = &settings.readOnlyPassword;
     else if (word == "--rw") text = &settings.readWritePassword;
@@ -42,11 +43,14 @@ WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettin
     else if (word == "--sock") number = &settings.socketPort;
     else if (word == "--conf") text = &settings.configFile;
     else if (word == "--listen") text = &settings.listenAddress;
+    else if (word == "--dav") optionalNumber = &settings.dav.port;
+    else if (word == "--dav-listen") text = &settings.dav.listenAddress;
     else return WalkResult::Usage;
     if (i + 1 >= arguments.size()) return WalkResult::Usage;
     const std::string &value = arguments[i + 1];
     if (text != nullptr) *text = value;
-    else *number = IntegerValueOfText(value);
+    else if (number != nullptr) *number = IntegerValueOfText(value);
+    else *optionalNumber = IntegerValueOfText(value);
   }
   return WalkResult::Ok;
 }
@@ -58,6 +62,14 @@ void MergeConfiguration(ServerSettings &settings, const ConfigValues &file) {
   if (settings.receivePort == -1 && file.receivePort) settings.receivePort = *file.receivePort;
   if (settings.sendPort == -1 && file.sendPort) settings.sendPort = *file.sendPort;
   if (!settings.listenAddress) settings.listenAddress = file.listenAddress;
+  DavSettings &dav = settings.dav;
+  if (!dav.port) dav.port = file.dav.port;
+  if (!dav.listenAddress) dav.listenAddress = file.dav.listenAddress;
+  if (!dav.certificateFile) dav.certificateFile = file.dav.certificateFile;
+  if (!dav.keyFile) dav.keyFile = file.dav.keyFile;
+  if (!dav.allowPlainHttp) dav.allowPlainHttp = file.dav.allowPlainHttp;
+  if (!dav.displayName) dav.displayName = file.dav.displayName;
+  if (!dav.trustedProxies) dav.trustedProxies = file.dav.trustedProxies;
 }
 
 std::string FirstValidationError(const ServerSettings &settings) {
@@ -73,6 +85,16 @@ std::string FirstValidationError(const ServerSettings &settings) {
     if (!DistributedObjectsAddress(*address))
       return "Error: Distributed Objects can't listen on " + text +
              ": GNUstep's socket ports are IPv4 only\n";
+  }
+  const DavSettings &dav = settings.dav;
+  if (dav.port && (*dav.port < 1 || *dav.port > 65535)) return "Error: CardDAV port is invalid\n";
+  if (dav.port && dav.listenAddress && !ParseListenAddress(*dav.listenAddress))
+    return "Error: " + *dav.listenAddress + " is not an IPv4 or IPv6 address to listen on\n";
+  if (dav.port && dav.certificateFile.has_value() != dav.keyFile.has_value())
+    return "Error: CardDAVCertificate and CardDAVKey must be given together\n";
+  if (dav.port && dav.trustedProxies) {
+    for (const std::string &proxy : *dav.trustedProxies)
+      if (!ParseListenAddress(proxy)) return "Error: " + proxy + " is not an IPv4 or IPv6 address of a proxy\n";
   }
   return "";
 }

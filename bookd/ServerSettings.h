@@ -1,5 +1,5 @@
-/* The eight start-up settings of bookd, and the rules that fill them: the argument walk,
- * the merge of the configuration file's values, and validation. Plain C++, so that the
+/* The start-up settings of bookd, and the rules that fill them: the argument walk, the merge
+ * of the configuration file's values, and validation. Plain C++, so that the
  * rules can be followed without Foundation; reading the file is ConfigFile's job. */
 #ifndef BOOKD_SERVERSETTINGS_H
 #define BOOKD_SERVERSETTINGS_H
@@ -8,6 +8,19 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+/* The CardDAV service's settings. It runs only when a port is given, so that a bookd started as
+ * before serves as before. The port and the address come from the command line (--dav,
+ * --dav-listen) or the configuration file; the rest from the file alone. */
+struct DavSettings {
+  std::optional<int32_t> port;
+  std::optional<std::string> listenAddress;  // loopback when unset
+  std::optional<std::string> certificateFile;
+  std::optional<std::string> keyFile;
+  std::optional<bool> allowPlainHttp;
+  std::optional<std::string> displayName;
+  std::optional<std::vector<std::string>> trustedProxies;
+};
 
 struct ServerSettings {
   std::optional<std::string> location;
@@ -18,6 +31,7 @@ struct ServerSettings {
   int32_t socketPort = 5000; // -1 switches the socket login service off
   std::optional<std::string> configFile;
   std::optional<std::string> listenAddress;  // both services; every address when unset
+  DavSettings dav;
 };
 
 /* What a configuration file can supply; a key the file lacks stays empty. */
@@ -28,6 +42,7 @@ struct ConfigValues {
   std::optional<int32_t> receivePort;
   std::optional<int32_t> sendPort;
   std::optional<std::string> listenAddress;
+  DavSettings dav;
 };
 
 /* Leading white space, an optional sign, then decimal digits up to the first other

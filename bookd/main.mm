@@ -13,7 +13,10 @@
 #import "NoDelay.h"
 #import "ServingChecker.h"
 #import "ServingPort.h"
+#import "carddav/BookCollection.h"
+#import "carddav/DavService.h"
 #include "ConfigFile.h"
+#include "GuessBudget.h"
 #include "NetAddress.h"
 #include "ServerSettings.h"
 
@@ -111,6 +114,50 @@ void RegisterName(NSConnection *connection) {
     NSLog(@"Could not register the name AddressServer; clients can still connect by host and port");
 }
 
+// The CardDAV service's guesses are bounded per address as the other services' are, with a
+// budget of its own.
+class DavGuessBudget : public carddav::LoginBudget {
+ public:
+  bool mayCheckPassword(const std::string &address) override {
+    const double now = GuessBudget::SteadyNow();
+    if (budget_.mayCheck(address, now)) return true;
+    if (budget_.noteRefusal(address, now)) LogRefusedPeer(address, "CardDAV service");
+    return false;
+  }
+  void noteFailure(const std::string &address) override { budget_.noteFailure(address, GuessBudget::SteadyNow()); }
+  void noteSuccess(const std::string &address) override { budget_.noteSuccess(address, GuessBudget::SteadyNow()); }
+
+ private:
+  GuessBudget budget_;
+};
+
+// Starts the CardDAV service when its port was given; ends the process when it cannot listen,
+// since a server that says it runs while clients cannot reach it reports failure as success.
+// What it is handed lives as long as the process.
+void StartCardDav(const ServerSettings &settings, KXLocalAddressBook *book) {
+  const DavSettings &dav = settings.dav;
+  if (!dav.port) return;
+  carddav::DavConfig config;
+  config.port = *dav.port;
+  if (dav.listenAddress) config.listenAddress = *dav.listenAddress;
+  if (dav.certificateFile) config.tlsCertificateFile = *dav.certificateFile;
+  if (dav.keyFile) config.tlsKeyFile = *dav.keyFile;
+  config.allowPlainHttp = dav.allowPlainHttp.value_or(false);
+  if (dav.displayName) config.displayName = *dav.displayName;
+  if (dav.trustedProxies) {
+    config.trustedProxies = *dav.trustedProxies;
+    // Every client arrives through the proxy: one address for all of them.
+    config.perAddressConnectionLimit = 0;
+  }
+  config.readOnlyPassword = *settings.readOnlyPassword;
+  config.readWritePassword = *settings.readWritePassword;
+  carddav::CardCollection *collection = carddav::NewBookCollection(book).release();
+  DavService *service = [DavService new];
+  std::string error;
+  if (![service startWithConfig:&config collection:collection budget:new DavGuessBudget log:nullptr error:&error])
+    DiePrintingMessage([NSString stringWithFormat:@"Error: %s\n", error.c_str()], -1);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -146,6 +193,7 @@ int main(int argc, char **argv) {
   [connection setRootObject:[ServingChecker checkerWithTarget:server
                                                      protocol:@protocol(KXSimpleAddressBookServing)]];
   RegisterName(connection);
+  StartCardDav(settings, book);
 
   fputs("Running.\n", stderr);
   fflush(stderr);

@@ -33,6 +33,7 @@ const char kUsage[] =
     "\t--rp PORT    Use PORT as receive port number\n"
     "\t--sp PORT    Use PORT as send port number\n"
     "\t--sock PORT  Use PORT as socket port number (default: 5000)\n"
+    "\t--dav PORT   Serve the book over CardDAV on PORT (default: off)\n"
     "\t--conf CFILE Read values for AddressBookLocation, \n"
     "\t             ReadOnlyPassword, ReadWritePassword,\n"
     "\t             SendPort, ReceivePort from CONFIGFILE\n"
@@ -159,12 +160,15 @@ TEST_F(CommandLine, RefusesUnreadableConfiguration) {
   config("dictPassword.plist", "{ ReadOnlyPassword = { a = b; }; }");
   config("arrayPort.plist", "{ ReceivePort = ( 1 ); }");
   config("dictListen.plist", "{ ListenAddress = { a = b; }; }");
+  config("wordFlag.plist", "{ CardDAVAllowPlainHTTP = maybe; }");
+  config("nestedProxies.plist", "{ CardDAVTrustedProxies = ( ( a ) ); }");
   const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b",
                                         "--rp", "{RP}", "--sp", "{SP}"};
   const char *message = "Error: %s could not be read or doesn't containa valid dictionary!\n";
   for (const char *file : {"MISSING", "array.plist", "string.plist", "empty.plist",
                            "broken.plist", "arrayLocation.plist", "dictPassword.plist",
-                           "arrayPort.plist", "dictListen.plist"}) {
+                           "arrayPort.plist", "dictListen.plist", "wordFlag.plist",
+                           "nestedProxies.plist"}) {
     SCOPED_TRACE(file);
     // Even with every setting on the command line, a named file must be readable.
     std::vector<std::string> args = all;
@@ -209,6 +213,45 @@ TEST_F(CommandLine, RefusesListenAddressesNoServiceCanUse) {
   // An address of no interface here: GNUstep says why first, then bookd's own line.
   ExpectRefusal(*this, argv(with({"--listen", "203.0.113.7"})),
                 expand("Error: Couldn't open receive port {RP} on 203.0.113.7\n"), true);
+}
+
+// The CardDAV service is checked with the other settings, and a service that cannot listen
+// stops the server before it says it runs.
+TEST_F(CommandLine, RefusesCardDavSettingsItCannotServe) {
+  config("halfTls.plist", "{ CardDAVCertificate = \"/nowhere/cert.pem\"; }");
+  config("badProxy.plist", "{ CardDAVTrustedProxies = ( \"127.0.0.1\", \"proxy.example\" ); }");
+  config("davPort.plist", "{ CardDAVPort = 70000; }");
+  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b",
+                                        "--rp", "{RP}", "--sp", "{SP}", "--sock", "-1"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = all;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  const std::vector<Refusal> rows = {
+      {with({"--dav", "0"}), "Error: CardDAV port is invalid\n"},
+      {with({"--dav", "http"}), "Error: CardDAV port is invalid\n"},
+      {with({"--conf", "{davPort.plist}"}), "Error: CardDAV port is invalid\n"},
+      {with({"--dav", "{RP2}", "--dav-listen", "localhost"}),
+       "Error: localhost is not an IPv4 or IPv6 address to listen on\n"},
+      {with({"--dav", "{RP2}", "--conf", "{halfTls.plist}"}),
+       "Error: CardDAVCertificate and CardDAVKey must be given together\n"},
+      {with({"--dav", "{RP2}", "--conf", "{badProxy.plist}"}),
+       "Error: proxy.example is not an IPv4 or IPv6 address of a proxy\n"},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args));
+    ExpectRefusal(*this, argv(row.args), row.error);
+  }
+  // Passwords would cross the network in the clear.
+  ExpectRefusal(*this, argv(with({"--dav", "{RP2}", "--dav-listen", "0.0.0.0"})),
+                "Error: CardDAV: refusing plain HTTP on 0.0.0.0, which is not a loopback address: passwords "
+                "would cross the network unencrypted. Give a certificate and key, or allow plain HTTP when a "
+                "TLS proxy is in front\n",
+                true);
+  // The receive port is bookd's own by then.
+  ExpectRefusal(*this, argv(with({"--dav", "{RP}"})),
+                expand("Error: CardDAV: couldn't listen on 127.0.0.1 port {RP}\n"), true);
 }
 
 TEST_F(CommandLine, RefusesBookThatDoesNotOpen) {

@@ -1,0 +1,205 @@
+// A real bookd serving its book over CardDAV to a real client (Debian's vdirsyncer) while a
+// Distributed Objects client and another process change the same book: what each saves shows
+// to the others, a card changed on both sides is never overwritten unseen, and a read-only
+// login writes nothing.
+#import <Foundation/Foundation.h>
+#import <Kindex/Kindex.h>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "FileBytes.h"
+#include "LoopbackPort.h"
+#include "TempDir.h"
+
+namespace {
+
+using kxtest::ChildProcess;
+
+const char kVdirsyncer[] = "/usr/bin/vdirsyncer";
+// vdirsyncer sends Basic credentials in ISO 8859-1: a real client logs in with ASCII only.
+const char kReadOnly[] = "ro-secret";
+const char kReadWrite[] = "rw-secret";
+const int kCards = 1000;
+
+NSString *Str(const std::string &text) { return [NSString stringWithUTF8String:text.c_str()]; }
+std::string S(id text) { return text != nil ? [[text description] UTF8String] : "(nil)"; }
+
+std::string Card(const std::string &uid, const std::string &fn) {
+  return "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + uid + "\r\nFN:" + fn + "\r\nN:" + fn +
+         ";;;;\r\nEMAIL:" + uid + "@example.com\r\nEND:VCARD\r\n";
+}
+
+std::set<std::string> FilesIn(const std::string &dir) {
+  std::set<std::string> names;
+  if (DIR *d = opendir(dir.c_str())) {
+    while (dirent *entry = readdir(d))
+      if (entry->d_name[0] != '.') names.insert(entry->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+class CardDav : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    pool_ = [NSAutoreleasePool new];
+    if (access(kVdirsyncer, X_OK) != 0) GTEST_SKIP() << "vdirsyncer is not installed (scripts/install-deps)";
+    book_ = tmp_.path() + "/book";
+    local_ = tmp_.path() + "/local";
+    mkdir(book_.c_str(), 0700);
+    mkdir(local_.c_str(), 0700);
+    mkdir((local_ + "/book").c_str(), 0700);  // discovery would otherwise ask whether to make it
+  }
+  void TearDown() override {
+    bookd_.kill();
+    [pool_ release];
+  }
+
+  // Another process's book: this test's own, opened anew each time so that it reads the store.
+  KXLocalAddressBook *local() {
+    return [[[KXLocalAddressBook alloc] initWithLocation:Str(book_)] autorelease];
+  }
+
+  void startBookd() {
+    receivePort_ = kxtest::freePort();
+    davPort_ = kxtest::freePort();
+    ASSERT_TRUE(bookd_.start(BOOKD_PATH, {"bookd", "--ab", book_, "--ro", kReadOnly, "--rw", kReadWrite, "--rp",
+                                          std::to_string(receivePort_), "--sp", std::to_string(kxtest::freePort()),
+                                          "--sock", "-1", "--dav", std::to_string(davPort_)}));
+    ASSERT_TRUE(bookd_.waitForError("Running.\n", 30)) << bookd_.error();
+  }
+
+  KXAddressBook *view(BOOL readOnly) {
+    NSError *error = nil;
+    KXAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:@"127.0.0.1"
+                                                             port:receivePort_
+                                                         readOnly:readOnly
+                                                         password:Str(readOnly ? kReadOnly : kReadWrite)
+                                                          timeout:20
+                                                            error:&error];
+    EXPECT_TRUE(view != nil) << S([error localizedDescription]);
+    return view;
+  }
+
+  std::string config(const std::string &password, const std::string &resolution) {
+    const std::string name = password == kReadOnly ? "ro" : "rw";
+    const std::string path = tmp_.path() + "/" + name + "-" + std::to_string(configs_++) + ".conf";
+    kxtest::writeFile(path, "[general]\nstatus_path = \"" + tmp_.path() + "/status-" + name +
+                                "/\"\n\n[pair book]\na = \"local\"\nb = \"remote\"\ncollections = [\"from b\"]\n"
+                                "conflict_resolution = " +
+                                resolution + "\n\n[storage local]\ntype = \"filesystem\"\npath = \"" + local_ +
+                                "/\"\nfileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
+                                "url = \"http://127.0.0.1:" +
+                                std::to_string(davPort_) + "/\"\nusername = \"me\"\npassword = \"" + password +
+                                "\"\n");
+    return path;
+  }
+
+  int run(const std::string &conf, const std::string &command) {
+    ChildProcess child;
+    output_.clear();
+    if (!child.start(kVdirsyncer, {"vdirsyncer", "-v", "WARNING", "-c", conf, command},
+                     {"HOME=" + tmp_.path(), "LC_ALL=C.UTF-8", "LANG=C.UTF-8"}))
+      return -2;
+    if (!child.waitForExit(240)) return -1;
+    output_ = child.output() + child.error();
+    return child.status();
+  }
+
+  std::string localCard(const std::string &name) { return kxtest::readFile(local_ + "/book/" + name); }
+
+  NSAutoreleasePool *pool_ = nil;
+  kxtest::TempDir tmp_{"bookd-carddav"};
+  std::string book_, local_, output_;
+  int receivePort_ = -1, davPort_ = -1, configs_ = 0;
+  ChildProcess bookd_;
+};
+
+TEST_F(CardDav, OneBookForCardDavDistributedObjectsAndOtherProcesses) {
+  {
+    std::string text;
+    for (int i = 0; i < kCards; ++i) text += Card("u" + std::to_string(i), "Person " + std::to_string(i));
+    KXLocalAddressBook *book = local();
+    NSArray *cards = [KXVCard cardsFromData:[NSData dataWithBytes:text.data() length:text.size()]
+                                   problems:NULL
+                                   warnings:NULL];
+    ASSERT_EQ(static_cast<NSUInteger>(kCards), [[book applyVCards:cards] count]);
+    ASSERT_TRUE([book save]);
+  }
+  startBookd();
+  const std::string rw = config(kReadWrite, "null");
+  ASSERT_EQ(0, run(rw, "discover")) << output_;
+  ASSERT_EQ(0, run(rw, "sync")) << output_;
+  EXPECT_EQ(static_cast<size_t>(kCards), FilesIn(local_ + "/book").size());
+  EXPECT_NE(std::string::npos, localCard("u7.vcf").find("FN:Person 7\r\n")) << localCard("u7.vcf");
+
+  // Every side changes the book: the phone (vdirsyncer's folder), a Distributed Objects client
+  // and another process.
+  kxtest::writeFile(local_ + "/book/u1.vcf", Card("u1", "Edited Here"));
+  kxtest::writeFile(local_ + "/book/newlocal.vcf", Card("newlocal", "New Here"));
+  ASSERT_EQ(0, unlink((local_ + "/book/u2.vcf").c_str()));
+  KXAddressBook *rwView = view(NO);
+  ASSERT_TRUE(rwView != nil);
+  [[rwView recordForUniqueId:@"u3"] setValue:@"From a GNUstep client" forProperty:KXNoteProperty];
+  ASSERT_TRUE([rwView removeRecord:[rwView recordForUniqueId:@"u4"]]);
+  KXPerson *added = [[[KXPerson alloc] init] autorelease];
+  [added setValue:@"Added" forProperty:KXFirstNameProperty];
+  [added setValue:@"Remotely" forProperty:KXLastNameProperty];
+  ASSERT_TRUE([rwView addRecord:added]);
+  ASSERT_TRUE([rwView save]);
+  {
+    KXLocalAddressBook *book = local();
+    [[book recordForUniqueId:@"u8"] setValue:@"Elsewhere Inc." forProperty:KXOrganizationProperty];
+    ASSERT_TRUE([book save]);
+  }
+  ASSERT_EQ(0, run(rw, "sync")) << output_;
+
+  EXPECT_NE(std::string::npos, localCard("u3.vcf").find("NOTE:From a GNUstep client")) << localCard("u3.vcf");
+  EXPECT_NE(std::string::npos, localCard("u8.vcf").find("ORG:Elsewhere Inc.")) << localCard("u8.vcf");
+  EXPECT_EQ("", localCard("u4.vcf"));
+  EXPECT_EQ(static_cast<size_t>(kCards), FilesIn(local_ + "/book").size());  // -u2 -u4 +newlocal +added
+  KXAddressBook *fresh = view(YES);
+  ASSERT_TRUE(fresh != nil);
+  EXPECT_EQ("Edited Here", S([[fresh recordForUniqueId:@"u1"] valueForProperty:KXFormattedNameProperty]));
+  EXPECT_TRUE([fresh recordForUniqueId:@"u2"] == nil);
+  EXPECT_EQ("New Here", S([[fresh recordForUniqueId:@"newlocal"] valueForProperty:KXFormattedNameProperty]));
+  EXPECT_EQ(static_cast<NSUInteger>(kCards), [[fresh people] count]);
+  EXPECT_EQ("Edited Here", S([[local() recordForUniqueId:@"u1"] valueForProperty:KXFormattedNameProperty]));
+
+  // The same card changed on both sides: vdirsyncer stops on it and nothing is overwritten
+  // until its configuration says which side wins.
+  kxtest::writeFile(local_ + "/book/u5.vcf", Card("u5", "Mine"));
+  [[rwView recordForUniqueId:@"u5"] setValue:@"Theirs" forProperty:KXNoteProperty];
+  ASSERT_TRUE([rwView save]);
+  EXPECT_NE(0, run(rw, "sync"));
+  EXPECT_NE(std::string::npos, output_.find("u5")) << output_;
+  KXRecord *u5 = [local() recordForUniqueId:@"u5"];
+  EXPECT_EQ("Theirs", S([u5 valueForProperty:KXNoteProperty]));
+  EXPECT_EQ("Person 5", S([u5 valueForProperty:KXFormattedNameProperty]));
+  ASSERT_EQ(0, run(config(kReadWrite, "\"a wins\""), "sync")) << output_;
+  EXPECT_EQ("Mine", S([[local() recordForUniqueId:@"u5"] valueForProperty:KXFormattedNameProperty]));
+
+  // A read-only login reads, and every write it tries is refused with the book untouched.
+  const std::string ro = config(kReadOnly, "\"a wins\"");
+  ASSERT_EQ(0, run(ro, "discover")) << output_;
+  ASSERT_EQ(0, run(ro, "sync")) << output_;
+  kxtest::writeFile(local_ + "/book/u6.vcf", Card("u6", "Not Allowed"));
+  kxtest::writeFile(local_ + "/book/another.vcf", Card("another", "Not Allowed Either"));
+  EXPECT_NE(0, run(ro, "sync"));
+  EXPECT_NE(std::string::npos, output_.find("403")) << output_;
+  KXLocalAddressBook *after = local();
+  EXPECT_EQ("Person 6", S([[after recordForUniqueId:@"u6"] valueForProperty:KXFormattedNameProperty]));
+  EXPECT_TRUE([after recordForUniqueId:@"another"] == nil);
+  EXPECT_EQ(static_cast<NSUInteger>(kCards), [[after people] count]);
+}
+
+}  // namespace
