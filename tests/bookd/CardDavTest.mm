@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <set>
 #include <string>
 #include <vector>
@@ -72,9 +75,10 @@ class CardDav : public ::testing::Test {
   void startBookd() {
     receivePort_ = kxtest::freePort();
     davPort_ = kxtest::freePort();
+    loginPort_ = kxtest::freePort();
     ASSERT_TRUE(bookd_.start(BOOKD_PATH, {"bookd", "--ab", book_, "--ro", kReadOnly, "--rw", kReadWrite, "--rp",
                                           std::to_string(receivePort_), "--sp", std::to_string(kxtest::freePort()),
-                                          "--sock", "-1", "--dav", std::to_string(davPort_)}));
+                                          "--sock", std::to_string(loginPort_), "--dav", std::to_string(davPort_)}));
     ASSERT_TRUE(bookd_.waitForError("Running.\n", 30)) << bookd_.error();
   }
 
@@ -120,7 +124,7 @@ class CardDav : public ::testing::Test {
   NSAutoreleasePool *pool_ = nil;
   kxtest::TempDir tmp_{"bookd-carddav"};
   std::string book_, local_, output_;
-  int receivePort_ = -1, davPort_ = -1, configs_ = 0;
+  int receivePort_ = -1, davPort_ = -1, loginPort_ = -1, configs_ = 0;
   ChildProcess bookd_;
 };
 
@@ -200,6 +204,56 @@ TEST_F(CardDav, OneBookForCardDavDistributedObjectsAndOtherProcesses) {
   EXPECT_EQ("Person 6", S([[after recordForUniqueId:@"u6"] valueForProperty:KXFormattedNameProperty]));
   EXPECT_TRUE([after recordForUniqueId:@"another"] == nil);
   EXPECT_EQ(static_cast<NSUInteger>(kCards), [[after people] count]);
+}
+
+// A connection to port on loopback, or -1.
+int Connect(int port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = kxtest::loopbackAddress(port);
+  if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
+// Reads until the text holds want or a second passes.
+std::string ReadFor(int fd, const std::string &want) {
+  std::string text;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (text.find(want) == std::string::npos && std::chrono::steady_clock::now() < end) {
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, 50) == 1) {
+      char buffer[256];
+      ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n <= 0) break;
+      text.append(buffer, n);
+    }
+  }
+  return text;
+}
+
+// Clients that hold CardDAV connections open past the service's limit, each sending a request
+// a byte at a time, while a Distributed Objects client and a socket login ask for service.
+TEST_F(CardDav, SlowAndSurplusCardDavClientsCostTheOtherServicesNothing) {
+  startBookd();
+  std::vector<int> held;
+  for (int i = 0; i < 300; ++i) {
+    int fd = Connect(davPort_);
+    if (fd >= 0) held.push_back(fd);
+  }
+  const std::string request = "PROPFIND /addressbooks/book/ HTTP/1.1\r\nHost: x\r\n";
+  for (size_t at = 0; at < 5; ++at) {
+    for (int fd : held) (void)!write(fd, &request[at], 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(view(YES) != nil);
+    int login = Connect(loginPort_);
+    ASSERT_GE(login, 0);
+    EXPECT_EQ("Hello\n", ReadFor(login, "\n"));
+    ASSERT_EQ(18, write(login, "auth ro ro-secret\n", 18));
+    EXPECT_EQ("OK\n", ReadFor(login, "\n"));
+    close(login);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+  }
+  for (int fd : held) close(fd);
 }
 
 }  // namespace
