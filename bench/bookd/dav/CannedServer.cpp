@@ -53,19 +53,23 @@ void Serve(int fd, const std::string &answer) {
 
 }  // namespace
 
-CannedServer::~CannedServer() { bench::stop(pid_); }
+CannedServer::~CannedServer() {
+  bench::stop(pid_);
+}
 
 bool CannedServer::start(int status, const std::string &contentType, const std::string &body) {
   int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = kxtest::loopbackAddress(0);
   socklen_t size = sizeof address;
   if (listener < 0 || bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-      listen(listener, 16) != 0 || getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
+      listen(listener, 16) != 0 ||
+      getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size) != 0) {
     if (listener >= 0) close(listener);
     return false;
   }
   port_ = ntohs(address.sin_port);
-  const std::string answer = "HTTP/1.1 " + std::to_string(status) + " Canned\r\nContent-Type: " + contentType +
+  const std::string answer = "HTTP/1.1 " + std::to_string(status) +
+                             " Canned\r\nContent-Type: " + contentType +
                              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   pid_ = fork();
   if (pid_ == 0) {

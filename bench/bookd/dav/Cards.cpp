@@ -10,19 +10,19 @@ const char kNeedle[] = "quokka";
 
 namespace {
 
-const char *const kFirst[] = {"Anna",  "Ben",   "Chloé", "David", "Emma",   "Farid", "Greta", "Hiro",
-                              "Ines",  "Jonas", "Kofi",  "Lena",  "Marta",  "Noah",  "Olga",  "Pavel",
-                              "Rosa",  "Sven",  "Tomás", "Ulla",  "Vikram", "Wen",   "Yusuf", "Zoë"};
-const char *const kLast[] = {"Andersen", "Becker",  "Castillo", "Dubois", "Eriksson", "Fischer", "García",
-                             "Hoffmann", "Ivanova", "Jansen",   "Kowalski", "Larsen", "Müller",  "Nakamura",
-                             "O'Brien",  "Petrov",  "Rossi",    "Schmidt", "Tanaka",  "Umarov",  "Varga",
-                             "Weber",    "Yilmaz",  "Zimmermann"};
-const char *const kCompanies[] = {"Northwind Traders", "Acme Tools", "Globex", "Initech", "Umbrella Logistics",
-                                  "Stark Metals", "Wayne Foods", "Hooli"};
+const char *const kFirst[] = {"Anna", "Ben",   "Chloé", "David", "Emma",   "Farid", "Greta", "Hiro",
+                              "Ines", "Jonas", "Kofi",  "Lena",  "Marta",  "Noah",  "Olga",  "Pavel",
+                              "Rosa", "Sven",  "Tomás", "Ulla",  "Vikram", "Wen",   "Yusuf", "Zoë"};
+const char *const kLast[] = {"Andersen", "Becker",   "Castillo", "Dubois", "Eriksson", "Fischer",
+                             "García",   "Hoffmann", "Ivanova",  "Jansen", "Kowalski", "Larsen",
+                             "Müller",   "Nakamura", "O'Brien",  "Petrov", "Rossi",    "Schmidt",
+                             "Tanaka",   "Umarov",   "Varga",    "Weber",  "Yilmaz",   "Zimmermann"};
+const char *const kCompanies[] = {"Northwind Traders",  "Acme Tools",   "Globex",      "Initech",
+                                  "Umbrella Logistics", "Stark Metals", "Wayne Foods", "Hooli"};
 const char *const kDepartments[] = {"Sales", "Research", "Accounts", "Support", "Purchasing"};
 const char *const kDomains[] = {"example.org", "example.com", "example.net", "mail.example.de"};
-const char *const kStreets[] = {"High Street", "Station Road", "Hauptstraße", "Rue de la Paix", "Main Street",
-                                "Kungsgatan"};
+const char *const kStreets[] = {"High Street",    "Station Road", "Hauptstraße",
+                                "Rue de la Paix", "Main Street",  "Kungsgatan"};
 const char *const kCities[] = {"London", "Berlin", "Paris", "Stockholm", "Leeds", "Lyon", "Munich"};
 const char *const kNotes[] = {"Met at the trade fair", "Prefers calls after 10", "Invoice by e-mail",
                               "Knows the building manager", "Call back about the quote"};
@@ -61,11 +61,14 @@ std::string CardUid(int i) {
   char uid[40];
   std::snprintf(uid, sizeof uid, "%08x-%04x-4%03x-a%03x-%012llx", static_cast<unsigned>(a >> 32),
                 static_cast<unsigned>(a >> 16) & 0xffff, static_cast<unsigned>(a) & 0xfff,
-                static_cast<unsigned>(b >> 52) & 0xfff, static_cast<unsigned long long>(b & 0xffffffffffffULL));
+                static_cast<unsigned>(b >> 52) & 0xfff,
+                static_cast<unsigned long long>(b & 0xffffffffffffULL));
   return uid;
 }
 
-bool CardHasNeedle(int i) { return i % 2000 == 1234; }
+bool CardHasNeedle(int i) {
+  return i % 2000 == 1234;
+}
 
 int CardsWithNeedle(int count) {
   int n = 0;

@@ -25,10 +25,17 @@ std::string XmlEscape(const std::string &text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -38,8 +45,8 @@ MultiStatus Parse(const Response &response, const std::string &what) {
   MultiStatus status;
   std::string error;
   if (response.status != 207)
-    throw DavFailure(what + ": status " + std::to_string(response.status) + " where 207 was due: " +
-                     response.body.substr(0, 300));
+    throw DavFailure(what + ": status " + std::to_string(response.status) +
+                     " where 207 was due: " + response.body.substr(0, 300));
   if (!ParseMultiStatus(response.body, &status, &error)) throw DavFailure(what + ": " + error);
   return status;
 }
@@ -108,7 +115,8 @@ double DavDriver::multiget(const std::vector<std::string> &hrefs) {
   for (const std::string &href : hrefs) body += "<d:href>" + XmlEscape(href) + "</d:href>";
   body += "</c:addressbook-multiget>";
   double seconds;
-  Response response = send("REPORT", peer_.collection, std::string("Depth: 0\r\n") + kXmlHeaders, body, &seconds);
+  Response response =
+      send("REPORT", peer_.collection, std::string("Depth: 0\r\n") + kXmlHeaders, body, &seconds);
   const std::string what = peer_.name + " addressbook-multiget";
   std::vector<DavEntry> cards = Cards(Parse(response, what), peer_.collection);
   CheckCount(cards, hrefs.size(), what);
@@ -127,7 +135,8 @@ double DavDriver::queryEmail(const std::string &text, size_t matches) {
       "<c:text-match collation=\"i;unicode-casemap\" match-type=\"contains\">" +
       XmlEscape(text) + "</c:text-match></c:prop-filter></c:filter></c:addressbook-query>";
   double seconds;
-  Response response = send("REPORT", peer_.collection, std::string("Depth: 1\r\n") + kXmlHeaders, body, &seconds);
+  Response response =
+      send("REPORT", peer_.collection, std::string("Depth: 1\r\n") + kXmlHeaders, body, &seconds);
   const std::string what = peer_.name + " addressbook-query";
   std::vector<DavEntry> cards = Cards(Parse(response, what), peer_.collection);
   CheckCount(cards, matches, what);
@@ -142,13 +151,15 @@ std::string DavDriver::syncToken() {
                            kPropfindSyncToken, nullptr);
   const std::string what = peer_.name + " PROPFIND sync-token";
   MultiStatus status = Parse(response, what);
-  if (status.entries.size() != 1 || status.syncToken.empty()) throw DavFailure(what + ": no token in " + response.body);
+  if (status.entries.size() != 1 || status.syncToken.empty())
+    throw DavFailure(what + ": no token in " + response.body);
   return status.syncToken;
 }
 
 double DavDriver::syncAfterChange(const std::string &token, const std::string &href, int index, int revision,
                                   std::string *answer) {
-  Response stored = send("PUT", href, "Content-Type: text/vcard; charset=utf-8\r\n", CardText(index, revision), nullptr);
+  Response stored =
+      send("PUT", href, "Content-Type: text/vcard; charset=utf-8\r\n", CardText(index, revision), nullptr);
   if (stored.status != 204 && stored.status != 200 && stored.status != 201)
     throw DavFailure(peer_.name + " PUT of a changed card: status " + std::to_string(stored.status));
   return syncReport(token, href, answer);
@@ -158,7 +169,8 @@ double DavDriver::syncReport(const std::string &token, const std::string &href, 
   const std::string body =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
       "<d:sync-collection xmlns:d=\"DAV:\"><d:sync-token>" +
-      XmlEscape(token) + "</d:sync-token><d:sync-level>1</d:sync-level><d:prop><d:getetag/></d:prop>"
+      XmlEscape(token) +
+      "</d:sync-token><d:sync-level>1</d:sync-level><d:prop><d:getetag/></d:prop>"
       "</d:sync-collection>";
   double seconds;
   Response response = send("REPORT", peer_.collection, kXmlHeaders, body, &seconds);
@@ -166,8 +178,9 @@ double DavDriver::syncReport(const std::string &token, const std::string &href, 
   MultiStatus status = Parse(response, what);
   std::vector<DavEntry> cards = Cards(status, peer_.collection);
   if (cards.size() != 1 || cards[0].href != href || cards[0].status != 200 || cards[0].etag.empty())
-    throw DavFailure(what + ": the one changed card " + href + " was due, got " + std::to_string(cards.size()) +
-                     " entries" + (cards.empty() ? "" : ", the first " + cards[0].href));
+    throw DavFailure(what + ": the one changed card " + href + " was due, got " +
+                     std::to_string(cards.size()) + " entries" +
+                     (cards.empty() ? "" : ", the first " + cards[0].href));
   if (status.syncToken.empty() || status.syncToken == token) throw DavFailure(what + ": no new token");
   if (answer != nullptr) *answer = response.body;
   return seconds;
@@ -175,9 +188,9 @@ double DavDriver::syncReport(const std::string &token, const std::string &href, 
 
 double DavDriver::putNew(int index) {
   double seconds;
-  Response response = send("PUT", peer_.collection + CardUid(index) + ".vcf",
-                           "Content-Type: text/vcard; charset=utf-8\r\nIf-None-Match: *\r\n", CardText(index),
-                           &seconds);
+  Response response =
+      send("PUT", peer_.collection + CardUid(index) + ".vcf",
+           "Content-Type: text/vcard; charset=utf-8\r\nIf-None-Match: *\r\n", CardText(index), &seconds);
   if (response.status != 201 && response.status != 204)
     throw DavFailure(peer_.name + " PUT of a new card: status " + std::to_string(response.status));
   return seconds;

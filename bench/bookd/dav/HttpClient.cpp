@@ -53,7 +53,9 @@ std::string BasicAuthorization(const std::string &user, const std::string &passw
 HttpClient::HttpClient(int port, std::string authorization)
     : port_(port), authorization_(std::move(authorization)) {}
 
-HttpClient::~HttpClient() { close(); }
+HttpClient::~HttpClient() {
+  close();
+}
 
 bool HttpClient::fail(const std::string &why) {
   error_ = why;
@@ -136,10 +138,11 @@ bool HttpClient::readResponse(Response *response, bool *keepAlive) {
   response->body.clear();
   while (lineEnd != std::string::npos) {
     size_t next = head.find("\r\n", lineEnd + 2);
-    const std::string line = head.substr(lineEnd + 2, next == std::string::npos ? std::string::npos
-                                                                                 : next - lineEnd - 2);
+    const std::string line =
+        head.substr(lineEnd + 2, next == std::string::npos ? std::string::npos : next - lineEnd - 2);
     size_t colon = line.find(':');
-    if (colon != std::string::npos) response->headers[Lower(line.substr(0, colon))] = Trim(line.substr(colon + 1));
+    if (colon != std::string::npos)
+      response->headers[Lower(line.substr(0, colon))] = Trim(line.substr(colon + 1));
     lineEnd = next;
   }
   const std::string connection = Lower(response->header("connection"));

@@ -59,7 +59,9 @@ bool WaitForPort(const DavPeer &peer, std::string *error) {
 
 }  // namespace
 
-bool RadicaleInstalled() { return access(kRadicalePath, X_OK) == 0; }
+bool RadicaleInstalled() {
+  return access(kRadicalePath, X_OK) == 0;
+}
 
 bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::string *error) {
   const std::string root = workDir + "/radicale";
@@ -93,8 +95,8 @@ bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::st
   return WaitForPort(*peer, error);
 }
 
-bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
-                int count, DavPeer *peer, std::string *error) {
+bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &standIn,
+                const std::string &workDir, int count, DavPeer *peer, std::string *error) {
   const std::string dir = workDir + "/bookd";
   const std::string book = dir + "/book";
   const std::string cards = dir + "/cards.vcf";
@@ -103,6 +105,16 @@ bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, con
     *error = "cannot write " + cards;
     return false;
   }
+  peer->name = "bookd";
+  peer->port = kxtest::freePort();
+  peer->collection = "/addressbooks/book/";
+  peer->user = kUser;
+  peer->password = kBookdReadWrite;
+  peer->dataDir = book;
+  if (!standIn.empty()) {
+    peer->pid = bench::spawnQuiet({standIn, cards, std::to_string(peer->port), kBookdReadWrite});
+    return WaitForPort(*peer, error);
+  }
   bench::ChildCost import = bench::runChild({kindexPath, "--book", book, "import", cards});
   unlink(cards.c_str());
   if (import.status != 0) {
@@ -110,16 +122,10 @@ bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, con
              std::to_string(import.status);
     return false;
   }
-  peer->name = "bookd";
-  peer->port = kxtest::freePort();
-  peer->collection = "/addressbooks/book/";
-  peer->user = kUser;
-  peer->password = kBookdReadWrite;
-  peer->dataDir = book;
-  peer->pid = bench::spawnQuiet({bookdPath, "--ab", book, "--ro", kBookdReadOnly, "--rw", kBookdReadWrite,
-                                 "--rp", std::to_string(kxtest::freePort()), "--sp",
-                                 std::to_string(kxtest::freePort()), "--sock", "-1", "--dav",
-                                 std::to_string(peer->port)});
+  peer->pid =
+      bench::spawnQuiet({bookdPath, "--ab", book, "--ro", kBookdReadOnly, "--rw", kBookdReadWrite, "--rp",
+                         std::to_string(kxtest::freePort()), "--sp", std::to_string(kxtest::freePort()),
+                         "--sock", "-1", "--dav", std::to_string(peer->port)});
   return WaitForPort(*peer, error);
 }
 

@@ -53,7 +53,8 @@ double VdirsyncerFirstSync(const DavPeer &peer, const std::string &workDir, size
                      std::to_string(discover.status));
   bench::ChildCost sync = bench::runChild({kVdirsyncerPath, "-v", "WARNING", "-c", config, "sync"}, env);
   if (sync.status != 0)
-    throw DavFailure("vdirsyncer sync against " + peer.name + " failed with status " + std::to_string(sync.status));
+    throw DavFailure("vdirsyncer sync against " + peer.name + " failed with status " +
+                     std::to_string(sync.status));
   const size_t synced = CountCards(local + "/book");
   if (synced != count)
     throw DavFailure("vdirsyncer synced " + std::to_string(synced) + " cards from " + peer.name + " where " +
