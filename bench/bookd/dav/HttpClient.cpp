@@ -118,6 +118,7 @@ bool HttpClient::fill() {
     return false;
   }
   buffer_.append(chunk, static_cast<size_t>(n));
+  received_ += static_cast<size_t>(n);
   return true;
 }
 
@@ -197,19 +198,14 @@ bool HttpClient::exchange(const std::string &method, const std::string &path, co
     if (fresh && !connect()) return false;
     bool keepAlive = false;
     error_.clear();
-    if (start_ == buffer_.size()) {
-      buffer_.clear();
-      start_ = 0;
-    }
-    const size_t before = buffer_.size();
+    received_ = 0;
     if (sendAll(request) && readResponse(response, &keepAlive)) {
       if (!keepAlive) close();
       return true;
     }
-    const bool nothingCame = buffer_.size() == before;
     const std::string why = error_.empty() ? std::strerror(errno) : error_;
     close();
-    if (fresh || !nothingCame) return fail(method + " " + path + ": " + why);
+    if (fresh || received_ > 0) return fail(method + " " + path + ": " + why);
   }
   return fail(method + " " + path + ": no answer");
 }

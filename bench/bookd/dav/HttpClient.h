@@ -49,7 +49,8 @@ class HttpClient {
   std::string authorization_;
   int fd_ = -1;
   std::string buffer_;
-  size_t start_ = 0;  // where unread bytes in buffer_ begin
+  size_t start_ = 0;     // where unread bytes in buffer_ begin
+  size_t received_ = 0;  // bytes of the current answer so far
   int connections_ = 0;
   std::string error_;
 };
