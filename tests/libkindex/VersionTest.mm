@@ -117,7 +117,7 @@ TEST_F(VersionTest, AVersion1BookKeepsEveryValueAndIsUpgraded) {
   KXLocalAddressBook *book = open(location_);
   ASSERT_TRUE(book != nil);
   expectEveryValue(book);
-  EXPECT_EQ("2 records_by_seq removed_by_seq", versionAndIndexes(store_));
+  EXPECT_EQ("3 records_by_seq removed_by_seq", versionAndIndexes(store_));
 
   // It saves on as a book of version 2, and what it saved is seen by another opener.
   [[book recordForUniqueId:[bob_ uniqueId]] setValue:@"Robert" forProperty:KXFirstNameProperty];
