@@ -95,7 +95,7 @@ typedef void (*KXRemovedRecordFunction)(const char *uniqueId, size_t uniqueIdLen
  * (malformed, another book's) or names a save the book has not reached. */
 - (BOOL)getSaveCount:(uint64_t *)saveCount forSyncToken:(NSString *)token;
 
-/* The saved record of that unique id (with or without "urn:uuid:"); NO when there is none. */
+/* The saved record of that unique id; NO when there is none. */
 - (BOOL)getSavedRecordInfo:(KXSavedRecordInfo *)info forUniqueId:(NSString *)uniqueId;
 /* The unique id of the saved record named name, or nil. */
 - (NSString *)uniqueIdForResourceName:(NSString *)name;
