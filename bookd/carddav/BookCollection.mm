@@ -78,8 +78,8 @@ class BookCollection : public CardCollection {
       const std::function<void(const std::string &, const CardInfo *, const std::string *)> &each) override {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     int renders = 0;
+    Card card;
     for (const std::string &name : names) {
-      Card card;
       const std::string *text = findCard(name, &card) ? render(card, vcardVersion, &renders) : nullptr;
       if (text != nullptr) {
         each(name, &card.info, text);
@@ -123,7 +123,7 @@ class BookCollection : public CardCollection {
 
  private:
   void fill(const KXSavedRecordInfo &saved, CardInfo *info);
-  std::string nameOf(const std::string &uid, const char *resourceName, size_t length);
+  void nameOf(std::string_view uid, const char *resourceName, size_t length, std::string *name);
   bool findCard(const std::string &name, Card *card);
   bool cardOf(const std::string &uid, Card *card);
   void collect(std::vector<Card> *cards);
@@ -136,26 +136,33 @@ class BookCollection : public CardCollection {
 };
 
 // A record no client named is named after its uid; when that name is too long, or a client
-// gave it to another card, after its uid's hash.
-std::string BookCollection::nameOf(const std::string &uid, const char *resourceName, size_t length) {
-  if (resourceName != nullptr) return std::string(resourceName, length);
-  std::string name = NameOfUid(uid);
-  if (name.size() > kMaxNameLength) return HashedName(uid);
-  NSString *holder = [book_ uniqueIdForResourceName:String(name)];
-  if (holder != nil && Text(holder) != uid) return HashedName(uid);
-  return name;
+// gave it to another card, after its uid's hash. Into *name, whose room is used again: this is
+// done for every card of a listing.
+void BookCollection::nameOf(std::string_view uid, const char *resourceName, size_t length,
+                            std::string *name) {
+  if (resourceName != nullptr) {
+    name->assign(resourceName, length);
+    return;
+  }
+  NameOfUid(uid, name);
+  KXSavedRecordInfo holder;
+  if (name->size() > kMaxNameLength || ([book_ getSavedRecordInfo:&holder
+                                             forResourceNameBytes:name->data()
+                                                           length:name->size()] &&
+                                        std::string_view(holder.uniqueId, holder.uniqueIdLength) != uid))
+    *name = HashedName(uid);
 }
 
 void BookCollection::fill(const KXSavedRecordInfo &saved, CardInfo *info) {
-  std::string uid(saved.uniqueId, saved.uniqueIdLength);
-  info->name = nameOf(uid, saved.resourceName, saved.resourceNameLength);
+  nameOf(std::string_view(saved.uniqueId, saved.uniqueIdLength), saved.resourceName, saved.resourceNameLength,
+         &info->name);
   info->version = saved.version;
   info->modified = saved.modified;
 }
 
 bool BookCollection::cardOf(const std::string &uid, Card *card) {
   KXSavedRecordInfo saved;
-  if (![book_ getSavedRecordInfo:&saved forUniqueId:String(uid)]) return false;
+  if (![book_ getSavedRecordInfo:&saved forUniqueIdBytes:uid.data() length:uid.size()]) return false;
   card->uid = uid;
   fill(saved, &card->info);
   return true;
@@ -177,10 +184,23 @@ void BookCollection::collect(std::vector<Card> *cards) {
 }
 
 bool BookCollection::findCard(const std::string &name, Card *card) {
-  NSString *named = [book_ uniqueIdForResourceName:String(name)];
-  if (named != nil) return cardOf(Text(named), card);
-  std::string uid;
-  if (UidOfName(name, &uid) && cardOf(uid, card) && card->info.name == name) return true;
+  KXSavedRecordInfo named;
+  if ([book_ getSavedRecordInfo:&named forResourceNameBytes:name.data() length:name.size()]) {
+    card->uid.assign(named.uniqueId, named.uniqueIdLength);
+    fill(named, &card->info);
+    return true;
+  }
+  // No client named a card so: the name of a record no client named, if any. Its uid's name
+  // is this very name, which no client took (else the lookup above had found it).
+  KXSavedRecordInfo saved;
+  if (UidOfName(name, &card->uid) &&
+      [book_ getSavedRecordInfo:&saved forUniqueIdBytes:card->uid.data() length:card->uid.size()] &&
+      saved.resourceName == nullptr) {
+    card->info.name = name;
+    card->info.version = saved.version;
+    card->info.modified = saved.modified;
+    return true;
+  }
   if (!LooksHashed(name)) return false;
   // Rare (uids of hundreds of bytes, or a name a client took first): a walk of the book.
   std::vector<Card> cards;
@@ -231,7 +251,7 @@ bool BookCollection::changesSince(const std::string &token,
       removed:[](const char *uid, size_t length, const char *name, size_t nameLength, void *context) {
         Changes *changes = static_cast<Changes *>(context);
         changes->gone.push_back(name != nullptr ? std::string(name, nameLength)
-                                                : NameOfUid(std::string(uid, length)));
+                                                : NameOfUid(std::string_view(uid, length)));
       }
       context:&changes
       error:NULL];

@@ -31,27 +31,34 @@ bool EndsWithSuffix(const std::string &name) {
 
 }  // namespace
 
-std::string NameOfUid(const std::string &uid) {
+void NameOfUid(std::string_view uid, std::string *name) {
   static const char hex[] = "0123456789ABCDEF";
-  std::string name;
-  name.reserve(uid.size() + kSuffixLength);
+  name->clear();
   for (unsigned char c : uid) {
     if (Encoded(c)) {
-      name += '%';
-      name += hex[c >> 4];
-      name += hex[c & 15];
+      *name += '%';
+      *name += hex[c >> 4];
+      *name += hex[c & 15];
     } else {
-      name += static_cast<char>(c);
+      *name += static_cast<char>(c);
     }
   }
-  return name + kSuffix;
+  name->append(kSuffix, kSuffixLength);
+}
+
+std::string NameOfUid(std::string_view uid) {
+  std::string name;
+  name.reserve(uid.size() + kSuffixLength);
+  NameOfUid(uid, &name);
+  return name;
 }
 
 // Only the exact form NameOfUid writes (upper-case escapes, and only of the characters it
 // escapes) counts, so that one uid has one name.
 bool UidOfName(const std::string &name, std::string *uid) {
   if (!EndsWithSuffix(name)) return false;
-  std::string out;
+  std::string &out = *uid;
+  out.clear();
   const size_t end = name.size() - kSuffixLength;
   for (size_t i = 0; i < end; i++) {
     unsigned char c = static_cast<unsigned char>(name[i]);
@@ -66,12 +73,10 @@ bool UidOfName(const std::string &name, std::string *uid) {
     out += static_cast<char>(high * 16 + low);
     i += 2;
   }
-  if (out.empty()) return false;
-  *uid = out;
-  return true;
+  return !out.empty();
 }
 
-std::string HashedName(const std::string &uid) {
+std::string HashedName(std::string_view uid) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (unsigned char c : uid) hash = (hash ^ c) * 1099511628211ull;
   std::string start = NameOfUid(uid);

@@ -2,42 +2,49 @@
 
 namespace carddav {
 
-std::string RenderCache::keyOf(const std::string &uid, uint64_t version, int vcardVersion) {
-  std::string key = uid;
-  key += '\0';
-  key += std::to_string(version);
-  key += vcardVersion == 4 ? "-4" : "-3";
-  return key;
+// Roughly what an item takes beyond its texts: the list node, the index entry, the uid.
+size_t RenderCache::Item::cost() const {
+  return texts[0].size() + texts[1].size() + 2 * uid.size() + 128;
 }
 
-const std::string *RenderCache::find(const std::string &uid, uint64_t version, int vcardVersion) {
-  auto it = index_.find(keyOf(uid, version, vcardVersion));
-  if (it == index_.end()) return nullptr;
+const std::string *RenderCache::find(std::string_view uid, uint64_t version, int vcardVersion) {
+  auto it = index_.find(uid);
+  if (it == index_.end() || it->second->version != version) return nullptr;
+  const std::string &text = it->second->texts[vcardVersion == 4 ? 1 : 0];
+  if (text.empty()) return nullptr;
   items_.splice(items_.begin(), items_, it->second);
-  return &it->second->text;
+  return &text;
 }
 
-const std::string *RenderCache::put(const std::string &uid, uint64_t version, int vcardVersion,
+const std::string *RenderCache::put(std::string_view uid, uint64_t version, int vcardVersion,
                                     const std::string &text) {
-  std::string key = keyOf(uid, version, vcardVersion);
-  // What an entry costs beyond its text, roughly: the list node and the index's.
-  const size_t cost = text.size() + 2 * key.size() + 128;
-  if (cost > maxBytes_) return nullptr;
-  auto found = index_.find(key);
-  if (found != index_.end()) {
-    items_.splice(items_.begin(), items_, found->second);
-    return &found->second->text;
+  if (text.empty() || text.size() + 2 * uid.size() + 128 > maxBytes_) return nullptr;
+  auto it = index_.find(uid);
+  if (it == index_.end()) {
+    items_.emplace_front();
+    items_.front().uid = std::string(uid);
+    items_.front().version = version;
+    it = index_.emplace(items_.front().uid, items_.begin()).first;
+  } else {
+    items_.splice(items_.begin(), items_, it->second);
+    bytes_ -= it->second->cost();
   }
-  while (bytes_ + cost > maxBytes_ && !items_.empty()) {
-    const Item &last = items_.back();
-    bytes_ -= last.text.size() + 2 * last.key.size() + 128;
-    index_.erase(last.key);
+  Item &item = *it->second;
+  if (item.version != version) {
+    item.version = version;
+    item.texts[0].clear();
+    item.texts[1].clear();
+  }
+  std::string &slot = item.texts[vcardVersion == 4 ? 1 : 0];
+  slot = text;
+  bytes_ += item.cost();
+  while (bytes_ > maxBytes_ && items_.size() > 1) {
+    Item &last = items_.back();
+    bytes_ -= last.cost();
+    index_.erase(last.uid);
     items_.pop_back();
   }
-  items_.push_front(Item{key, text});
-  index_.emplace(std::move(key), items_.begin());
-  bytes_ += cost;
-  return &items_.front().text;
+  return &slot;
 }
 
 }  // namespace carddav

@@ -1,7 +1,7 @@
-/* Card texts already written, by record, record version and vCard version: a multiget of a
- * large book after the first is copying text. Bounded in bytes; the least recently used text
- * goes first. Keys carry the version, so a stored change never meets an old text: old ones
- * are never asked for again and age out. */
+/* Card texts already written, by record and vCard version, each for the record version it was
+ * written from: a multiget of a large book after the first is copying text. Bounded in bytes;
+ * the least recently used record's texts go first. A text of an older version is never
+ * handed out: asking for a newer version misses, and storing it replaces the older texts. */
 #ifndef BOOKD_CARDDAV_RENDERCACHE_H
 #define BOOKD_CARDDAV_RENDERCACHE_H
 
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <list>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace carddav {
@@ -16,26 +17,31 @@ namespace carddav {
 class RenderCache {
  public:
   explicit RenderCache(size_t maxBytes) : maxBytes_(maxBytes) {}
+  RenderCache(const RenderCache &) = delete;
+  RenderCache &operator=(const RenderCache &) = delete;
 
-  // The text kept for the key, or null; a hit becomes the most recently used.
-  const std::string *find(const std::string &uid, uint64_t version, int vcardVersion);
-  // Keeps text (a copy) for the key, dropping the least recently used texts beyond the bound;
-  // a text larger than the bound is not kept. Gives the kept text, or null.
-  const std::string *put(const std::string &uid, uint64_t version, int vcardVersion, const std::string &text);
+  // The text kept for uid at version in vcardVersion (3 or 4), or null; a hit makes the
+  // record the most recently used. Valid until the next put.
+  const std::string *find(std::string_view uid, uint64_t version, int vcardVersion);
+  // Keeps a copy of text, dropping the least recently used records' texts beyond the bound; a
+  // text larger than the bound is not kept. Gives the kept text, or null.
+  const std::string *put(std::string_view uid, uint64_t version, int vcardVersion, const std::string &text);
 
   size_t bytes() const { return bytes_; }
 
  private:
   struct Item {
-    std::string key;
-    std::string text;
+    std::string uid;
+    uint64_t version = 0;
+    std::string texts[2];  // vCard 3, vCard 4; empty when not written
+    size_t cost() const;
   };
-  static std::string keyOf(const std::string &uid, uint64_t version, int vcardVersion);
 
   size_t maxBytes_;
   size_t bytes_ = 0;
   std::list<Item> items_;  // most recently used first
-  std::unordered_map<std::string, std::list<Item>::iterator> index_;
+  // Keys are views of the items' uids.
+  std::unordered_map<std::string_view, std::list<Item>::iterator> index_;
 };
 
 }  // namespace carddav

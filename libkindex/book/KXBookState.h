@@ -116,8 +116,8 @@ class BookState {
   bool savedInfo(std::string_view uid, KXSavedRecordInfo *info) const;
   template <typename Fn>
   void forEachSavedInfo(Fn fn) const;
-  // The uid holding a name, or null; the name of a uid, or null.
-  const std::string *uidNamed(const std::string &name) const;
+  // The uid holding a name (a null view when none); the name of a uid, or null.
+  std::string_view uidNamed(std::string_view name) const;
   const std::string *nameOf(std::string_view uid) const;
   Status changesSince(uint64_t since, const std::function<void(const KXSavedRecordInfo &)> &written,
                       const Store::RemovedFn &removed);
@@ -178,9 +178,10 @@ class BookState {
   std::vector<std::string> dropped_;
   std::set<std::string> groups_;  // the uids of the groups among records_
   uint64_t seq_ = 0;              // the last save of the store merged in
-  // The resource names both ways, for the records that have one.
+  // The resource names both ways, for the records that have one; the views of uidsByName_
+  // point into names_.
   std::map<std::string, std::string, std::less<>> names_;  // uid -> name
-  std::unordered_map<std::string, std::string> uidsByName_;
+  std::unordered_map<std::string_view, std::string_view> uidsByName_;
   // When the saves that wrote the records committed, by seq.
   std::unordered_map<uint64_t, int64_t> times_;
 };

@@ -274,19 +274,26 @@ void BookState::noteName(const std::string &uid, const char *name, size_t length
   auto it = names_.find(uid);
   if (it != names_.end()) {
     if (name != nullptr && it->second == std::string_view(name, length)) return;
-    auto holder = uidsByName_.find(it->second);
-    if (holder != uidsByName_.end() && holder->second == uid) uidsByName_.erase(holder);
+    uidsByName_.erase(it->second);
     names_.erase(it);
   }
   if (name == nullptr) return;
-  std::string text(name, length);
-  names_.emplace(uid, text);
-  uidsByName_[text] = uid;
+  std::string_view text(name, length);
+  // A name moving from another record (another process renamed both) leaves that one nameless.
+  auto holder = uidsByName_.find(text);
+  if (holder != uidsByName_.end()) {
+    std::string other(holder->second);
+    uidsByName_.erase(holder);
+    names_.erase(other);
+  }
+  it = names_.emplace(uid, std::string(text)).first;
+  uidsByName_.emplace(it->second, it->first);
 }
 
-const std::string *BookState::uidNamed(const std::string &name) const {
+std::string_view BookState::uidNamed(std::string_view name) const {
+  if (uidsByName_.empty()) return std::string_view();
   auto it = uidsByName_.find(name);
-  return it != uidsByName_.end() ? &it->second : nullptr;
+  return it != uidsByName_.end() ? it->second : std::string_view();
 }
 
 const std::string *BookState::nameOf(std::string_view uid) const {

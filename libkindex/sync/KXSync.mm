@@ -74,8 +74,27 @@ bool versionsOf(id value, std::vector<uint64_t> *versions) {
 
 - (NSString *)uniqueIdForResourceName:(NSString *)name {
   if (![name isKindOfClass:[NSString class]]) return nil;
-  const std::string *uid = [self _state]->uidNamed([name UTF8String]);
-  return uid != nullptr ? [NSString stringWithUTF8String:uid->c_str()] : nil;
+  const char *text = [name UTF8String];
+  std::string_view uid = [self _state]->uidNamed(text != nullptr ? text : "");
+  return uid.data() != nullptr ? [[[NSString alloc] initWithBytes:uid.data()
+                                                           length:uid.size()
+                                                         encoding:NSUTF8StringEncoding] autorelease]
+                               : nil;
+}
+
+- (BOOL)getSavedRecordInfo:(KXSavedRecordInfo *)info
+          forUniqueIdBytes:(const char *)uniqueId
+                    length:(size_t)length {
+  if (info == NULL || uniqueId == NULL) return NO;
+  return [self _state]->savedInfo(std::string_view(uniqueId, length), info);
+}
+
+- (BOOL)getSavedRecordInfo:(KXSavedRecordInfo *)info
+      forResourceNameBytes:(const char *)name
+                    length:(size_t)length {
+  if (info == NULL || name == NULL) return NO;
+  std::string_view uid = [self _state]->uidNamed(std::string_view(name, length));
+  return uid.data() != nullptr && [self _state]->savedInfo(uid, info);
 }
 
 - (void)enumerateSavedRecordsWithFunction:(KXSavedRecordFunction)function context:(void *)context {

@@ -99,6 +99,15 @@ typedef void (*KXRemovedRecordFunction)(const char *uniqueId, size_t uniqueIdLen
 - (BOOL)getSavedRecordInfo:(KXSavedRecordInfo *)info forUniqueId:(NSString *)uniqueId;
 /* The unique id of the saved record named name, or nil. */
 - (NSString *)uniqueIdForResourceName:(NSString *)name;
+/* The same two for text a server holds as UTF-8 bytes, without making objects: cheap enough
+ * for every card a request names. */
+- (BOOL)getSavedRecordInfo:(KXSavedRecordInfo *)info
+          forUniqueIdBytes:(const char *)uniqueId
+                    length:(size_t)length;
+/* The saved record named name; NO when no record has that name. */
+- (BOOL)getSavedRecordInfo:(KXSavedRecordInfo *)info
+      forResourceNameBytes:(const char *)name
+                    length:(size_t)length;
 /* Calls function once for every saved record, in no promised order. */
 - (void)enumerateSavedRecordsWithFunction:(KXSavedRecordFunction)function context:(void *)context;
 /* After catching up: for each record removed by a save after saveCount, removed (each uid
