@@ -680,6 +680,11 @@ Status BookState::save(ChangeSet &changes, const std::vector<Requirement> &requi
                                                  (saved == nil ? " is not there" : " is at another version"));
     }
   }
+  // A save that only checked writes nothing, and counts as no save.
+  if (!status.isOk() || changes.empty()) {
+    store_->rollback();
+    return status;
+  }
   uint64_t next = current + 1;
   // What was written, to be put into the saved state once committed.
   struct Row {
