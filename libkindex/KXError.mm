@@ -52,6 +52,14 @@ void KXMakeStoreError(NSError **error, const kx::Status &status, NSString *locat
       KXMakeError(error, KXErrorCorrupt,
                   [NSString stringWithFormat:@"the address book %@ is damaged and cannot be read", path]);
       return;
+    case kx::Status::kNotAtVersion:
+      KXMakeError(error, KXErrorNotAtVersion,
+                  [NSString stringWithFormat:@"cannot save to %@: %@", location, detail]);
+      return;
+    case kx::Status::kNameTaken:
+      KXMakeError(error, KXErrorNameTaken,
+                  [NSString stringWithFormat:@"cannot save to %@: %@", location, detail]);
+      return;
     case kx::Status::kFull:
       KXMakeError(error, KXErrorDiskFull,
                   status.systemErrno() == EFBIG

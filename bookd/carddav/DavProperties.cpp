@@ -1,5 +1,6 @@
 #include "DavProperties.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
@@ -151,6 +152,10 @@ std::string Etag(uint64_t version, int representation) {
 }
 
 std::string HttpDate(int64_t unixSeconds) {
+  // A listing asks for the same few times over and over: the cards of one save share its time.
+  static int64_t lastSeconds = INT64_MIN;
+  static std::string lastDate;
+  if (unixSeconds == lastSeconds) return lastDate;
   static const char *const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -160,7 +165,9 @@ std::string HttpDate(int64_t unixSeconds) {
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday], tm.tm_mday,
                 kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return buffer;
+  lastSeconds = unixSeconds;
+  lastDate = buffer;
+  return lastDate;
 }
 
 void WriteStatusResponse(std::string *out, const std::string &hrefXml, const char *status) {

@@ -23,11 +23,14 @@
 #define KINDEX_KXBOOKSTATE_H
 
 #import <Foundation/Foundation.h>
+#import <Kindex/KXSync.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #import "book/RecordChange.h"
@@ -59,6 +62,13 @@ struct SaveReport {
 
   NSMutableArray *merged = nil;
   NSMutableArray *dropped = nil;
+};
+
+// What a conditional save requires of the stored record uid (a key: see keyOf): one of versions, where
+// KXRecordAbsent stands for no record and KXRecordAtAnyVersion for any record.
+struct Requirement {
+  std::string uid;
+  std::vector<uint64_t> versions;
 };
 
 class BookState {
@@ -93,10 +103,24 @@ class BookState {
   void forEachSaved(int kind, Fn fn) const;
   // The store's seq this state reflects.
   uint64_t seq() const { return seq_; }
-  // Saves a view's changes in one transaction, merged with what the store holds; on success
-  // the changes are gone from changes and are part of the saved state (and merged into the
-  // book's own changed records); on failure changes are as they were.
-  Status save(ChangeSet &changes, SaveReport *report);
+  // Saves a view's changes in one transaction, merged with what the store holds, when every
+  // requirement holds (else kNotAtVersion); on success the changes are gone from changes and
+  // are part of the saved state (and merged into the book's own changed records); on failure
+  // changes are as they were.
+  Status save(ChangeSet &changes, const std::vector<Requirement> &requirements, SaveReport *report);
+
+  // For sync (Kindex/KXSync.h): the saved state's info per record, which points into this
+  // state; the resource names; the changes after a seq, read in one transaction with the
+  // catching up that precedes them (kInvalid for a seq beyond the state's).
+  const std::string &identity() const { return store_->identity(); }
+  bool savedInfo(std::string_view uid, KXSavedRecordInfo *info) const;
+  template <typename Fn>
+  void forEachSavedInfo(Fn fn) const;
+  // The uid holding a name (a null view when none); the name of a uid, or null.
+  std::string_view uidNamed(std::string_view name) const;
+  const std::string *nameOf(std::string_view uid) const;
+  Status changesSince(uint64_t since, const std::function<void(const KXSavedRecordInfo &)> &written,
+                      const Store::RemovedFn &removed);
 
  private:
   struct Entry {
@@ -124,6 +148,10 @@ class BookState {
   Status catchUpTo(uint64_t *seq);
   void applyRemoved(const std::string &uid);
   void applyWritten(const RowView &row);
+  void applyRow(const RowView &row);
+  // Notes the name of uid; a null name drops it.
+  void noteName(const std::string &uid, const char *name, size_t length);
+  bool fillInfo(const Records::value_type &entry, KXSavedRecordInfo *info) const;
   void rebase(Entry &entry, OwnChange &own, KXRecord *newSaved);
   // The book's own record (nil when the book removed it or has none).
   KXRecord *find(std::string_view uid) const;
@@ -150,7 +178,21 @@ class BookState {
   std::vector<std::string> dropped_;
   std::set<std::string> groups_;  // the uids of the groups among records_
   uint64_t seq_ = 0;              // the last save of the store merged in
+  // The resource names both ways, for the records that have one; the views of uidsByName_
+  // point into names_.
+  std::map<std::string, std::string, std::less<>> names_;  // uid -> name
+  std::unordered_map<std::string_view, std::string_view> uidsByName_;
+  // When the saves that wrote the records committed, by seq.
+  std::unordered_map<uint64_t, int64_t> times_;
 };
+
+template <typename Fn>
+void BookState::forEachSavedInfo(Fn fn) const {
+  KXSavedRecordInfo info;
+  for (const auto &entry : records_) {
+    if (fillInfo(entry, &info)) fn(info);
+  }
+}
 
 template <typename Fn>
 void BookState::forEachSaved(int kind, Fn fn) const {

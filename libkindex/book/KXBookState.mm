@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -141,6 +142,8 @@ Status BookState::load() {
         records_.emplace_hint(records_.end(), std::string_view(row.uid, row.uidLength),
                               Entry{record, row.seq, 0, 0});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
+        if (row.name != nullptr) noteName(std::string(row.uid, row.uidLength), row.name, row.nameLength);
+        times_[row.seq] = row.time;
         if (++rows % 1024 == 0) {
           [pool release];
           pool = [NSAutoreleasePool new];
@@ -241,6 +244,7 @@ Status BookState::catchUpTo(uint64_t *seq) {
 }
 
 void BookState::applyRemoved(const std::string &uid) {
+  noteName(uid, nullptr, 0);
   auto it = records_.find(uid);
   // A record only this book has, under a uid another book also made and removed, stays.
   if (it == records_.end() || it->second.seq == 0) return;
@@ -261,6 +265,88 @@ void BookState::applyRemoved(const std::string &uid) {
 }
 
 void BookState::applyWritten(const RowView &row) {
+  applyRow(row);
+  noteName(std::string(row.uid, row.uidLength), row.name, row.nameLength);
+  times_[row.seq] = row.time;
+}
+
+void BookState::noteName(const std::string &uid, const char *name, size_t length) {
+  auto it = names_.find(uid);
+  if (it != names_.end()) {
+    if (name != nullptr && it->second == std::string_view(name, length)) return;
+    uidsByName_.erase(it->second);
+    names_.erase(it);
+  }
+  if (name == nullptr) return;
+  std::string_view text(name, length);
+  // A name moving from another record (another process renamed both) leaves that one nameless.
+  auto holder = uidsByName_.find(text);
+  if (holder != uidsByName_.end()) {
+    std::string other(holder->second);
+    uidsByName_.erase(holder);
+    names_.erase(other);
+  }
+  it = names_.emplace(uid, std::string(text)).first;
+  uidsByName_.emplace(it->second, it->first);
+}
+
+std::string_view BookState::uidNamed(std::string_view name) const {
+  if (uidsByName_.empty()) return std::string_view();
+  auto it = uidsByName_.find(name);
+  return it != uidsByName_.end() ? it->second : std::string_view();
+}
+
+const std::string *BookState::nameOf(std::string_view uid) const {
+  if (names_.empty()) return nullptr;
+  auto it = names_.find(uid);
+  return it != names_.end() ? &it->second : nullptr;
+}
+
+bool BookState::fillInfo(const Records::value_type &entry, KXSavedRecordInfo *info) const {
+  KXRecord *record = savedOf(entry);
+  if (record == nil) return false;
+  info->uniqueId = entry.first.data();
+  info->uniqueIdLength = entry.first.size();
+  info->isGroup = [record _kind] == KXRecordKindGroup;
+  info->version = entry.second.seq;
+  auto time = times_.find(entry.second.seq);
+  info->modified = time != times_.end() ? time->second : 0;
+  const std::string *name = nameOf(entry.first.view());
+  info->resourceName = name != nullptr ? name->data() : nullptr;
+  info->resourceNameLength = name != nullptr ? name->size() : 0;
+  return true;
+}
+
+bool BookState::savedInfo(std::string_view uid, KXSavedRecordInfo *info) const {
+  auto it = records_.find(uid);
+  return it != records_.end() && fillInfo(*it, info);
+}
+
+// Catching up and reading the changes in one read transaction, so that what is reported is
+// the state this book now shows, neither older nor newer.
+Status BookState::changesSince(uint64_t since, const std::function<void(const KXSavedRecordInfo &)> &written,
+                               const Store::RemovedFn &removed) {
+  store_->othersCommitted();
+  Status status = store_->beginRead();
+  if (!status.isOk()) return status;
+  uint64_t seq = seq_;
+  status = catchUpTo(&seq);
+  if (status.isOk() && since > seq_) status = Status(Status::kInvalid, "a save count beyond the book's");
+  std::vector<std::string> uids;
+  if (status.isOk()) {
+    status = store_->changedUids(since, removed,
+                                 [&](const char *uid, size_t length) { uids.emplace_back(uid, length); });
+  }
+  store_->endRead();
+  if (!status.isOk()) return status;
+  KXSavedRecordInfo info;
+  for (const std::string &uid : uids) {
+    if (savedInfo(uid, &info)) written(info);
+  }
+  return status;
+}
+
+void BookState::applyRow(const RowView &row) {
   std::string uid(row.uid, row.uidLength);
   auto it = records_.find(uid);
   if (it != records_.end() && [it->second.record _kind] != row.kind) {
@@ -526,6 +612,7 @@ void BookState::clearChanged() {
     }
   }
   for (Records::iterator it : gone) {
+    noteName(std::string(it->first.view()), nullptr, 0);
     [it->second.record release];
     groups_.erase(std::string(it->first.view()));
     records_.erase(it);
@@ -546,7 +633,8 @@ Status BookState::save(SaveReport *report) {
   status = catchUpTo(&current);
   uint64_t next = current + 1;
   if (status.isOk()) status = writeChanged(next, report);
-  if (status.isOk()) status = store_->commit(next);
+  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  if (status.isOk()) status = store_->commit(next, now);
   if (!status.isOk()) {
     store_->rollback();
     report->clear();
@@ -555,6 +643,7 @@ Status BookState::save(SaveReport *report) {
   for (Records::iterator it : changedInUidOrder()) it->second.seq = next;
   clearChanged();
   seq_ = next;
+  times_[next] = now;
   for (const std::string &uid : dropped_) {
     report->add(&SaveReport::dropped, [NSString stringWithUTF8String:uid.c_str()]);
   }
@@ -562,34 +651,63 @@ Status BookState::save(SaveReport *report) {
   return status;
 }
 
-Status BookState::save(ChangeSet &changes, SaveReport *report) {
-  if (changes.empty()) return Status::ok();
+namespace {
+
+bool holds(const Requirement &requirement, KXRecord *saved, uint64_t savedSeq) {
+  for (uint64_t version : requirement.versions) {
+    if (version == KXRecordAbsent ? saved == nil
+                                  : saved != nil && (version == KXRecordAtAnyVersion || version == savedSeq))
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Status BookState::save(ChangeSet &changes, const std::vector<Requirement> &requirements, SaveReport *report) {
+  if (changes.empty() && requirements.empty()) return Status::ok();
   uint64_t current = 0;
   Status status = store_->begin(&current);
   if (!status.isOk()) return status;
   status = catchUpTo(&current);
+  // Checked with the write lock held and the state caught up: what is checked is what the
+  // save writes over.
+  for (size_t i = 0; status.isOk() && i < requirements.size(); i++) {
+    uint64_t savedSeq = 0;
+    KXRecord *saved = this->saved(requirements[i].uid, &savedSeq);
+    if (!holds(requirements[i], saved, savedSeq)) {
+      status = Status(Status::kNotAtVersion, "the record " + requirements[i].uid +
+                                                 (saved == nil ? " is not there" : " is at another version"));
+    }
+  }
+  // A save that only checked writes nothing, and counts as no save.
+  if (!status.isOk() || changes.empty()) {
+    store_->rollback();
+    return status;
+  }
   uint64_t next = current + 1;
   // What was written, to be put into the saved state once committed.
   struct Row {
     const UidKey *uid;
     int kind;
     std::string data;
+    std::string name;
   };
   std::vector<Row> written;
   std::vector<const UidKey *> erased;
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
+  // Removals first, so that a name they free can be given in the same save.
+  for (auto it = changes.begin(); status.isOk() && it != changes.end(); ++it) {
+    if (!it->second.removed || this->saved(it->first.view()) == nil) continue;
+    status = store_->erase(it->first.data(), it->first.size(), next);
+    erased.push_back(&it->first);
+  }
   for (auto it = changes.begin(); status.isOk() && it != changes.end(); ++it) {
     const UidKey &uid = it->first;
     const RecordChange &change = it->second;
+    if (change.removed) continue;
     uint64_t savedSeq = 0;
     KXRecord *saved = this->saved(uid.view(), &savedSeq);
-    if (change.removed) {
-      if (saved != nil) {
-        status = store_->erase(uid.data(), uid.size(), next);
-        erased.push_back(&uid);
-      }
-      continue;
-    }
     if (saved == nil && !change.added) {
       report->add(&SaveReport::dropped, uidString(uid));
       continue;
@@ -601,16 +719,21 @@ Status BookState::save(ChangeSet &changes, SaveReport *report) {
     NSArray *members = kind == KXRecordKindGroup
                            ? mergedMembers(change, saved != nil ? [(KXGroup *)saved _memberIds] : nil)
                            : nil;
-    written.push_back(Row{&uid, kind, std::string()});
+    const std::string *name = nameOf(uid.view());
+    written.push_back(
+        Row{&uid, kind, std::string(), change.name.empty() && name != nullptr ? *name : change.name});
     encodeRecord(*values, members, &written.back().data);
     KXValueList::destroy(values);
     KXValueList::destroy(empty);
     const std::string &data = written.back().data;
     status = store_->put(uid.data(), uid.size(), kind, data.data(), data.size(), next);
+    if (status.isOk() && !change.name.empty() && (name == nullptr || *name != change.name))
+      status = store_->setName(uid.data(), uid.size(), change.name);
     if (saved != nil && savedSeq > change.seenSeq) report->add(&SaveReport::merged, uidString(uid));
   }
   [pool release];
-  if (status.isOk()) status = store_->commit(next);
+  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  if (status.isOk()) status = store_->commit(next, now);
   if (!status.isOk()) {
     store_->rollback();
     report->clear();
@@ -620,10 +743,12 @@ Status BookState::save(ChangeSet &changes, SaveReport *report) {
   pool = [NSAutoreleasePool new];
   for (const UidKey *uid : erased) applyRemoved(std::string(uid->view()));
   for (const Row &row : written) {
-    applyWritten(RowView{row.uid->data(), row.uid->size(), row.kind, row.data.data(), row.data.size(), next});
+    applyWritten(RowView{row.uid->data(), row.uid->size(), row.kind, row.data.data(), row.data.size(), next,
+                         row.name.empty() ? nullptr : row.name.data(), row.name.size(), now});
   }
   [pool release];
   seq_ = next;
+  times_[next] = now;
   changes.clear();
   return status;
 }

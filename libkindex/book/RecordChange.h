@@ -14,6 +14,7 @@
 #import <Foundation/Foundation.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #import "KXPrivate.h"
@@ -44,7 +45,7 @@ class RecordChange {
   // Notes record replacing saved (the same uid): every property and member in which they
   // may differ counts as changed, from saved's. Values stay with record.
   void noteReplacement(KXRecord *saved, KXRecord *record);
-  // Drops the values, bases and member operations, and the added flag: for a record the
+  // Drops the values, bases, member operations and name, and the added flag: for a record the
   // editor removes.
   void clear();
 
@@ -59,6 +60,7 @@ class RecordChange {
   KXValueList *ours = nullptr;
   NSMutableArray *membersAdded = nil;  // retained, nil until used
   NSMutableArray *membersRemoved = nil;
+  std::string name;  // the resource name the editor gives the record; empty for none
 };
 
 }  // namespace kx

@@ -14,7 +14,8 @@ RecordChange::RecordChange(RecordChange &&other) noexcept
       dirty(std::move(other.dirty)),
       ours(other.ours),
       membersAdded(other.membersAdded),
-      membersRemoved(other.membersRemoved) {
+      membersRemoved(other.membersRemoved),
+      name(std::move(other.name)) {
   other.dirty.clear();
   other.ours = nullptr;
   other.membersAdded = other.membersRemoved = nil;
@@ -31,6 +32,7 @@ void RecordChange::clear() {
   [membersAdded release];
   [membersRemoved release];
   membersAdded = membersRemoved = nil;
+  name.clear();
   added = false;
 }
 

@@ -21,7 +21,9 @@ class Status {
     kReadOnly,      // the store, its directory or its file system refuses writes
     kFull,          // the disk is full, or the store reached the file-size limit
     kIOError,
-    kInvalid,  // a caller's mistake
+    kInvalid,       // a caller's mistake
+    kNotAtVersion,  // a save's required versions did not hold: nothing written
+    kNameTaken,     // a resource name a save gives is another record's: nothing written
   };
 
   Status() = default;

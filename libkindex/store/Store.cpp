@@ -1,6 +1,9 @@
 #include "store/Store.h"
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <ctime>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -9,17 +12,23 @@ namespace kx {
 namespace {
 
 const char kFormat[] = "kindex-address-book";
-const int kVersion = 2;
+const int kVersion = 3;
 
 const char kTables[] =
     "CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value) WITHOUT ROWID;"
     "CREATE TABLE IF NOT EXISTS records(uid TEXT PRIMARY KEY, kind INTEGER NOT NULL,"
     "  data BLOB NOT NULL, seq INTEGER NOT NULL) WITHOUT ROWID;"
-    "CREATE TABLE IF NOT EXISTS removed(uid TEXT PRIMARY KEY, seq INTEGER NOT NULL) WITHOUT ROWID;";
-// What version 2 added to version 1; an upgrade runs these alone.
+    "CREATE TABLE IF NOT EXISTS removed(uid TEXT PRIMARY KEY, seq INTEGER NOT NULL, name TEXT) WITHOUT "
+    "ROWID;";
+// What version 2 added to version 1.
 const char kIndexes[] =
     "CREATE INDEX IF NOT EXISTS records_by_seq ON records(seq);"
     "CREATE INDEX IF NOT EXISTS removed_by_seq ON removed(seq);";
+// What version 3 added to version 2 (but removed.name, which an upgrade adds to the table).
+const char kSyncTables[] =
+    "CREATE TABLE IF NOT EXISTS saves(seq INTEGER PRIMARY KEY, time INTEGER NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS names(uid TEXT PRIMARY KEY, name TEXT NOT NULL UNIQUE) WITHOUT ROWID;"
+    "INSERT OR IGNORE INTO meta(key, value) VALUES('identity', lower(hex(randomblob(16))));";
 const char kPragmas[] = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;";
 
 // Finalizes a statement when it goes out of scope.
@@ -31,7 +40,7 @@ struct Statement {
 }  // namespace
 
 const char *Store::schemaSql() {
-  static const std::string schema = std::string(kTables) + kIndexes;
+  static const std::string schema = std::string(kTables) + kIndexes + kSyncTables;
   return schema.c_str();
 }
 const char *Store::pragmaSql() {
@@ -61,17 +70,34 @@ Status Store::open(const std::string &path, bool create, std::unique_ptr<Store> 
   if (!status.isOk()) return status;
   // Only now that the file is known to be ours may anything be written to it.
   status = store->exec(kPragmas);
+  store->version_ = version;
   if (status.isOk() && version < kVersion) {
     status = store->upgrade();
+    if (status.isOk()) store->version_ = kVersion;
     // A book nobody may write is still read; its saves fail as they would have anyway.
-    if (status.kind() == Status::kReadOnly) status = Status::ok();
+    if (status.kind() == Status::kReadOnly) {
+      status = Status::ok();
+      store->makeOldIdentity(path);
+    }
   }
+  if (status.isOk() && store->version_ == kVersion) status = store->readIdentity();
   if (!status.isOk()) return status;
-  status = store->prepare(&store->put_,
-                          "INSERT OR REPLACE INTO records(uid, kind, data, seq) VALUES(?1, ?2, ?3, ?4)");
-  if (status.isOk()) status = store->prepare(&store->erase_, "DELETE FROM records WHERE uid = ?1");
-  if (status.isOk()) {
-    status = store->prepare(&store->tombstone_, "INSERT OR REPLACE INTO removed(uid, seq) VALUES(?1, ?2)");
+  if (store->version_ == kVersion) {
+    status = store->prepare(&store->put_,
+                            "INSERT OR REPLACE INTO records(uid, kind, data, seq) VALUES(?1, ?2, ?3, ?4)");
+    if (status.isOk()) status = store->prepare(&store->erase_, "DELETE FROM records WHERE uid = ?1");
+    if (status.isOk()) {
+      status = store->prepare(&store->tombstone_,
+                              "INSERT OR REPLACE INTO removed(uid, seq, name)"
+                              " VALUES(?1, ?2, (SELECT name FROM names WHERE uid = ?1))");
+    }
+    if (status.isOk()) status = store->prepare(&store->dropName_, "DELETE FROM names WHERE uid = ?1");
+    // Not INSERT OR REPLACE: that would take the name from the record holding it.
+    if (status.isOk()) {
+      status = store->prepare(&store->setName_,
+                              "INSERT INTO names(uid, name) VALUES(?1, ?2)"
+                              " ON CONFLICT(uid) DO UPDATE SET name = excluded.name");
+    }
   }
   if (!status.isOk()) return status;
   store->othersCommitted();
@@ -83,6 +109,8 @@ Store::~Store() {
   sqlite3_finalize(put_);
   sqlite3_finalize(erase_);
   sqlite3_finalize(tombstone_);
+  sqlite3_finalize(dropName_);
+  sqlite3_finalize(setName_);
   sqlite3_close(db_);
 }
 
@@ -124,16 +152,53 @@ Status Store::checkOurs(int *version) {
   return Status::ok();
 }
 
-// Version 1 to 2. Two processes may upgrade one book at once: the second finds the indexes
-// made (IF NOT EXISTS) and sets the same version again.
+// Versions 1 and 2 to 3. Two processes may upgrade one book at once: the second finds the
+// version set when it has the write lock, and leaves the book as the first made it.
 Status Store::upgrade() {
   Status status = exec("BEGIN IMMEDIATE");
   if (!status.isOk()) return status;
-  status = exec(kIndexes);
-  if (status.isOk()) status = exec("UPDATE meta SET value = 2 WHERE key = 'version'");
+  int version = kVersion;
+  status = checkOurs(&version);
+  if (status.isOk() && version < kVersion) {
+    status = exec(kIndexes);
+    if (status.isOk()) status = exec("ALTER TABLE removed ADD COLUMN name TEXT");
+    if (status.isOk()) status = exec(kSyncTables);
+    // The saves of version 2 left no time: they count as made now.
+    if (status.isOk()) {
+      status = exec(
+          "INSERT OR IGNORE INTO saves(seq, time) SELECT DISTINCT seq, CAST(strftime('%s', 'now') AS INTEGER)"
+          " FROM records");
+    }
+    if (status.isOk()) status = exec("UPDATE meta SET value = 3 WHERE key = 'version'");
+  }
   if (status.isOk()) status = exec("COMMIT");
   if (!status.isOk()) rollback();
   return status;
+}
+
+Status Store::readIdentity() {
+  Statement s;
+  Status status = prepare(&s.stmt, "SELECT value FROM meta WHERE key = 'identity'");
+  if (!status.isOk()) return status;
+  int rc = sqlite3_step(s.stmt);
+  if (rc != SQLITE_ROW)
+    return rc == SQLITE_DONE ? Status(Status::kCorruption, "no identity")
+                             : Status::fromSqlite(rc, db_, "read identity");
+  const unsigned char *text = sqlite3_column_text(s.stmt, 0);
+  identity_ = text != nullptr ? reinterpret_cast<const char *>(text) : "";
+  if (identity_.empty()) return Status(Status::kCorruption, "an empty identity");
+  return Status::ok();
+}
+
+// A book read as it is has no identity of its own: the file's, for as long as it is that file.
+void Store::makeOldIdentity(const std::string &path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  char text[64];
+  std::snprintf(text, sizeof text, "f%" PRIxMAX "x%" PRIxMAX, static_cast<uintmax_t>(info.st_dev),
+                static_cast<uintmax_t>(info.st_ino));
+  identity_ = text;
+  fileTime_ = static_cast<int64_t>(info.st_mtime);
 }
 
 Status Store::createSchema() {
@@ -144,7 +209,7 @@ Status Store::createSchema() {
   if (status.isOk()) {
     status = exec(
         "INSERT OR IGNORE INTO meta(key, value) VALUES('format', 'kindex-address-book');"
-        "INSERT OR IGNORE INTO meta(key, value) VALUES('version', 2);"
+        "INSERT OR IGNORE INTO meta(key, value) VALUES('version', 3);"
         "INSERT OR IGNORE INTO meta(key, value) VALUES('seq', 0);");
   }
   int version = 0;
@@ -174,8 +239,21 @@ static void deliverRow(sqlite3_stmt *stmt, const Store::RowFn &row) {
   view.data = sqlite3_column_blob(stmt, 2);
   view.dataLength = static_cast<size_t>(sqlite3_column_bytes(stmt, 2));
   view.seq = static_cast<uint64_t>(sqlite3_column_int64(stmt, 3));
+  view.name = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 4));
+  view.nameLength = static_cast<size_t>(sqlite3_column_bytes(stmt, 4));
+  view.time = sqlite3_column_int64(stmt, 5);
   row(view);
 }
+
+namespace {
+
+// The rows with their names and times; a book read as it is has neither.
+const char kRows[] =
+    "SELECT r.uid, r.kind, r.data, r.seq, n.name, s.time FROM records r"
+    " LEFT JOIN names n ON n.uid = r.uid LEFT JOIN saves s ON s.seq = r.seq";
+const char kOldRows[] = "SELECT uid, kind, data, seq, NULL, NULL FROM records r";
+
+}  // namespace
 
 Status Store::loadAll(const RowFn &row, uint64_t *seq) {
   // One read transaction, so the rows and the seq agree.
@@ -183,9 +261,11 @@ Status Store::loadAll(const RowFn &row, uint64_t *seq) {
   if (!status.isOk()) return status;
   status = readSeq(seq);
   Statement s;
-  if (status.isOk()) status = prepare(&s.stmt, "SELECT uid, kind, data, seq FROM records ORDER BY uid");
+  std::string sql = std::string(version_ == kVersion ? kRows : kOldRows) + " ORDER BY r.uid";
+  if (status.isOk()) status = prepare(&s.stmt, sql.c_str());
   int rc = SQLITE_DONE;
-  while (status.isOk() && (rc = sqlite3_step(s.stmt)) == SQLITE_ROW) deliverRow(s.stmt, row);
+  RowFn timed = withTime(row);
+  while (status.isOk() && (rc = sqlite3_step(s.stmt)) == SQLITE_ROW) deliverRow(s.stmt, timed);
   if (status.isOk()) status = Status::fromSqlite(rc, db_, "load");
   exec(status.isOk() ? "COMMIT" : "ROLLBACK");
   return status;
@@ -209,8 +289,8 @@ Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &wr
   if (status.isOk() && *seq > since) {
     Statement gone, rows;
     status = prepare(&gone.stmt, "SELECT uid FROM removed WHERE seq > ?1");
-    if (status.isOk())
-      status = prepare(&rows.stmt, "SELECT uid, kind, data, seq FROM records WHERE seq > ?1");
+    std::string sql = std::string(version_ == kVersion ? kRows : kOldRows) + " WHERE r.seq > ?1";
+    if (status.isOk()) status = prepare(&rows.stmt, sql.c_str());
     int rc = SQLITE_DONE;
     if (status.isOk()) {
       sqlite3_bind_int64(gone.stmt, 1, static_cast<sqlite3_int64>(since));
@@ -222,7 +302,8 @@ Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &wr
     }
     if (status.isOk()) {
       sqlite3_bind_int64(rows.stmt, 1, static_cast<sqlite3_int64>(since));
-      while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) deliverRow(rows.stmt, written);
+      RowFn timed = withTime(written);
+      while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) deliverRow(rows.stmt, timed);
       status = Status::fromSqlite(rc, db_, "read changes");
     }
   }
@@ -230,7 +311,51 @@ Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &wr
   return status;
 }
 
+Store::RowFn Store::withTime(const RowFn &row) const {
+  if (version_ == kVersion) return row;
+  int64_t time = fileTime_;
+  return [time, &row](const RowView &view) {
+    RowView timed = view;
+    timed.time = time;
+    row(timed);
+  };
+}
+
+Status Store::beginRead() {
+  return exec("BEGIN");
+}
+
+void Store::endRead() {
+  if (sqlite3_get_autocommit(db_) == 0) exec("COMMIT");
+}
+
+Status Store::changedUids(uint64_t since, const RemovedFn &removed, const UidFn &written) {
+  Statement gone, rows;
+  Status status = prepare(&gone.stmt, version_ == kVersion ? "SELECT uid, name FROM removed WHERE seq > ?1"
+                                                           : "SELECT uid, NULL FROM removed WHERE seq > ?1");
+  if (status.isOk()) status = prepare(&rows.stmt, "SELECT uid FROM records WHERE seq > ?1");
+  if (!status.isOk()) return status;
+  int rc = SQLITE_DONE;
+  sqlite3_bind_int64(gone.stmt, 1, static_cast<sqlite3_int64>(since));
+  while ((rc = sqlite3_step(gone.stmt)) == SQLITE_ROW) {
+    removed(reinterpret_cast<const char *>(sqlite3_column_text(gone.stmt, 0)),
+            static_cast<size_t>(sqlite3_column_bytes(gone.stmt, 0)),
+            reinterpret_cast<const char *>(sqlite3_column_text(gone.stmt, 1)),
+            static_cast<size_t>(sqlite3_column_bytes(gone.stmt, 1)));
+  }
+  status = Status::fromSqlite(rc, db_, "read removed");
+  if (!status.isOk()) return status;
+  sqlite3_bind_int64(rows.stmt, 1, static_cast<sqlite3_int64>(since));
+  while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) {
+    written(reinterpret_cast<const char *>(sqlite3_column_text(rows.stmt, 0)),
+            static_cast<size_t>(sqlite3_column_bytes(rows.stmt, 0)));
+  }
+  return Status::fromSqlite(rc, db_, "read changes");
+}
+
 Status Store::begin(uint64_t *seq) {
+  // A book read as it is (an older version nobody may write) takes no saves.
+  if (version_ != kVersion) return Status(Status::kReadOnly, "the book cannot be written", EACCES);
   Status status = exec("BEGIN IMMEDIATE");
   if (!status.isOk()) return status;
   status = readSeq(seq);
@@ -249,6 +374,16 @@ Status Store::put(const char *uid, size_t uidLength, int kind, const void *data,
   return Status::fromSqlite(rc, db_, "write record");
 }
 
+Status Store::setName(const char *uid, size_t uidLength, const std::string &name) {
+  sqlite3_bind_text(setName_, 1, uid, static_cast<int>(uidLength), SQLITE_STATIC);
+  sqlite3_bind_text(setName_, 2, name.data(), static_cast<int>(name.size()), SQLITE_STATIC);
+  int rc = sqlite3_step(setName_);
+  sqlite3_reset(setName_);
+  if ((rc & 0xff) == SQLITE_CONSTRAINT) return Status(Status::kNameTaken, "the name " + name + " is taken");
+  return Status::fromSqlite(rc, db_, "name record");
+}
+
+// The tombstone first: it takes the name along before the name's row goes.
 Status Store::erase(const char *uid, size_t uidLength, uint64_t seq) {
   sqlite3_bind_text(erase_, 1, uid, static_cast<int>(uidLength), SQLITE_STATIC);
   int rc = sqlite3_step(erase_);
@@ -258,15 +393,24 @@ Status Store::erase(const char *uid, size_t uidLength, uint64_t seq) {
   sqlite3_bind_int64(tombstone_, 2, static_cast<sqlite3_int64>(seq));
   rc = sqlite3_step(tombstone_);
   sqlite3_reset(tombstone_);
-  return Status::fromSqlite(rc, db_, "record removal");
+  if (rc != SQLITE_DONE) return Status::fromSqlite(rc, db_, "record removal");
+  sqlite3_bind_text(dropName_, 1, uid, static_cast<int>(uidLength), SQLITE_STATIC);
+  rc = sqlite3_step(dropName_);
+  sqlite3_reset(dropName_);
+  return Status::fromSqlite(rc, db_, "drop name");
 }
 
-Status Store::commit(uint64_t seq) {
-  Statement s;
+Status Store::commit(uint64_t seq, int64_t time) {
+  Statement s, saved;
   Status status = prepare(&s.stmt, "UPDATE meta SET value = ?1 WHERE key = 'seq'");
   if (!status.isOk()) return status;
   sqlite3_bind_int64(s.stmt, 1, static_cast<sqlite3_int64>(seq));
   status = Status::fromSqlite(sqlite3_step(s.stmt), db_, "bump seq");
+  if (status.isOk()) status = prepare(&saved.stmt, "INSERT OR REPLACE INTO saves(seq, time) VALUES(?1, ?2)");
+  if (!status.isOk()) return status;
+  sqlite3_bind_int64(saved.stmt, 1, static_cast<sqlite3_int64>(seq));
+  sqlite3_bind_int64(saved.stmt, 2, static_cast<sqlite3_int64>(time));
+  status = Status::fromSqlite(sqlite3_step(saved.stmt), db_, "note save");
   if (!status.isOk()) return status;
   status = exec("COMMIT");
   // Our own commit does not move data_version; reading it now keeps othersCommitted() honest.

@@ -3,21 +3,30 @@
 // Schema (a book is a database with exactly these tables; a database without the meta rows
 // is not ours and is never written):
 //
-//   meta    := ("format", "kindex-address-book") ("version", 2) ("seq", n)
-//              -- seq counts the saves ever committed to this book
+//   meta    := ("format", "kindex-address-book") ("version", 3) ("seq", n) ("identity", hex)
+//              -- seq counts the saves ever committed to this book; identity: 32 random hex
+//              -- digits made with the book (or its upgrade), telling it from its copies' kin
 //   records := (uid TEXT PRIMARY KEY, kind INTEGER, data BLOB, seq INTEGER)*
 //              -- kind: 1 person, 2 group; data: the record's coded properties and members;
 //              -- seq: the save that last wrote the row (a row's version)
-//   removed := (uid TEXT PRIMARY KEY, seq INTEGER)*
+//   removed := (uid TEXT PRIMARY KEY, seq INTEGER, name TEXT)*
 //              -- records that a save deleted, so that other processes holding the book
-//              -- can drop them too; a uid present in records is alive whatever removed says
+//              -- can drop them too; a uid present in records is alive whatever removed says;
+//              -- name: the resource name the record had (NULL when none)
+//   saves   := (seq INTEGER PRIMARY KEY, time INTEGER)*
+//              -- when each save committed (unix seconds): a record's modification time is
+//              -- its save's
+//   names   := (uid TEXT PRIMARY KEY, name TEXT UNIQUE)*
+//              -- the resource names sync clients gave records; a row goes with its record
 //   indexes := records_by_seq on records(seq), removed_by_seq on removed(seq)
 //              -- what a save changed is found without reading the whole book
 //
-// Versions: 1 had no indexes. A book of version 1 is upgraded when it is opened (the indexes
-// made and the version set, in one transaction); one that cannot be written (its file is
-// read-only) is read as it is. A book of a newer version than this library knows is refused
-// and left as it is.
+// Versions: 1 had no indexes; 2 had no saves, names, identity nor removed.name. An older
+// book is upgraded when it is opened (everything made and the version set, in one
+// transaction; the records' saves get the time of the upgrade); one that cannot be written
+// (its file is read-only) is read as it is, without names, with the file's modification time
+// as every record's and an identity made from the file's device and inode. A book of a newer
+// version than this library knows is refused and left as it is.
 //
 // The journal is a write-ahead log: readers never wait for a writer, and a process killed in
 // the middle of a save leaves the book as it was before that save.
@@ -44,7 +53,10 @@ struct RowView {
   int kind;
   const void *data;
   size_t dataLength;
-  uint64_t seq;  // the save that wrote the row
+  uint64_t seq;      // the save that wrote the row
+  const char *name;  // its resource name, null when none
+  size_t nameLength;
+  int64_t time;  // when its save committed
 };
 
 class Store {
@@ -67,17 +79,31 @@ class Store {
 
   // Every live record in uid order, and the seq they reflect.
   Status loadAll(const RowFn &row, uint64_t *seq);
+  // The book's identity (see the schema).
+  const std::string &identity() const { return identity_; }
   // Whether another connection committed since the last call (cheap: no disk access).
   bool othersCommitted();
-  // What saves after `since` changed: first the removed uids, then the written rows.
+  // What saves after `since` changed: first the removed uids, then the written rows. Inside
+  // a read (or a save) it reads that transaction's state.
   Status changesSince(uint64_t since, const UidFn &removed, const RowFn &written, uint64_t *seq);
+  // A read transaction, for reading the same state in several calls.
+  Status beginRead();
+  void endRead();
+  // What saves after `since` changed, without the records' data: the removed uids with the
+  // names they had (name null when none), then the uids of the written rows.
+  using RemovedFn = std::function<void(const char *uid, size_t length, const char *name, size_t nameLength)>;
+  Status changedUids(uint64_t since, const RemovedFn &removed, const UidFn &written);
 
   // A save: begin (takes the write lock and gives the current seq), put/erase under the new
   // seq, then commit; any failure after begin must be followed by rollback.
   Status begin(uint64_t *seq);
   Status put(const char *uid, size_t uidLength, int kind, const void *data, size_t length, uint64_t seq);
+  // Gives the record its resource name; kNameTaken when another record holds it.
+  Status setName(const char *uid, size_t uidLength, const std::string &name);
+  // Deletes the record, and its name, leaving its tombstone.
   Status erase(const char *uid, size_t uidLength, uint64_t seq);
-  Status commit(uint64_t seq);
+  // Ends the save, noting its time.
+  Status commit(uint64_t seq, int64_t time);
   void rollback();
 
   // How long a save waits for another process's save before giving up (kBusy).
@@ -91,11 +117,20 @@ class Store {
   Status createSchema();
   Status upgrade();
   Status readSeq(uint64_t *seq);
+  Status readIdentity();
+  // row, with the file's time put in for a book read as it is.
+  RowFn withTime(const RowFn &row) const;
+  void makeOldIdentity(const std::string &path);
 
   sqlite3 *db_ = nullptr;
+  int version_ = 0;       // of the schema; below the current only for a book read as it is
+  int64_t fileTime_ = 0;  // such a book's modification time
+  std::string identity_;
   sqlite3_stmt *put_ = nullptr;
   sqlite3_stmt *erase_ = nullptr;
   sqlite3_stmt *tombstone_ = nullptr;
+  sqlite3_stmt *dropName_ = nullptr;
+  sqlite3_stmt *setName_ = nullptr;
   long long dataVersion_ = -1;
 };
 

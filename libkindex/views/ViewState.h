@@ -54,8 +54,14 @@ class ViewState {
   bool remove(NSString *uid);
   bool changeMember(NSString *groupId, NSString *memberId, bool adding);
 
-  // See BookState::save(ChangeSet &, SaveReport *).
-  Status save(SaveReport *report) { return book_->save(changes_, report); }
+  // Gives the record uid a resource name in the next save: false when the view shows no such
+  // record or its saved version has another name.
+  bool setName(NSString *uid, const std::string &name);
+
+  // See BookState::save(ChangeSet &, const std::vector<Requirement> &, SaveReport *).
+  Status save(SaveReport *report, const std::vector<Requirement> &requirements = {}) {
+    return book_->save(changes_, requirements, report);
+  }
   bool hasUnsavedChanges() const { return !changes_.empty(); }
 
  private:

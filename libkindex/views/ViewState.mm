@@ -159,6 +159,17 @@ bool ViewState::remove(NSString *uid) {
   return true;
 }
 
+bool ViewState::setName(NSString *uid, const std::string &name) {
+  std::string key = keyOf(uid);
+  KXRecord *saved = book_->saved(key);
+  const RecordChange *existing = changeOf(key);
+  if (!shows(saved, existing)) return false;
+  const std::string *current = book_->nameOf(key);
+  if (current != nullptr && *current != name) return false;
+  changeFor(key, kindOf(saved, existing)).name = name;
+  return true;
+}
+
 bool ViewState::changeMember(NSString *groupId, NSString *memberId, bool adding) {
   if (!shows(groupId) || (adding && !shows(memberId))) return false;
   RecordChange &change = changeFor(keyOf(groupId), KXRecordKindGroup);

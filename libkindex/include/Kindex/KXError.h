@@ -55,6 +55,14 @@ typedef NS_ENUM(NSInteger, KXErrorCode) {
   KXErrorServerGone = 12,
   /* A vCard that cannot be applied to the book (see KXVCard.h). */
   KXErrorCardRefused = 13,
+  /* A save that required records at given versions (-[KXPublicAddressBook
+   * saveRequiringVersions:error:], KXSync.h) found one at another version, present where it
+   * had to be absent, or absent where it had to be present: someone else saved it first.
+   * Nothing was written; the view keeps its changes. */
+  KXErrorNotAtVersion = 14,
+  /* A save that gives a record a resource name (KXSync.h) found the name held by another
+   * record. Nothing was written; the view keeps its changes. */
+  KXErrorNameTaken = 15,
 };
 
 /* In the userInfo of a KXErrorConflict error: NSArrays of the unique ids (NSString) of records.

@@ -12,5 +12,6 @@
 #import <Kindex/KXSimpleAddressBookServing.h>
 #import <Kindex/KXConnectionTuning.h>
 #import <Kindex/KXVCard.h>
+#import <Kindex/KXSync.h>
 
 #endif

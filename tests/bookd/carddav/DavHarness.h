@@ -72,8 +72,8 @@ std::string CheckXml(const std::string &xml, const std::vector<std::string> &xpa
 // The string value of an XPath expression over the answer.
 std::string XPathString(const std::string &xml, const std::string &xpath);
 
-// The service over a MemoryCollection holding cards the tests know, with a small resource
-// limit and a budget of five failures per address.
+// The service over a MemoryCollection (or another collection: served_) holding cards the
+// tests know, with a small resource limit and a budget of five failures per address.
 class DavTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -86,10 +86,13 @@ class DavTest : public ::testing::Test {
   HttpResponse rw(const std::string &method, const std::string &path, const std::string &headers = "",
                   const std::string &body = "");
   void addKnownCards();
+  // What the service serves: collection_, unless a test set served_ before restart().
+  carddav::CardCollection &served() { return served_ != nullptr ? *served_ : collection_; }
 
   NSAutoreleasePool *pool_ = nil;
   carddav::DavConfig config_;
   kxtest::MemoryCollection collection_;
+  carddav::CardCollection *served_ = nullptr;
   std::unique_ptr<carddav::FailureCountBudget> budget_;
   DavService *service_ = nil;
   std::vector<std::string> log_;

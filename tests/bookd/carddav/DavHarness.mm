@@ -301,7 +301,7 @@ void DavTest::restart() {
   std::string error;
   std::function<void(const std::string &)> log = [this](const std::string &line) { log_.push_back(line); };
   ASSERT_TRUE([service_ startWithConfig:&config_
-                             collection:&collection_
+                             collection:&served()
                                  budget:budget_.get()
                                     log:&log
                                   error:&error])
@@ -319,10 +319,10 @@ void DavTest::TearDown() {
 
 void DavTest::addKnownCards() {
   carddav::Condition none;
-  collection_.put(kAliceName, AliceCard(), none);
-  collection_.put(kBobName, BobCard(), none);
-  collection_.put(kGroupName, GroupCard(), none);
-  collection_.put(kUmlautName, UmlautCard(), none);
+  served().put(kAliceName, AliceCard(), none);
+  served().put(kBobName, BobCard(), none);
+  served().put(kGroupName, GroupCard(), none);
+  served().put(kUmlautName, UmlautCard(), none);
 }
 
 HttpResponse DavTest::request(const std::string &method, const std::string &path, const std::string &headers,

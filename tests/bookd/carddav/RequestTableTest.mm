@@ -8,20 +8,10 @@
 #include <vector>
 
 #include "DavXml.h"
+#include "RequestRows.h"
 
 namespace davtest {
 namespace {
-
-struct Row {
-  const char *name;
-  std::string method;
-  std::string path;
-  std::string headers;  // header lines with CRLF
-  std::string body;
-  int status;
-  std::vector<std::string> xpaths = {};                   // over the answer's body
-  std::map<std::string, std::string> answerHeaders = {};  // exact values, names in lower case
-};
 
 const std::string kDepth0 = "Depth: 0\r\n";
 const std::string kDepth1 = "Depth: 1\r\n";
@@ -30,6 +20,8 @@ const std::string kVcard = "Content-Type: text/vcard; charset=utf-8\r\n";
 std::string Err(const std::string &condition) {
   return "/d:error/" + condition;
 }
+
+}  // namespace
 
 std::vector<Row> PropfindRows() {
   const std::string collectionProps =
@@ -530,6 +522,8 @@ std::vector<Row> ReportRows() {
   };
 }
 
+namespace {
+
 class RequestTable : public DavTest {
  protected:
   void runRows(const std::vector<Row> &rows) {
@@ -537,14 +531,7 @@ class RequestTable : public DavTest {
       SCOPED_TRACE(row.name);
       collection_ = kxtest::MemoryCollection();
       addKnownCards();
-      HttpResponse answer = rw(row.method, row.path, row.headers, row.body);
-      EXPECT_EQ(row.status, answer.status) << answer.body;
-      for (const auto &header : row.answerHeaders) {
-        EXPECT_EQ(header.second, answer.header(header.first)) << header.first;
-      }
-      if (!row.xpaths.empty()) {
-        EXPECT_EQ("", CheckXml(answer.body, row.xpaths));
-      }
+      CheckAnswer(row, rw(row.method, row.path, row.headers, row.body));
     }
   }
 };
