@@ -98,7 +98,15 @@ struct RunningPeer {
   ~RunningPeer() { StopPeer(&peer); }
 };
 
-Figures MeasureComparison(const DavPeer &peer, const std::string &workDir, int count) {
+// Removes a folder however the measuring ends.
+struct Scratch {
+  std::string path;
+  ~Scratch() {
+    if (!path.empty()) kxtest::removeTree(path);
+  }
+};
+
+Figures MeasureComparison(const DavPeer &peer, const std::string &vdirsyncerDir, int count) {
   Figures f;
   DavDriver driver(peer);
   std::vector<std::string> hrefs;
@@ -110,7 +118,7 @@ Figures MeasureComparison(const DavPeer &peer, const std::string &workDir, int c
   const std::string href = DavDriver::HrefOf(hrefs, CardUid(changed));
   int revision = 0;
   f.sync = BestOf(3, [&] { return driver.syncAfterChange(driver.syncToken(), href, changed, ++revision); });
-  f.vdirsyncer = BestOf(3, [&] { return VdirsyncerFirstSync(peer, workDir, count); });
+  f.vdirsyncer = BestOf(3, [&] { return VdirsyncerFirstSync(peer, vdirsyncerDir, count); });
   // kPuts new cards one after another, as many times as the budget allows; a server too slow
   // for kPuts within the budget is timed over those it stored, and the time scaled.
   int next = count;
@@ -286,19 +294,21 @@ int main(int argc, char **argv) {
   }
   try {
     kxtest::TempDir work("bench_carddav");
+    Scratch vdirsyncer{VdirsyncerScratch(work.path())};
+    if (vdirsyncer.path.empty()) throw DavFailure("no folder for vdirsyncer");
     Figures radicale, bookd;
     std::string error;
     if (options.radicale) {
       RunningPeer peer;
       if (!StartRadicale(work.path(), options.cards, &peer.peer, &error)) throw DavFailure(error);
-      radicale = MeasureComparison(peer.peer, work.path(), options.cards);
+      radicale = MeasureComparison(peer.peer, vdirsyncer.path, options.cards);
     }
     if (options.bookd) {
       RunningPeer peer;
       if (!StartBookd(BOOKD_PATH, KINDEX_PATH, options.standIn, work.path(), options.cards, &peer.peer,
                       &error))
         throw DavFailure(error);
-      bookd = MeasureComparison(peer.peer, work.path(), options.cards);
+      bookd = MeasureComparison(peer.peer, vdirsyncer.path, options.cards);
     }
     if (options.radicale && options.bookd)
       PrintComparison(options.cards, bookd, radicale);

@@ -3,11 +3,13 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
 #include "BenchProcess.h"
 #include "DavDriver.h"
+#include "TempDir.h"
 
 namespace davbench {
 
@@ -59,7 +61,15 @@ double VdirsyncerFirstSync(const DavPeer &peer, const std::string &workDir, size
   if (synced != count)
     throw DavFailure("vdirsyncer synced " + std::to_string(synced) + " cards from " + peer.name + " where " +
                      std::to_string(count) + " were due");
+  kxtest::removeTree(dir);
   return sync.seconds;
+}
+
+std::string VdirsyncerScratch(const std::string &fallback) {
+  char shm[] = "/dev/shm/bench_carddav_XXXXXX";
+  if (mkdtemp(shm) != nullptr) return shm;
+  const std::string dir = fallback + "/vdirsyncer";
+  return mkdir(dir.c_str(), 0700) == 0 ? dir : "";
 }
 
 }  // namespace davbench
