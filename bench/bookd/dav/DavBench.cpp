@@ -2,12 +2,12 @@
 // bookd alone on 100,000, each server a child on loopback and measured from one kept-alive
 // HTTP/1.1 connection, one request at a time, as a client syncs.
 //
-// At 10,000 cards each server gets, one after the other on an otherwise idle machine: a
+// At 10,000 cards each server gets, one server after the other, never side by side: a
 // PROPFIND of every card's ETag, an addressbook-multiget of every card, an addressbook-query
 // for the few cards with a given text in an e-mail address, a sync-collection after one card
 // changed, 200 PUTs of new cards one after another, and vdirsyncer's first sync into an empty
-// folder. Each is the best of three, except where runs take long: Radicale's stop repeating
-// once they have taken ten seconds, and its PUTs (about a second each at 10,000 cards) are
+// folder (in memory, see Vdirsyncer.h). Each is the best of three, except where runs take long: Radicale's
+// stop repeating once they have taken ten seconds, and its PUTs (about a second each at 10,000 cards) are
 // timed for twenty seconds and scaled to 200, which the line says. The first PROPFIND is not
 // timed, since Radicale builds its cache of the store then. The figure is bookd's time, the
 // floor Radicale's: a ratio of 0.05 is bookd 20 times faster.
@@ -21,12 +21,9 @@
 // answers wrongly ends the benchmark with a message and status 1, and no figure is printed
 // for it.
 //
-// Usage: bench_carddav [--only bookd|radicale] [--cards N] [--large N] [--stand-in PATH]
-//   --only   measures one server at 10,000 cards and prints its own times, no ratios
-//            (radicale: to check the driver where bookd cannot run)
+// Usage: bench_carddav [--only bookd|radicale] [--cards N] [--large N]
+//   --only   measures one server at --cards and prints its own times, no ratios
 //   --cards  the comparison's size (10,000); --large bookd's own (100,000; 0 skips it)
-//   --stand-in  runs carddav_standin (bookd's protocol layer over an in-memory collection)
-//            where bookd would run: checks the requests, not bookd's times
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,7 +53,6 @@ struct Options {
   bool radicale = true, bookd = true;
   int cards = 10000;
   int large = 100000;
-  std::string standIn;
 };
 
 struct Figures {
@@ -198,13 +194,12 @@ long DiskKiB(const std::string &dir) {
   return kib;
 }
 
-void MeasureLarge(const std::string &parentDir, int count, const std::string &standIn) {
+void MeasureLarge(const std::string &parentDir, int count) {
   const std::string workDir = parentDir + "/large";
   if (mkdir(workDir.c_str(), 0700) != 0) throw DavFailure("cannot make " + workDir);
   RunningPeer bookd;
   std::string error;
-  if (!StartBookd(BOOKD_PATH, KINDEX_PATH, standIn, workDir, count, &bookd.peer, &error))
-    throw DavFailure(error);
+  if (!StartBookd(BOOKD_PATH, KINDEX_PATH, workDir, count, &bookd.peer, &error)) throw DavFailure(error);
   const std::string label = "bookd " + Thousands(count) + ": ";
   DavDriver driver(bookd.peer);
   std::vector<std::string> hrefs;
@@ -265,8 +260,6 @@ bool ParseOptions(int argc, char **argv, Options *options) {
       options->large = 0;
     } else if (arg == "--cards") {
       options->cards = std::atoi(value.c_str());
-    } else if (arg == "--stand-in") {
-      options->standIn = value;
     } else if (arg == "--large") {
       options->large = std::atoi(value.c_str());
     } else {
@@ -281,8 +274,7 @@ bool ParseOptions(int argc, char **argv, Options *options) {
 int main(int argc, char **argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
-    std::fprintf(stderr,
-                 "usage: bench_carddav [--only bookd|radicale] [--cards N] [--large N] [--stand-in PATH]\n");
+    std::fprintf(stderr, "usage: bench_carddav [--only bookd|radicale] [--cards N] [--large N]\n");
     return 2;
   }
   if (options.radicale && !RadicaleInstalled()) {
@@ -305,8 +297,7 @@ int main(int argc, char **argv) {
     }
     if (options.bookd) {
       RunningPeer peer;
-      if (!StartBookd(BOOKD_PATH, KINDEX_PATH, options.standIn, work.path(), options.cards, &peer.peer,
-                      &error))
+      if (!StartBookd(BOOKD_PATH, KINDEX_PATH, work.path(), options.cards, &peer.peer, &error))
         throw DavFailure(error);
       bookd = MeasureComparison(peer.peer, vdirsyncer.path, options.cards);
     }
@@ -316,7 +307,7 @@ int main(int argc, char **argv) {
       PrintAlone(options.cards, "Radicale", radicale);
     else if (options.bookd)
       PrintAlone(options.cards, "bookd", bookd);
-    if (options.large > 0) MeasureLarge(work.path(), options.large, options.standIn);
+    if (options.large > 0) MeasureLarge(work.path(), options.large);
   } catch (const DavFailure &failure) {
     std::fprintf(stderr, "bench_carddav: %s\n", failure.what());
     return 1;

@@ -95,8 +95,8 @@ bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::st
   return WaitForPort(*peer, error);
 }
 
-bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &standIn,
-                const std::string &workDir, int count, DavPeer *peer, std::string *error) {
+bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
+                int count, DavPeer *peer, std::string *error) {
   const std::string dir = workDir + "/bookd";
   const std::string book = dir + "/book";
   const std::string cards = dir + "/cards.vcf";
@@ -111,10 +111,6 @@ bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, con
   peer->user = kUser;
   peer->password = kBookdReadWrite;
   peer->dataDir = book;
-  if (!standIn.empty()) {
-    peer->pid = bench::spawnQuiet({standIn, cards, std::to_string(peer->port), kBookdReadWrite});
-    return WaitForPort(*peer, error);
-  }
   bench::ChildCost import = bench::runChild({kindexPath, "--book", book, "import", cards});
   unlink(cards.c_str());
   if (import.status != 0) {

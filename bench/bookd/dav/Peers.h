@@ -25,10 +25,9 @@ bool RadicaleInstalled();
 bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::string *error);
 
 // Imports count cards into a new book under workDir with kindex and starts bookd on it with
-// its CardDAV service on. With a standIn path, starts that program (carddav_standin) on the
-// cards instead.
-bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &standIn,
-                const std::string &workDir, int count, DavPeer *peer, std::string *error);
+// its CardDAV service on.
+bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
+                int count, DavPeer *peer, std::string *error);
 
 void StopPeer(DavPeer *peer);
 
