@@ -6,11 +6,11 @@
 // PROPFIND of every card's ETag, an addressbook-multiget of every card, an addressbook-query
 // for the few cards with a given text in an e-mail address, a sync-collection after one card
 // changed, 200 PUTs of new cards one after another, and vdirsyncer's first sync into an empty
-// folder (in memory, see Vdirsyncer.h). Each is the best of three, except where runs take long: Radicale's
-// stop repeating once they have taken ten seconds, and its PUTs (about a second each at 10,000 cards) are
-// timed for twenty seconds and scaled to 200, which the line says. The first PROPFIND is not
-// timed, since Radicale builds its cache of the store then. The figure is bookd's time, the
-// floor Radicale's: a ratio of 0.05 is bookd 20 times faster.
+// folder (in memory, see Vdirsyncer.h). Each is the best of three, except where runs take
+// long: Radicale's stop repeating once they have taken ten seconds, and its PUTs (about a
+// second each at 10,000 cards) are timed for twenty seconds and scaled to 200, which the line
+// says. The first PROPFIND is not timed, since Radicale builds its cache of the store then.
+// The figure is bookd's time, the floor Radicale's: a ratio of 0.05 is bookd 20 times faster.
 //
 // At 100,000 cards bookd alone, each figure against a floor measured in the same run: the
 // PROPFIND's answer served by a canned server that does nothing but send the same bytes; the
