@@ -79,8 +79,16 @@ class BookCollection : public CardCollection {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     int renders = 0;
     Card card;
+    const uint64_t saves = [book_ saveCount];
     for (const std::string &name : names) {
-      const std::string *text = findCard(name, &card) ? render(card, vcardVersion, &renders) : nullptr;
+      // A card the cache found current since the book last saved is current still.
+      RenderCache::Item *item = cache_.find(name);
+      if (item != nullptr && item->checkedAt == saves && !item->text(vcardVersion).empty()) {
+        each(name, &item->info, &item->text(vcardVersion));
+        continue;
+      }
+      const uint64_t at = [book_ saveCount];
+      const std::string *text = findCard(name, &card) ? render(card, at, vcardVersion, &renders) : nullptr;
       if (text != nullptr) {
         each(name, &card.info, text);
       } else {
@@ -100,11 +108,12 @@ class BookCollection : public CardCollection {
     // Rendering may catch the book up, which ends the life of what an enumeration hands out:
     // the cards are listed first.
     std::vector<Card> cards;
+    const uint64_t at = [book_ saveCount];
     collect(&cards);
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     int renders = 0;
     for (const Card &card : cards) {
-      const std::string *text = render(card, vcardVersion, &renders);
+      const std::string *text = render(card, at, vcardVersion, &renders);
       if (text != nullptr && !each(card.info, *text)) break;
       if (renders >= kRendersPerPool) {
         [pool release];
@@ -127,7 +136,9 @@ class BookCollection : public CardCollection {
   bool findCard(const std::string &name, Card *card);
   bool cardOf(const std::string &uid, Card *card);
   void collect(std::vector<Card> *cards);
-  const std::string *render(const Card &card, int vcardVersion, int *renders);
+  // The text of card, found current when the book was at save count `at`, in vcardVersion:
+  // the cache's, or written now (renders counts those).
+  const std::string *render(const Card &card, uint64_t at, int vcardVersion, int *renders);
 
   KXLocalAddressBook *book_;
   KXPublicAddressBook *reader_;  // read-only: shows what is saved
@@ -214,8 +225,12 @@ bool BookCollection::findCard(const std::string &name, Card *card) {
   return false;
 }
 
-const std::string *BookCollection::render(const Card &card, int vcardVersion, int *renders) {
-  if (const std::string *text = cache_.find(card.uid, card.info.version, vcardVersion)) return text;
+const std::string *BookCollection::render(const Card &card, uint64_t at, int vcardVersion, int *renders) {
+  RenderCache::Item *item = cache_.find(card.info.name);
+  if (item != nullptr && item->uid == card.uid && item->info.version == card.info.version) {
+    item->checkedAt = at;
+    if (!item->text(vcardVersion).empty()) return &item->text(vcardVersion);
+  }
   KXRecord *record = [reader_ recordForUniqueId:String(card.uid)];
   NSData *data = [record vCardDataWithVersion:vcardVersion == 4 ? KXVCardVersion40 : KXVCardVersion30];
   ++*renders;
@@ -225,7 +240,7 @@ const std::string *BookCollection::render(const Card &card, int vcardVersion, in
   // version asked for, and is kept for nobody.
   Card now;
   if (cardOf(card.uid, &now) && now.info.version == card.info.version) {
-    if (const std::string *kept = cache_.put(card.uid, card.info.version, vcardVersion, text)) return kept;
+    if (const std::string *kept = cache_.put(card.uid, card.info, at, vcardVersion, text)) return kept;
   }
   uncached_ = std::move(text);
   return &uncached_;
@@ -414,7 +429,7 @@ PutResult BookCollection::store(const std::string &name, const std::string &card
   result.outcome = exists ? PutResult::kUpdated : PutResult::kCreated;
   result.info = stored.info;
   int renders = 0;
-  const std::string *text = render(stored, DeclaredVersion(cardText), &renders);
+  const std::string *text = render(stored, [book_ saveCount], DeclaredVersion(cardText), &renders);
   result.storedAsSent = text != nullptr && *text == cardText;
   return result;
 }

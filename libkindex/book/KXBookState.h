@@ -155,6 +155,11 @@ class BookState {
   void rebase(Entry &entry, OwnChange &own, KXRecord *newSaved);
   // The book's own record (nil when the book removed it or has none).
   KXRecord *find(std::string_view uid) const;
+  // The entry of uid (records_.end() when none), through byUid_.
+  Records::const_iterator lookup(std::string_view uid) const;
+  // Every entry goes in and out of records_ through these, which keep byUid_.
+  Records::iterator insertEntry(Records::const_iterator hint, std::string_view uid, const Entry &entry);
+  void eraseEntry(Records::iterator entry);
   KXRecord *savedOf(const Records::value_type &entry) const;
   OwnChange *ownChange(Records::iterator entry);
   void forgetMember(NSString *uid);
@@ -178,10 +183,15 @@ class BookState {
   std::vector<std::string> dropped_;
   std::set<std::string> groups_;  // the uids of the groups among records_
   uint64_t seq_ = 0;              // the last save of the store merged in
-  // The resource names both ways, for the records that have one; the views of uidsByName_
-  // point into names_.
-  std::map<std::string, std::string, std::less<>> names_;  // uid -> name
-  std::unordered_map<std::string_view, std::string_view> uidsByName_;
+  // records_ by uid, for lookups that do not walk the tree (the views point into its keys).
+  std::unordered_map<std::string_view, Records::iterator> byUid_;
+  // The resource names both ways, for the records that have one; the views point into the
+  // pairs namesByUid_ owns.
+  struct NamePair {
+    std::string uid, name;
+  };
+  std::unordered_map<std::string_view, std::unique_ptr<NamePair>> namesByUid_;
+  std::unordered_map<std::string_view, const NamePair *> namesByName_;
   // When the saves that wrote the records committed, by seq.
   std::unordered_map<uint64_t, int64_t> times_;
 };
