@@ -151,6 +151,7 @@ class BookState {
   void applyRow(const RowView &row);
   // Notes the name of uid; a null name drops it.
   void noteName(const std::string &uid, const char *name, size_t length);
+  void noteTime(uint64_t seq, int64_t time);
   bool fillInfo(const Records::value_type &entry, KXSavedRecordInfo *info) const;
   void rebase(Entry &entry, OwnChange &own, KXRecord *newSaved);
   // The book's own record (nil when the book removed it or has none).

@@ -285,7 +285,20 @@ void BookState::applyRemoved(const std::string &uid) {
 void BookState::applyWritten(const RowView &row) {
   applyRow(row);
   noteName(std::string(row.uid, row.uidLength), row.name, row.nameLength);
-  times_[row.seq] = row.time;
+  noteTime(row.seq, row.time);
+}
+
+// One time per save seen would grow for as long as the process runs: now and then the times
+// no record refers to any more go.
+void BookState::noteTime(uint64_t seq, int64_t time) {
+  times_[seq] = time;
+  if (times_.size() <= 2 * records_.size() + 1024) return;
+  std::unordered_map<uint64_t, int64_t> kept;
+  for (const auto &entry : records_) {
+    auto it = times_.find(entry.second.seq);
+    if (it != times_.end()) kept.insert(*it);
+  }
+  times_.swap(kept);
 }
 
 void BookState::noteName(const std::string &uid, const char *name, size_t length) {
@@ -662,7 +675,7 @@ Status BookState::save(SaveReport *report) {
   for (Records::iterator it : changedInUidOrder()) it->second.seq = next;
   clearChanged();
   seq_ = next;
-  times_[next] = now;
+  noteTime(next, now);
   for (const std::string &uid : dropped_) {
     report->add(&SaveReport::dropped, [NSString stringWithUTF8String:uid.c_str()]);
   }
@@ -767,7 +780,7 @@ Status BookState::save(ChangeSet &changes, const std::vector<Requirement> &requi
   }
   [pool release];
   seq_ = next;
-  times_[next] = now;
+  noteTime(next, now);
   changes.clear();
   return status;
 }
