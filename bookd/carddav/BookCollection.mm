@@ -255,8 +255,9 @@ bool BookCollection::changesSince(const std::string &token,
   struct Changes {
     BookCollection *self;
     std::vector<std::string> gone;
+    std::vector<std::string> unnamed;  // uids of removed records no client had named
     std::vector<CardInfo> written;
-  } changes{this, {}, {}};
+  } changes{this, {}, {}, {}};
   BOOL ok = [book_ enumerateChangesSinceSaveCount:since
       written:[](const KXSavedRecordInfo *saved, void *context) {
         Changes *changes = static_cast<Changes *>(context);
@@ -265,12 +266,27 @@ bool BookCollection::changesSince(const std::string &token,
       }
       removed:[](const char *uid, size_t length, const char *name, size_t nameLength, void *context) {
         Changes *changes = static_cast<Changes *>(context);
-        changes->gone.push_back(name != nullptr ? std::string(name, nameLength)
-                                                : NameOfUid(std::string_view(uid, length)));
+        if (name != nullptr) {
+          changes->gone.emplace_back(name, nameLength);
+        } else {
+          changes->unnamed.emplace_back(uid, length);
+        }
       }
       context:&changes
       error:NULL];
   if (!ok) return false;
+  // A record no client named went by its uid's name, or by its hash where that was too long
+  // or a client's card holds it (see nameOf).
+  for (const std::string &uid : changes.unnamed) {
+    std::string name = NameOfUid(uid);
+    KXSavedRecordInfo holder;
+    if (name.size() > kMaxNameLength || [book_ getSavedRecordInfo:&holder
+                                             forResourceNameBytes:name.data()
+                                                           length:name.size()]) {
+      changes.gone.push_back(HashedName(uid));
+    }
+    if (name.size() <= kMaxNameLength) changes.gone.push_back(std::move(name));
+  }
   // A name whose card went and that a card holds again is that card's change, not a removal.
   std::unordered_set<std::string> names;
   for (const CardInfo &info : changes.written) names.insert(info.name);

@@ -217,6 +217,20 @@ TEST_F(BookDav, RecordsOfOtherClientsAreNamedAfterTheirUids) {
   carddav::CardInfo info;
   EXPECT_FALSE(served().find("nobody-here.vcf", &info));
   EXPECT_FALSE(served().find(carddav::HashedName("nobody"), &info));
+
+  // Removed, they are reported under the names they had.
+  const std::string token = served().syncToken();
+  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                       readOnly:NO] autorelease];
+  for (const Row &row : rows) ASSERT_TRUE([view removeRecord:[view recordForUniqueId:NS(row.uid)]]);
+  ASSERT_TRUE([view save]);
+  served().catchUp();
+  std::set<std::string> removed;
+  std::string next;
+  ASSERT_TRUE(served().changesSince(
+      token, [](const carddav::CardInfo &) {}, [&](const std::string &name) { removed.insert(name); },
+      &next));
+  for (const Row &row : rows) EXPECT_EQ(1u, removed.count(row.name)) << row.name;
 }
 
 // RFC 6352 5.3.4: a resource keeps its UID, and a UID belongs to one resource.
