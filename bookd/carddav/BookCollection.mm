@@ -31,6 +31,89 @@ NSString *String(const std::string &text) {
                                  encoding:NSUTF8StringEncoding] autorelease];
 }
 
+PutResult Failure(PutResult::Outcome outcome, const std::string &message = "") {
+  PutResult result;
+  result.outcome = outcome;
+  result.message = message;
+  return result;
+}
+
+// Whether the card at version holds the condition (present is whether there is a card).
+bool Holds(const Condition &condition, bool present, uint64_t version) {
+  switch (condition.kind) {
+    case Condition::kNone:
+      return true;
+    case Condition::kAbsent:
+      return !present;
+    case Condition::kPresent:
+      return present;
+    case Condition::kVersionIn:
+      return present && std::find(condition.versions.begin(), condition.versions.end(), version) !=
+                            condition.versions.end();
+  }
+  return false;
+}
+
+// The condition as the versions a save requires of the record uid; nil for none.
+NSDictionary *Required(const Condition &condition, NSString *uid) {
+  NSMutableArray *versions = [NSMutableArray array];
+  switch (condition.kind) {
+    case Condition::kNone:
+      return nil;
+    case Condition::kAbsent:
+      [versions addObject:[NSNumber numberWithUnsignedLongLong:KXRecordAbsent]];
+      break;
+    case Condition::kPresent:
+      [versions addObject:[NSNumber numberWithUnsignedLongLong:KXRecordAtAnyVersion]];
+      break;
+    case Condition::kVersionIn:
+      for (uint64_t version : condition.versions)
+        [versions addObject:[NSNumber numberWithUnsignedLongLong:version]];
+      break;
+  }
+  return [NSDictionary dictionaryWithObject:versions forKey:uid];
+}
+
+// The card with a UID line after BEGIN:VCARD, for a card sent without one to a name that
+// has a record: it updates that record.
+std::string WithUid(const std::string &text, const std::string &uid) {
+  size_t eol = text.find('\n');
+  if (eol == std::string::npos) return text;
+  return text.substr(0, eol + 1) + "UID:" + uid + "\r\n" + text.substr(eol + 1);
+}
+
+// One card read from text, or nil with *problem saying why.
+KXVCard *OneCard(const std::string &text, std::string *problem) {
+  NSData *data = [NSData dataWithBytes:text.data() length:text.size()];
+  NSArray *problems = nil;
+  NSArray *cards = [KXVCard cardsFromData:data problems:&problems warnings:NULL];
+  if ([problems count] > 0) {
+    *problem = Text([[problems objectAtIndex:0] message]);
+    return nil;
+  }
+  if ([cards count] != 1) {
+    *problem = "the body must hold exactly one vCard";
+    return nil;
+  }
+  return [cards objectAtIndex:0];
+}
+
+PutResult::Outcome OutcomeOf(NSError *error, const Condition &condition) {
+  switch ([error code]) {
+    case KXErrorNotAtVersion:
+      return PutResult::kPreconditionFailed;
+    case KXErrorNameTaken:
+      // Another client stored a card of this name in between: a retry updates that card.
+      return condition.kind == Condition::kAbsent ? PutResult::kPreconditionFailed : PutResult::kBusy;
+    case KXErrorBusy:
+      return PutResult::kBusy;
+    case KXErrorDiskFull:
+      return PutResult::kFull;
+    default:
+      return PutResult::kFailed;
+  }
+}
+
 // A card of the book as the collection knows it between two catch-ups.
 struct Card {
   std::string uid;
@@ -300,93 +383,6 @@ bool BookCollection::changesSince(const std::string &token,
   *newToken = syncToken();
   return true;
 }
-
-namespace {
-
-PutResult Failure(PutResult::Outcome outcome, const std::string &message = "") {
-  PutResult result;
-  result.outcome = outcome;
-  result.message = message;
-  return result;
-}
-
-// Whether the card at version holds the condition (present is whether there is a card).
-bool Holds(const Condition &condition, bool present, uint64_t version) {
-  switch (condition.kind) {
-    case Condition::kNone:
-      return true;
-    case Condition::kAbsent:
-      return !present;
-    case Condition::kPresent:
-      return present;
-    case Condition::kVersionIn:
-      return present && std::find(condition.versions.begin(), condition.versions.end(), version) !=
-                            condition.versions.end();
-  }
-  return false;
-}
-
-// The condition as the versions a save requires of the record uid; nil for none.
-NSDictionary *Required(const Condition &condition, NSString *uid) {
-  NSMutableArray *versions = [NSMutableArray array];
-  switch (condition.kind) {
-    case Condition::kNone:
-      return nil;
-    case Condition::kAbsent:
-      [versions addObject:[NSNumber numberWithUnsignedLongLong:KXRecordAbsent]];
-      break;
-    case Condition::kPresent:
-      [versions addObject:[NSNumber numberWithUnsignedLongLong:KXRecordAtAnyVersion]];
-      break;
-    case Condition::kVersionIn:
-      for (uint64_t version : condition.versions)
-        [versions addObject:[NSNumber numberWithUnsignedLongLong:version]];
-      break;
-  }
-  return [NSDictionary dictionaryWithObject:versions forKey:uid];
-}
-
-// The card with a UID line after BEGIN:VCARD, for a card sent without one to a name that
-// has a record: it updates that record.
-std::string WithUid(const std::string &text, const std::string &uid) {
-  size_t eol = text.find('\n');
-  if (eol == std::string::npos) return text;
-  return text.substr(0, eol + 1) + "UID:" + uid + "\r\n" + text.substr(eol + 1);
-}
-
-// One card read from text, or nil with *problem saying why.
-KXVCard *OneCard(const std::string &text, std::string *problem) {
-  NSData *data = [NSData dataWithBytes:text.data() length:text.size()];
-  NSArray *problems = nil;
-  NSArray *cards = [KXVCard cardsFromData:data problems:&problems warnings:NULL];
-  if ([problems count] > 0) {
-    *problem = Text([[problems objectAtIndex:0] message]);
-    return nil;
-  }
-  if ([cards count] != 1) {
-    *problem = "the body must hold exactly one vCard";
-    return nil;
-  }
-  return [cards objectAtIndex:0];
-}
-
-PutResult::Outcome OutcomeOf(NSError *error, const Condition &condition) {
-  switch ([error code]) {
-    case KXErrorNotAtVersion:
-      return PutResult::kPreconditionFailed;
-    case KXErrorNameTaken:
-      // Another client stored a card of this name in between: a retry updates that card.
-      return condition.kind == Condition::kAbsent ? PutResult::kPreconditionFailed : PutResult::kBusy;
-    case KXErrorBusy:
-      return PutResult::kBusy;
-    case KXErrorDiskFull:
-      return PutResult::kFull;
-    default:
-      return PutResult::kFailed;
-  }
-}
-
-}  // namespace
 
 PutResult BookCollection::put(const std::string &name, const std::string &cardText,
                               const Condition &condition) {
