@@ -131,6 +131,7 @@ class Store {
   sqlite3_stmt *tombstone_ = nullptr;
   sqlite3_stmt *dropName_ = nullptr;
   sqlite3_stmt *setName_ = nullptr;
+  sqlite3_stmt *dataVersionStmt_ = nullptr;
   long long dataVersion_ = -1;
 };
 
