@@ -5,7 +5,8 @@
 //
 //   meta    := ("format", "kindex-address-book") ("version", 3) ("seq", n) ("identity", hex)
 //              -- seq counts the saves ever committed to this book; identity: 32 random hex
-//              -- digits made with the book (or its upgrade), telling it from its copies' kin
+//              -- digits made with the book (or its upgrade), so that a sync token of one book
+//              -- is not taken by another
 //   records := (uid TEXT PRIMARY KEY, kind INTEGER, data BLOB, seq INTEGER)*
 //              -- kind: 1 person, 2 group; data: the record's coded properties and members;
 //              -- seq: the save that last wrote the row (a row's version)
