@@ -31,6 +31,89 @@ NSString *String(const std::string &text) {
                                  encoding:NSUTF8StringEncoding] autorelease];
 }
 
+PutResult Failure(PutResult::Outcome outcome, const std::string &message = "") {
+  PutResult result;
+  result.outcome = outcome;
+  result.message = message;
+  return result;
+}
+
+// Whether the card at version holds the condition (present is whether there is a card).
+bool Holds(const Condition &condition, bool present, uint64_t version) {
+  switch (condition.kind) {
+    case Condition::kNone:
+      return true;
+    case Condition::kAbsent:
+      return !present;
+    case Condition::kPresent:
+      return present;
+    case Condition::kVersionIn:
+      return present && std::find(condition.versions.begin(), condition.versions.end(), version) !=
+                            condition.versions.end();
+  }
+  return false;
+}
+
+// The condition as the versions a save requires of the record uid; nil for none.
+NSDictionary *Required(const Condition &condition, NSString *uid) {
+  NSMutableArray *versions = [NSMutableArray array];
+  switch (condition.kind) {
+    case Condition::kNone:
+      return nil;
+    case Condition::kAbsent:
+      [versions addObject:[NSNumber numberWithUnsignedLongLong:KXRecordAbsent]];
+      break;
+    case Condition::kPresent:
+      [versions addObject:[NSNumber numberWithUnsignedLongLong:KXRecordAtAnyVersion]];
+      break;
+    case Condition::kVersionIn:
+      for (uint64_t version : condition.versions)
+        [versions addObject:[NSNumber numberWithUnsignedLongLong:version]];
+      break;
+  }
+  return [NSDictionary dictionaryWithObject:versions forKey:uid];
+}
+
+// The card with a UID line after BEGIN:VCARD, for a card sent without one to a name that
+// has a record: it updates that record.
+std::string WithUid(const std::string &text, const std::string &uid) {
+  size_t eol = text.find('\n');
+  if (eol == std::string::npos) return text;
+  return text.substr(0, eol + 1) + "UID:" + uid + "\r\n" + text.substr(eol + 1);
+}
+
+// One card read from text, or nil with *problem saying why.
+KXVCard *OneCard(const std::string &text, std::string *problem) {
+  NSData *data = [NSData dataWithBytes:text.data() length:text.size()];
+  NSArray *problems = nil;
+  NSArray *cards = [KXVCard cardsFromData:data problems:&problems warnings:NULL];
+  if ([problems count] > 0) {
+    *problem = Text([[problems objectAtIndex:0] message]);
+    return nil;
+  }
+  if ([cards count] != 1) {
+    *problem = "the body must hold exactly one vCard";
+    return nil;
+  }
+  return [cards objectAtIndex:0];
+}
+
+PutResult::Outcome OutcomeOf(NSError *error, const Condition &condition) {
+  switch ([error code]) {
+    case KXErrorNotAtVersion:
+      return PutResult::kPreconditionFailed;
+    case KXErrorNameTaken:
+      // Another client stored a card of this name in between: a retry updates that card.
+      return condition.kind == Condition::kAbsent ? PutResult::kPreconditionFailed : PutResult::kBusy;
+    case KXErrorBusy:
+      return PutResult::kBusy;
+    case KXErrorDiskFull:
+      return PutResult::kFull;
+    default:
+      return PutResult::kFailed;
+  }
+}
+
 // A card of the book as the collection knows it between two catch-ups.
 struct Card {
   std::string uid;
@@ -79,8 +162,16 @@ class BookCollection : public CardCollection {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     int renders = 0;
     Card card;
+    const uint64_t saves = [book_ saveCount];
     for (const std::string &name : names) {
-      const std::string *text = findCard(name, &card) ? render(card, vcardVersion, &renders) : nullptr;
+      // A card the cache found current since the book last saved is current still.
+      RenderCache::Item *item = cache_.find(name);
+      if (item != nullptr && item->checkedAt == saves && !item->text(vcardVersion).empty()) {
+        each(name, &item->info, &item->text(vcardVersion));
+        continue;
+      }
+      const uint64_t at = [book_ saveCount];
+      const std::string *text = findCard(name, &card) ? render(card, at, vcardVersion, &renders) : nullptr;
       if (text != nullptr) {
         each(name, &card.info, text);
       } else {
@@ -100,11 +191,12 @@ class BookCollection : public CardCollection {
     // Rendering may catch the book up, which ends the life of what an enumeration hands out:
     // the cards are listed first.
     std::vector<Card> cards;
+    const uint64_t at = [book_ saveCount];
     collect(&cards);
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
     int renders = 0;
     for (const Card &card : cards) {
-      const std::string *text = render(card, vcardVersion, &renders);
+      const std::string *text = render(card, at, vcardVersion, &renders);
       if (text != nullptr && !each(card.info, *text)) break;
       if (renders >= kRendersPerPool) {
         [pool release];
@@ -127,7 +219,9 @@ class BookCollection : public CardCollection {
   bool findCard(const std::string &name, Card *card);
   bool cardOf(const std::string &uid, Card *card);
   void collect(std::vector<Card> *cards);
-  const std::string *render(const Card &card, int vcardVersion, int *renders);
+  // The text of card, found current when the book was at save count `at`, in vcardVersion:
+  // the cache's, or written now (renders counts those).
+  const std::string *render(const Card &card, uint64_t at, int vcardVersion, int *renders);
 
   KXLocalAddressBook *book_;
   KXPublicAddressBook *reader_;  // read-only: shows what is saved
@@ -214,8 +308,12 @@ bool BookCollection::findCard(const std::string &name, Card *card) {
   return false;
 }
 
-const std::string *BookCollection::render(const Card &card, int vcardVersion, int *renders) {
-  if (const std::string *text = cache_.find(card.uid, card.info.version, vcardVersion)) return text;
+const std::string *BookCollection::render(const Card &card, uint64_t at, int vcardVersion, int *renders) {
+  RenderCache::Item *item = cache_.find(card.info.name);
+  if (item != nullptr && item->uid == card.uid && item->info.version == card.info.version) {
+    item->checkedAt = at;
+    if (!item->text(vcardVersion).empty()) return &item->text(vcardVersion);
+  }
   KXRecord *record = [reader_ recordForUniqueId:String(card.uid)];
   NSData *data = [record vCardDataWithVersion:vcardVersion == 4 ? KXVCardVersion40 : KXVCardVersion30];
   ++*renders;
@@ -225,7 +323,7 @@ const std::string *BookCollection::render(const Card &card, int vcardVersion, in
   // version asked for, and is kept for nobody.
   Card now;
   if (cardOf(card.uid, &now) && now.info.version == card.info.version) {
-    if (const std::string *kept = cache_.put(card.uid, card.info.version, vcardVersion, text)) return kept;
+    if (const std::string *kept = cache_.put(card.uid, card.info, at, vcardVersion, text)) return kept;
   }
   uncached_ = std::move(text);
   return &uncached_;
@@ -240,8 +338,9 @@ bool BookCollection::changesSince(const std::string &token,
   struct Changes {
     BookCollection *self;
     std::vector<std::string> gone;
+    std::vector<std::string> unnamed;  // uids of removed records no client had named
     std::vector<CardInfo> written;
-  } changes{this, {}, {}};
+  } changes{this, {}, {}, {}};
   BOOL ok = [book_ enumerateChangesSinceSaveCount:since
       written:[](const KXSavedRecordInfo *saved, void *context) {
         Changes *changes = static_cast<Changes *>(context);
@@ -250,12 +349,27 @@ bool BookCollection::changesSince(const std::string &token,
       }
       removed:[](const char *uid, size_t length, const char *name, size_t nameLength, void *context) {
         Changes *changes = static_cast<Changes *>(context);
-        changes->gone.push_back(name != nullptr ? std::string(name, nameLength)
-                                                : NameOfUid(std::string_view(uid, length)));
+        if (name != nullptr) {
+          changes->gone.emplace_back(name, nameLength);
+        } else {
+          changes->unnamed.emplace_back(uid, length);
+        }
       }
       context:&changes
       error:NULL];
   if (!ok) return false;
+  // A record no client named went by its uid's name, or by its hash where that was too long
+  // or a client's card holds it (see nameOf).
+  for (const std::string &uid : changes.unnamed) {
+    std::string name = NameOfUid(uid);
+    KXSavedRecordInfo holder;
+    if (name.size() > kMaxNameLength || [book_ getSavedRecordInfo:&holder
+                                             forResourceNameBytes:name.data()
+                                                           length:name.size()]) {
+      changes.gone.push_back(HashedName(uid));
+    }
+    if (name.size() <= kMaxNameLength) changes.gone.push_back(std::move(name));
+  }
   // A name whose card went and that a card holds again is that card's change, not a removal.
   std::unordered_set<std::string> names;
   for (const CardInfo &info : changes.written) names.insert(info.name);
@@ -269,93 +383,6 @@ bool BookCollection::changesSince(const std::string &token,
   *newToken = syncToken();
   return true;
 }
-
-namespace {
-
-PutResult Failure(PutResult::Outcome outcome, const std::string &message = "") {
-  PutResult result;
-  result.outcome = outcome;
-  result.message = message;
-  return result;
-}
-
-// Whether the card at version holds the condition (present is whether there is a card).
-bool Holds(const Condition &condition, bool present, uint64_t version) {
-  switch (condition.kind) {
-    case Condition::kNone:
-      return true;
-    case Condition::kAbsent:
-      return !present;
-    case Condition::kPresent:
-      return present;
-    case Condition::kVersionIn:
-      return present && std::find(condition.versions.begin(), condition.versions.end(), version) !=
-                            condition.versions.end();
-  }
-  return false;
-}
-
-// The condition as the versions a save requires of the record uid; nil for none.
-NSDictionary *Required(const Condition &condition, NSString *uid) {
-  NSMutableArray *versions = [NSMutableArray array];
-  switch (condition.kind) {
-    case Condition::kNone:
-      return nil;
-    case Condition::kAbsent:
-      [versions addObject:[NSNumber numberWithUnsignedLongLong:KXRecordAbsent]];
-      break;
-    case Condition::kPresent:
-      [versions addObject:[NSNumber numberWithUnsignedLongLong:KXRecordAtAnyVersion]];
-      break;
-    case Condition::kVersionIn:
-      for (uint64_t version : condition.versions)
-        [versions addObject:[NSNumber numberWithUnsignedLongLong:version]];
-      break;
-  }
-  return [NSDictionary dictionaryWithObject:versions forKey:uid];
-}
-
-// The card with a UID line after BEGIN:VCARD, for a card sent without one to a name that
-// has a record: it updates that record.
-std::string WithUid(const std::string &text, const std::string &uid) {
-  size_t eol = text.find('\n');
-  if (eol == std::string::npos) return text;
-  return text.substr(0, eol + 1) + "UID:" + uid + "\r\n" + text.substr(eol + 1);
-}
-
-// One card read from text, or nil with *problem saying why.
-KXVCard *OneCard(const std::string &text, std::string *problem) {
-  NSData *data = [NSData dataWithBytes:text.data() length:text.size()];
-  NSArray *problems = nil;
-  NSArray *cards = [KXVCard cardsFromData:data problems:&problems warnings:NULL];
-  if ([problems count] > 0) {
-    *problem = Text([[problems objectAtIndex:0] message]);
-    return nil;
-  }
-  if ([cards count] != 1) {
-    *problem = "the body must hold exactly one vCard";
-    return nil;
-  }
-  return [cards objectAtIndex:0];
-}
-
-PutResult::Outcome OutcomeOf(NSError *error, const Condition &condition) {
-  switch ([error code]) {
-    case KXErrorNotAtVersion:
-      return PutResult::kPreconditionFailed;
-    case KXErrorNameTaken:
-      // Another client stored a card of this name in between: a retry updates that card.
-      return condition.kind == Condition::kAbsent ? PutResult::kPreconditionFailed : PutResult::kBusy;
-    case KXErrorBusy:
-      return PutResult::kBusy;
-    case KXErrorDiskFull:
-      return PutResult::kFull;
-    default:
-      return PutResult::kFailed;
-  }
-}
-
-}  // namespace
 
 PutResult BookCollection::put(const std::string &name, const std::string &cardText,
                               const Condition &condition) {
@@ -414,7 +441,7 @@ PutResult BookCollection::store(const std::string &name, const std::string &card
   result.outcome = exists ? PutResult::kUpdated : PutResult::kCreated;
   result.info = stored.info;
   int renders = 0;
-  const std::string *text = render(stored, DeclaredVersion(cardText), &renders);
+  const std::string *text = render(stored, [book_ saveCount], DeclaredVersion(cardText), &renders);
   result.storedAsSent = text != nullptr && *text == cardText;
   return result;
 }

@@ -1,5 +1,6 @@
 #include "DavPath.h"
 
+#include <string_view>
 #include <vector>
 
 #include "CardCollection.h"
@@ -23,6 +24,10 @@ bool ValidUtf8(const std::string &s) {
   size_t i = 0;
   while (i < s.size()) {
     unsigned char c = s[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
     size_t n = c < 0x80                   ? 1
                : (c >= 0xC2 && c <= 0xDF) ? 2
                : (c >= 0xE0 && c <= 0xEF) ? 3
@@ -43,21 +48,31 @@ bool ValidUtf8(const std::string &s) {
   return true;
 }
 
-// Decodes one segment; false for a bad escape or a byte no segment may hold.
-bool DecodeSegment(const std::string &raw, std::string *decoded) {
+// A byte no decoded segment may hold.
+bool Forbidden(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F || c == '/';
+}
+
+// Decodes one segment; false for a bad escape or a byte no segment may hold. Runs without
+// escapes are copied whole: a multiget decodes an href per card.
+bool DecodeSegment(std::string_view raw, std::string *decoded) {
   decoded->clear();
-  for (size_t i = 0; i < raw.size(); ++i) {
-    char c = raw[i];
-    if (c == '%') {
-      if (i + 2 >= raw.size()) return false;
-      int hi = HexValue(raw[i + 1]), lo = HexValue(raw[i + 2]);
-      if (hi < 0 || lo < 0) return false;
-      c = static_cast<char>(hi * 16 + lo);
-      i += 2;
+  size_t i = 0;
+  while (i < raw.size()) {
+    const size_t run = i;
+    for (; i < raw.size() && raw[i] != '%'; ++i) {
+      if (Forbidden(raw[i])) return false;
     }
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || c == '/') return false;
+    decoded->append(raw.data() + run, i - run);
+    if (i == raw.size()) break;
+    if (i + 2 >= raw.size()) return false;
+    int hi = HexValue(raw[i + 1]), lo = HexValue(raw[i + 2]);
+    if (hi < 0 || lo < 0) return false;
+    const char c = static_cast<char>(hi * 16 + lo);
+    if (Forbidden(c)) return false;
     decoded->push_back(c);
+    i += 3;
   }
   return ValidUtf8(*decoded);
 }
@@ -81,29 +96,34 @@ DavTarget ParseTarget(const std::string &raw) {
     target.kind = DavTarget::kTooLong;
     return target;
   }
-  std::string path = raw;
-  for (const char *scheme : {"http://", "https://"}) {
-    const std::string prefix = scheme;
+  // Views and moved strings: a multiget parses an href per card.
+  std::string_view path(raw);
+  for (std::string_view prefix : {std::string_view("http://"), std::string_view("https://")}) {
     if (path.compare(0, prefix.size(), prefix) == 0) {
       size_t slash = path.find('/', prefix.size());
-      path = slash == std::string::npos ? "/" : path.substr(slash);
+      path = slash == std::string_view::npos ? std::string_view("/") : path.substr(slash);
       break;
     }
   }
-  size_t query = path.find_first_of("?#");
-  if (query != std::string::npos) path.resize(query);
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '?' || path[i] == '#') {
+      path = path.substr(0, i);
+      break;
+    }
+  }
   if (path.empty() || path[0] != '/') return target;
 
   std::vector<std::string> segments;
+  segments.reserve(4);
   size_t start = 1;
   while (start <= path.size()) {
     size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
+    if (end == std::string_view::npos) end = path.size();
     if (end > start) {
       std::string segment;
       if (!DecodeSegment(path.substr(start, end - start), &segment)) return target;
       if (segment == "." || segment == "..") return target;
-      segments.push_back(segment);
+      segments.push_back(std::move(segment));
     }
     start = end + 1;
   }
@@ -127,7 +147,7 @@ DavTarget ParseTarget(const std::string &raw) {
           target.kind = DavTarget::kBad;
         } else {
           target.kind = DavTarget::kCard;
-          target.name = segments[2];
+          target.name = std::move(segments[2]);
         }
       }
     }

@@ -2,46 +2,47 @@
 
 namespace carddav {
 
-// Roughly what an item takes beyond its texts: the list node, the index entry, the uid.
-size_t RenderCache::Item::cost() const {
-  return texts[0].size() + texts[1].size() + 2 * uid.size() + 128;
+// Roughly what an item takes: its texts, and for the list node, the index entry and the
+// strings, a fixed amount.
+size_t RenderCache::costOf(const Item &item) {
+  return item.texts[0].size() + item.texts[1].size() + item.uid.size() + 2 * item.info.name.size() + 160;
 }
 
-const std::string *RenderCache::find(std::string_view uid, uint64_t version, int vcardVersion) {
-  auto it = index_.find(uid);
-  if (it == index_.end() || it->second->version != version) return nullptr;
-  const std::string &text = it->second->texts[vcardVersion == 4 ? 1 : 0];
-  if (text.empty()) return nullptr;
+RenderCache::Item *RenderCache::find(std::string_view name) {
+  auto it = index_.find(name);
+  if (it == index_.end()) return nullptr;
   items_.splice(items_.begin(), items_, it->second);
-  return &text;
+  return &*it->second;
 }
 
-const std::string *RenderCache::put(std::string_view uid, uint64_t version, int vcardVersion,
-                                    const std::string &text) {
-  if (text.empty() || text.size() + 2 * uid.size() + 128 > maxBytes_) return nullptr;
-  auto it = index_.find(uid);
+const std::string *RenderCache::put(const std::string &uid, const CardInfo &info, uint64_t checkedAt,
+                                    int vcardVersion, const std::string &text) {
+  if (text.empty() || text.size() + uid.size() + 2 * info.name.size() + 160 > maxBytes_) return nullptr;
+  auto it = index_.find(info.name);
   if (it == index_.end()) {
     items_.emplace_front();
-    items_.front().uid = std::string(uid);
-    items_.front().version = version;
-    it = index_.emplace(items_.front().uid, items_.begin()).first;
+    items_.front().info.name = info.name;
+    it = index_.emplace(items_.front().info.name, items_.begin()).first;
   } else {
     items_.splice(items_.begin(), items_, it->second);
-    bytes_ -= it->second->cost();
+    bytes_ -= costOf(*it->second);
   }
   Item &item = *it->second;
-  if (item.version != version) {
-    item.version = version;
+  if (item.uid != uid || item.info.version != info.version) {
+    item.uid = uid;
     item.texts[0].clear();
     item.texts[1].clear();
   }
+  item.info.version = info.version;
+  item.info.modified = info.modified;
+  item.checkedAt = checkedAt;
   std::string &slot = item.texts[vcardVersion == 4 ? 1 : 0];
   slot = text;
-  bytes_ += item.cost();
+  bytes_ += costOf(item);
   while (bytes_ > maxBytes_ && items_.size() > 1) {
     Item &last = items_.back();
-    bytes_ -= last.cost();
-    index_.erase(last.uid);
+    bytes_ -= costOf(last);
+    index_.erase(last.info.name);
     items_.pop_back();
   }
   return &slot;

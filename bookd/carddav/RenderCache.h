@@ -1,7 +1,8 @@
-/* Card texts already written, by record and vCard version, each for the record version it was
- * written from: a multiget of a large book after the first is copying text. Bounded in bytes;
- * the least recently used record's texts go first. A text of an older version is never
- * handed out: asking for a newer version misses, and storing it replaces the older texts. */
+/* Card texts already written, by card name and vCard version, with the card they were written
+ * from (uid, version) and the save count of the book when that was last found current: while
+ * the book has not saved since, a card read again costs one lookup here and a copy of its
+ * text, and a multiget of a large book after the first is copying text. Bounded in bytes; the
+ * least recently used cards' texts go first. */
 #ifndef BOOKD_CARDDAV_RENDERCACHE_H
 #define BOOKD_CARDDAV_RENDERCACHE_H
 
@@ -12,35 +13,43 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "CardCollection.h"
+
 namespace carddav {
 
 class RenderCache {
  public:
+  struct Item {
+    std::string uid;
+    CardInfo info;         // info.name is the key
+    uint64_t checkedAt;    // the book's save count when uid and info were last found current
+    std::string texts[2];  // vCard 3, vCard 4; empty when not written
+    const std::string &text(int vcardVersion) const { return texts[vcardVersion == 4 ? 1 : 0]; }
+  };
+
   explicit RenderCache(size_t maxBytes) : maxBytes_(maxBytes) {}
   RenderCache(const RenderCache &) = delete;
   RenderCache &operator=(const RenderCache &) = delete;
 
-  // The text kept for uid at version in vcardVersion (3 or 4), or null; a hit makes the
-  // record the most recently used. Valid until the next put.
-  const std::string *find(std::string_view uid, uint64_t version, int vcardVersion);
-  // Keeps a copy of text, dropping the least recently used records' texts beyond the bound; a
-  // text larger than the bound is not kept. Gives the kept text, or null.
-  const std::string *put(std::string_view uid, uint64_t version, int vcardVersion, const std::string &text);
+  // The item of the card named name, or null; a hit makes it the most recently used. Valid
+  // until the next put.
+  Item *find(std::string_view name);
+  // Keeps a copy of text for the card (uid, info) in vcardVersion, checked at checkedAt: the
+  // name's item is replaced when it was of another card or version. Drops the least recently
+  // used items beyond the bound; a text larger than the bound is not kept. Gives the kept
+  // text, or null.
+  const std::string *put(const std::string &uid, const CardInfo &info, uint64_t checkedAt, int vcardVersion,
+                         const std::string &text);
 
   size_t bytes() const { return bytes_; }
 
  private:
-  struct Item {
-    std::string uid;
-    uint64_t version = 0;
-    std::string texts[2];  // vCard 3, vCard 4; empty when not written
-    size_t cost() const;
-  };
+  static size_t costOf(const Item &item);
 
   size_t maxBytes_;
   size_t bytes_ = 0;
   std::list<Item> items_;  // most recently used first
-  // Keys are views of the items' uids.
+  // Keys are views of the items' names.
   std::unordered_map<std::string_view, std::list<Item>::iterator> index_;
 };
 

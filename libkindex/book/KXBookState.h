@@ -151,10 +151,16 @@ class BookState {
   void applyRow(const RowView &row);
   // Notes the name of uid; a null name drops it.
   void noteName(const std::string &uid, const char *name, size_t length);
+  void noteTime(uint64_t seq, int64_t time);
   bool fillInfo(const Records::value_type &entry, KXSavedRecordInfo *info) const;
   void rebase(Entry &entry, OwnChange &own, KXRecord *newSaved);
   // The book's own record (nil when the book removed it or has none).
   KXRecord *find(std::string_view uid) const;
+  // The entry of uid (records_.end() when none), through byUid_.
+  Records::const_iterator lookup(std::string_view uid) const;
+  // Every entry goes in and out of records_ through these, which keep byUid_.
+  Records::iterator insertEntry(Records::const_iterator hint, std::string_view uid, const Entry &entry);
+  void eraseEntry(Records::iterator entry);
   KXRecord *savedOf(const Records::value_type &entry) const;
   OwnChange *ownChange(Records::iterator entry);
   void forgetMember(NSString *uid);
@@ -178,10 +184,15 @@ class BookState {
   std::vector<std::string> dropped_;
   std::set<std::string> groups_;  // the uids of the groups among records_
   uint64_t seq_ = 0;              // the last save of the store merged in
-  // The resource names both ways, for the records that have one; the views of uidsByName_
-  // point into names_.
-  std::map<std::string, std::string, std::less<>> names_;  // uid -> name
-  std::unordered_map<std::string_view, std::string_view> uidsByName_;
+  // records_ by uid, for lookups that do not walk the tree (the views point into its keys).
+  std::unordered_map<std::string_view, Records::iterator> byUid_;
+  // The resource names both ways, for the records that have one; the views point into the
+  // pairs namesByUid_ owns.
+  struct NamePair {
+    std::string uid, name;
+  };
+  std::unordered_map<std::string_view, std::unique_ptr<NamePair>> namesByUid_;
+  std::unordered_map<std::string_view, const NamePair *> namesByName_;
   // When the saves that wrote the records committed, by seq.
   std::unordered_map<uint64_t, int64_t> times_;
 };

@@ -139,8 +139,7 @@ Status BookState::load() {
           return;
         }
         [record _setBook:book_ retain:NO];
-        records_.emplace_hint(records_.end(), std::string_view(row.uid, row.uidLength),
-                              Entry{record, row.seq, 0, 0});
+        insertEntry(records_.end(), std::string_view(row.uid, row.uidLength), Entry{record, row.seq, 0, 0});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
         if (row.name != nullptr) noteName(std::string(row.uid, row.uidLength), row.name, row.nameLength);
         times_[row.seq] = row.time;
@@ -154,8 +153,27 @@ Status BookState::load() {
   return status;
 }
 
+BookState::Records::const_iterator BookState::lookup(std::string_view uid) const {
+  auto it = byUid_.find(uid);
+  return it != byUid_.end() ? Records::const_iterator(it->second) : records_.end();
+}
+
+// The hint is only a hint: a uid that does not sort last goes where it belongs.
+BookState::Records::iterator BookState::insertEntry(Records::const_iterator hint, std::string_view uid,
+                                                    const Entry &entry) {
+  size_t before = records_.size();
+  Records::iterator it = records_.emplace_hint(hint, uid, entry);
+  if (records_.size() != before) byUid_.emplace(it->first.view(), it);
+  return it;
+}
+
+void BookState::eraseEntry(Records::iterator entry) {
+  byUid_.erase(entry->first.view());
+  records_.erase(entry);
+}
+
 KXRecord *BookState::find(std::string_view uid) const {
-  auto it = records_.find(uid);
+  auto it = lookup(uid);
   return it != records_.end() && !it->second.removed ? it->second.record : nil;
 }
 
@@ -170,7 +188,7 @@ KXRecord *BookState::savedOf(const Records::value_type &entry) const {
 }
 
 KXRecord *BookState::saved(std::string_view uid, uint64_t *seq) const {
-  auto it = records_.find(uid);
+  auto it = lookup(uid);
   KXRecord *record = it != records_.end() ? savedOf(*it) : nil;
   if (seq != nullptr) *seq = record != nil ? it->second.seq : 0;
   return record;
@@ -192,7 +210,7 @@ BookState::OwnChange *BookState::ownChange(Records::iterator entry) {
 
 void BookState::insertClean(const std::string &uid, KXRecord *record, uint64_t seq) {
   [record _setBook:book_ retain:NO];
-  records_.emplace(uid, Entry{record, seq, 0, 0});
+  insertEntry(records_.end(), uid, Entry{record, seq, 0, 0});
   if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
 }
 
@@ -207,7 +225,7 @@ void BookState::erase(Records::iterator entry) {
   auto own = own_.find(entry->first.view());
   if (own != own_.end()) own_.erase(own);
   groups_.erase(std::string(entry->first.view()));
-  records_.erase(entry);
+  eraseEntry(entry);
 }
 
 void BookState::forgetMember(NSString *uid) {
@@ -267,39 +285,53 @@ void BookState::applyRemoved(const std::string &uid) {
 void BookState::applyWritten(const RowView &row) {
   applyRow(row);
   noteName(std::string(row.uid, row.uidLength), row.name, row.nameLength);
-  times_[row.seq] = row.time;
+  noteTime(row.seq, row.time);
+}
+
+// One time per save seen would grow for as long as the process runs: now and then the times
+// no record refers to any more go.
+void BookState::noteTime(uint64_t seq, int64_t time) {
+  times_[seq] = time;
+  if (times_.size() <= 2 * records_.size() + 1024) return;
+  std::unordered_map<uint64_t, int64_t> kept;
+  for (const auto &entry : records_) {
+    auto it = times_.find(entry.second.seq);
+    if (it != times_.end()) kept.insert(*it);
+  }
+  times_.swap(kept);
 }
 
 void BookState::noteName(const std::string &uid, const char *name, size_t length) {
-  auto it = names_.find(uid);
-  if (it != names_.end()) {
-    if (name != nullptr && it->second == std::string_view(name, length)) return;
-    uidsByName_.erase(it->second);
-    names_.erase(it);
+  auto it = namesByUid_.find(uid);
+  if (it != namesByUid_.end()) {
+    if (name != nullptr && it->second->name == std::string_view(name, length)) return;
+    namesByName_.erase(it->second->name);
+    namesByUid_.erase(it);
   }
   if (name == nullptr) return;
-  std::string_view text(name, length);
   // A name moving from another record (another process renamed both) leaves that one nameless.
-  auto holder = uidsByName_.find(text);
-  if (holder != uidsByName_.end()) {
-    std::string other(holder->second);
-    uidsByName_.erase(holder);
-    names_.erase(other);
+  auto holder = namesByName_.find(std::string_view(name, length));
+  if (holder != namesByName_.end()) {
+    std::string other = holder->second->uid;
+    namesByName_.erase(holder);
+    namesByUid_.erase(other);
   }
-  it = names_.emplace(uid, std::string(text)).first;
-  uidsByName_.emplace(it->second, it->first);
+  std::unique_ptr<NamePair> pair(new NamePair{uid, std::string(name, length)});
+  const NamePair *kept = pair.get();
+  namesByUid_.emplace(kept->uid, std::move(pair));
+  namesByName_.emplace(kept->name, kept);
 }
 
 std::string_view BookState::uidNamed(std::string_view name) const {
-  if (uidsByName_.empty()) return std::string_view();
-  auto it = uidsByName_.find(name);
-  return it != uidsByName_.end() ? it->second : std::string_view();
+  if (namesByName_.empty()) return std::string_view();
+  auto it = namesByName_.find(name);
+  return it != namesByName_.end() ? std::string_view(it->second->uid) : std::string_view();
 }
 
 const std::string *BookState::nameOf(std::string_view uid) const {
-  if (names_.empty()) return nullptr;
-  auto it = names_.find(uid);
-  return it != names_.end() ? &it->second : nullptr;
+  if (namesByUid_.empty()) return nullptr;
+  auto it = namesByUid_.find(uid);
+  return it != namesByUid_.end() ? &it->second->name : nullptr;
 }
 
 bool BookState::fillInfo(const Records::value_type &entry, KXSavedRecordInfo *info) const {
@@ -318,7 +350,7 @@ bool BookState::fillInfo(const Records::value_type &entry, KXSavedRecordInfo *in
 }
 
 bool BookState::savedInfo(std::string_view uid, KXSavedRecordInfo *info) const {
-  auto it = records_.find(uid);
+  auto it = lookup(uid);
   return it != records_.end() && fillInfo(*it, info);
 }
 
@@ -451,7 +483,7 @@ bool BookState::add(KXRecord *record) {
   if (uid.empty()) return false;
   auto it = records_.find(uid);
   if (it == records_.end()) {
-    it = records_.emplace(uid, Entry{[record retain], 0, 0, 0}).first;
+    it = insertEntry(records_.end(), uid, Entry{[record retain], 0, 0, 0});
     [record _setBook:book_ retain:NO];
     if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
     markChanged(it);
@@ -615,7 +647,7 @@ void BookState::clearChanged() {
     noteName(std::string(it->first.view()), nullptr, 0);
     [it->second.record release];
     groups_.erase(std::string(it->first.view()));
-    records_.erase(it);
+    eraseEntry(it);
   }
   own_.clear();
   changedCount_ = 0;
@@ -643,7 +675,7 @@ Status BookState::save(SaveReport *report) {
   for (Records::iterator it : changedInUidOrder()) it->second.seq = next;
   clearChanged();
   seq_ = next;
-  times_[next] = now;
+  noteTime(next, now);
   for (const std::string &uid : dropped_) {
     report->add(&SaveReport::dropped, [NSString stringWithUTF8String:uid.c_str()]);
   }
@@ -748,7 +780,7 @@ Status BookState::save(ChangeSet &changes, const std::vector<Requirement> &requi
   }
   [pool release];
   seq_ = next;
-  times_[next] = now;
+  noteTime(next, now);
   changes.clear();
   return status;
 }

@@ -111,6 +111,7 @@ Store::~Store() {
   sqlite3_finalize(tombstone_);
   sqlite3_finalize(dropName_);
   sqlite3_finalize(setName_);
+  sqlite3_finalize(dataVersionStmt_);
   sqlite3_close(db_);
 }
 
@@ -271,11 +272,15 @@ Status Store::loadAll(const RowFn &row, uint64_t *seq) {
   return status;
 }
 
+// Asked before every read: the statement is prepared once.
 bool Store::othersCommitted() {
-  Statement s;
-  if (sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &s.stmt, nullptr) != SQLITE_OK) return true;
-  if (sqlite3_step(s.stmt) != SQLITE_ROW) return true;
-  long long version = sqlite3_column_int64(s.stmt, 0);
+  if (dataVersionStmt_ == nullptr &&
+      sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, &dataVersionStmt_, nullptr) != SQLITE_OK)
+    return true;
+  const bool read = sqlite3_step(dataVersionStmt_) == SQLITE_ROW;
+  long long version = read ? sqlite3_column_int64(dataVersionStmt_, 0) : dataVersion_;
+  sqlite3_reset(dataVersionStmt_);
+  if (!read) return true;
   bool changed = version != dataVersion_;
   dataVersion_ = version;
   return changed;

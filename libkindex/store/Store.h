@@ -5,7 +5,8 @@
 //
 //   meta    := ("format", "kindex-address-book") ("version", 3) ("seq", n) ("identity", hex)
 //              -- seq counts the saves ever committed to this book; identity: 32 random hex
-//              -- digits made with the book (or its upgrade), telling it from its copies' kin
+//              -- digits made with the book (or its upgrade), so that a sync token of one book
+//              -- is not taken by another
 //   records := (uid TEXT PRIMARY KEY, kind INTEGER, data BLOB, seq INTEGER)*
 //              -- kind: 1 person, 2 group; data: the record's coded properties and members;
 //              -- seq: the save that last wrote the row (a row's version)
@@ -131,6 +132,7 @@ class Store {
   sqlite3_stmt *tombstone_ = nullptr;
   sqlite3_stmt *dropName_ = nullptr;
   sqlite3_stmt *setName_ = nullptr;
+  sqlite3_stmt *dataVersionStmt_ = nullptr;
   long long dataVersion_ = -1;
 };
 

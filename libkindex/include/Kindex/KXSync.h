@@ -9,10 +9,10 @@
  * view): before each of its reads, or when told to with -catchUpWithSaves.
  *
  * A store also has an identity, made at random with it (a book of an older version gets one
- * when it is upgraded), so that a sync token of one book is never taken by another one, a
- * copy of the book included: a copy made while the book was in use would count its own saves
- * from the same number. A token is the identity and a save count; the book refuses one of
- * another book and one from its future.
+ * when it is upgraded), so that a sync token of one book is never taken by another. A token
+ * is the identity and a save count; the book refuses one of another book and one from its
+ * future. (A copy of the store's file carries its identity along: a book put back from a
+ * backup refuses the tokens of saves it has not reached, but takes older ones.)
  *
  * Resource names: a sync client names what it stores ("3F2A.vcf"); the book keeps the name
  * with the record, so that the client finds it under that name after a restart and in another
@@ -113,8 +113,8 @@ typedef void (*KXRemovedRecordFunction)(const char *uniqueId, size_t uniqueIdLen
 /* After catching up: for each record removed by a save after saveCount, removed (each uid
  * once, with the name it had); then for each saved record written since, written. A record
  * removed and made again since comes through both. NO, and nothing called, for a count beyond
- * -saveCount, or when the store cannot be read (*error, when error is not NULL, says why; see
- * KXError.h). */
+ * -saveCount (*error, when error is not NULL, is nil: the count is none the book gave out), or
+ * when the store cannot be read (*error says why; see KXError.h). */
 - (BOOL)enumerateChangesSinceSaveCount:(uint64_t)saveCount
                                written:(KXSavedRecordFunction)written
                                removed:(KXRemovedRecordFunction)removed

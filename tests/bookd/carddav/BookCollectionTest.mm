@@ -7,6 +7,7 @@
 
 #import <Kindex/Kindex.h>
 
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,11 @@
 #include "DavXml.h"
 #include "RequestRows.h"
 #include "TempDir.h"
+
+// How long a save waits for another process's (10 s unless set), private to the library.
+@interface KXLocalAddressBook (BusyTimeout)
+- (void)_setBusyTimeout:(int)milliseconds;
+@end
 
 namespace davtest {
 namespace {
@@ -217,6 +223,20 @@ TEST_F(BookDav, RecordsOfOtherClientsAreNamedAfterTheirUids) {
   carddav::CardInfo info;
   EXPECT_FALSE(served().find("nobody-here.vcf", &info));
   EXPECT_FALSE(served().find(carddav::HashedName("nobody"), &info));
+
+  // Removed, they are reported under the names they had.
+  const std::string token = served().syncToken();
+  KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
+                                                                       readOnly:NO] autorelease];
+  for (const Row &row : rows) ASSERT_TRUE([view removeRecord:[view recordForUniqueId:NS(row.uid)]]);
+  ASSERT_TRUE([view save]);
+  served().catchUp();
+  std::set<std::string> removed;
+  std::string next;
+  ASSERT_TRUE(served().changesSince(
+      token, [](const carddav::CardInfo &) {}, [&](const std::string &name) { removed.insert(name); },
+      &next));
+  for (const Row &row : rows) EXPECT_EQ(1u, removed.count(row.name)) << row.name;
 }
 
 // RFC 6352 5.3.4: a resource keeps its UID, and a UID belongs to one resource.
@@ -427,6 +447,25 @@ TEST_F(BookDav, SyncCollectionOverTheBook) {
   reopen("another");
   HttpResponse foreign = syncSince(next);
   EXPECT_EQ(403, foreign.status);
+}
+
+// While another program holds the book's write lock, writes are answered 503 (a client tries
+// again) and change nothing; once it lets go, they go through.
+TEST_F(BookDav, ABusyBookAsksClientsToTryAgain) {
+  addKnownCards();
+  [book_ _setBusyTimeout:50];
+  sqlite3 *other = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open((location_ + "/book.sqlite").c_str(), &other));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr));
+  HttpResponse putAnswer = put("dora.vcf", kxtest::Card("dora", "Dora", "N:;Dora;;;\r\n"));
+  EXPECT_EQ(503, putAnswer.status);
+  EXPECT_EQ("2", putAnswer.header("retry-after"));
+  EXPECT_EQ(503, rw("DELETE", kBob).status);
+  EXPECT_EQ(200, rw("GET", kBob).status);
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(201, put("dora.vcf", kxtest::Card("dora", "Dora", "N:;Dora;;;\r\n")).status);
+  EXPECT_EQ(204, rw("DELETE", kBob).status);
 }
 
 }  // namespace
