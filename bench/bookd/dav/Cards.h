@@ -1,0 +1,24 @@
+// The cards both servers hold: vCard 3.0 as address books hold them (FN, N, one to three
+// e-mail addresses, one or two phone numbers, an address, an organisation, a note, a UID),
+// the same for a given index on every run. A few cards in every 2,000 carry kNeedle in an
+// e-mail address and nowhere else, for the query.
+#pragma once
+
+#include <string>
+
+namespace davbench {
+
+extern const char kNeedle[];
+
+std::string CardUid(int i);
+// Card i; a revision above 0 changes its note, as an edit would.
+std::string CardText(int i, int revision = 0);
+bool CardHasNeedle(int i);
+int CardsWithNeedle(int count);
+
+// Cards 0 .. count-1 in one file, as kindex imports them.
+bool WriteCardsFile(const std::string &path, int count);
+// Cards 0 .. count-1, one file each named <UID>.vcf in dir, as a vdir (Radicale's store) holds them.
+bool WriteCardFiles(const std::string &dir, int count);
+
+}  // namespace davbench
