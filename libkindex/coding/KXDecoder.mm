@@ -151,14 +151,39 @@ id readItem(Reader *r) {
   return readPairs(r);
 }
 
+// Entries' attributes are nearly always one of a few ({TYPE = "INTERNET,WORK"}, ...), and a
+// book holds several entries per person: one shared dictionary per coded form rather than one
+// per entry keeps some 100 MiB off the heap of a book of 100,000 persons served over CardDAV
+// (bench/bookd "peak RSS").
+//
+// Why sharing is safe: as for newSharedString. The table maps an attribute list's coded bytes
+// to the immutable dictionary decoded from them, retained for the life of the process and
+// never replaced, and an entry's attributes are only ever replaced, never changed in place.
+// Only codings of up to 128 bytes are kept, and at most 1,024 of them.
+NSDictionary *sharedAttributes(NSDictionary *decoded, const unsigned char *bytes, size_t length) {
+  static std::mutex lock;
+  static std::unordered_map<std::string, NSDictionary *> known;
+  if (length > 128) return decoded;
+  std::string key(reinterpret_cast<const char *>(bytes), length);
+  std::lock_guard<std::mutex> guard(lock);
+  auto it = known.find(key);
+  if (it != known.end()) {
+    [decoded release];
+    return [it->second retain];
+  }
+  if (known.size() < 1024 && known.emplace(key, decoded).second) [decoded retain];
+  return decoded;
+}
+
 // Attributes: nil for none (a count of 0).
 NSDictionary *readAttributes(Reader *r) {
+  const unsigned char *start = r->p;
   NSDictionary *pairs = readPairs(r);
   if (pairs != nil && [pairs count] == 0) {
     [pairs release];
     return nil;
   }
-  return pairs;
+  return pairs != nil ? sharedAttributes(pairs, start, r->p - start) : nil;
 }
 
 id readValue(Reader *r) {

@@ -12,9 +12,9 @@ namespace {
 // entry the attribute TYPE=T.
 KXMultiValue *mv(const char *text) {
   if (std::string(text) == "-") return nil;
-  KXEntryList *entries = KXEntryList::make(0);
   NSString *primary = nil;
   NSArray *words = [[NSString stringWithUTF8String:text] componentsSeparatedByString:@" "];
+  KXEntryList *entries = KXEntryList::make([words count]);
   for (NSUInteger i = 0; i < [words count]; i++) {
     NSString *word = [words objectAtIndex:i];
     if ([word length] == 0) continue;
@@ -112,11 +112,11 @@ TEST_F(MergeTest, StringsGoToTheEditorOnlyWhereItChangedThem) {
 }
 
 TEST_F(MergeTest, ARecordMergesByProperty) {
-  KXValueList *saved = KXValueList::make(0);
+  KXValueList *saved = KXValueList::make(4);
   KXValueList::set(saved, KXFirstNameProperty, @"Ann");
   KXValueList::set(saved, KXOrganizationProperty, @"Theirs Ltd");
   KXValueList::set(saved, KXEmailProperty, mv("a=ann@x b=ann@y"));
-  KXValueList *ours = KXValueList::make(0);
+  KXValueList *ours = KXValueList::make(4);
   KXValueList::set(ours, KXFirstNameProperty, @"Anna");
   KXValueList::set(ours, KXNoteProperty, @"set back");
   KXValueList::set(ours, KXEmailProperty, mv("a=ann@x c=ann@z"));

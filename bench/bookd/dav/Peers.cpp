@@ -96,12 +96,12 @@ bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::st
 }
 
 bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
-                int count, DavPeer *peer, std::string *error) {
+                int count, bool photos, DavPeer *peer, std::string *error) {
   const std::string dir = workDir + "/bookd";
   const std::string book = dir + "/book";
   const std::string cards = dir + "/cards.vcf";
   if (!MakeDir(dir, error) || !MakeDir(book, error)) return false;
-  if (!WriteCardsFile(cards, count)) {
+  if (!WriteCardsFile(cards, count, photos)) {
     *error = "cannot write " + cards;
     return false;
   }

@@ -24,10 +24,10 @@ bool RadicaleInstalled();
 // Writes count cards into a Radicale store under workDir and starts Radicale on it.
 bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::string *error);
 
-// Imports count cards into a new book under workDir with kindex and starts bookd on it with
-// its CardDAV service on.
+// Imports count cards (with photos: see CardText) into a new book under workDir with kindex
+// and starts bookd on it with its CardDAV service on.
 bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
-                int count, DavPeer *peer, std::string *error);
+                int count, bool photos, DavPeer *peer, std::string *error);
 
 void StopPeer(DavPeer *peer);
 
