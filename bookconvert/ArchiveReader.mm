@@ -29,7 +29,7 @@ char crashLine[4096];
 size_t crashLineLength = 0;
 alignas(16) char alternateStack[1 << 16];
 
-void ReportCrash(int) {
+void reportCrash(int) {
   ssize_t ignored = write(STDERR_FILENO, crashLine, crashLineLength);
   (void)ignored;
   _exit(1);
@@ -49,7 +49,7 @@ class StackOverflowGuard {
     sigaltstack(&stack, &previousStack_);
 
     struct sigaction action = {};
-    action.sa_handler = ReportCrash;
+    action.sa_handler = reportCrash;
     action.sa_flags = SA_ONSTACK;
     sigemptyset(&action.sa_mask);
     sigaction(SIGSEGV, &action, &previousSegv_);
@@ -73,7 +73,7 @@ class StackOverflowGuard {
 
 // The file's bytes, or nil with errno telling why. Read here rather than by the unarchiver,
 // which answers a missing file and a broken one alike.
-NSData *ReadWholeFile(const char *path) {
+NSData *readWholeFile(const char *path) {
   int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nil;
   struct stat info;
@@ -103,7 +103,7 @@ NSData *ReadWholeFile(const char *path) {
 
 // Text from the archive (a class name GNUstep logs) made fit for a terminal: control
 // characters, C0 and C1, become \xNN.
-std::string Printable(const std::string &text) {
+std::string printable(const std::string &text) {
   static const char hex[] = "0123456789abcdef";
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -122,7 +122,7 @@ std::string Printable(const std::string &text) {
 }
 
 // The decoded root, retained, or nil with *reason set.
-id Decode(NSData *data, std::string *reason) {
+id decode(NSData *data, std::string *reason) {
   id root = nil;
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   // GNUstep logs some failures, such as a class it doesn't know, before it raises.
@@ -147,7 +147,7 @@ id Decode(NSData *data, std::string *reason) {
     // Under g++ the caught pointer is not the exception object: leave it alone.
     [root release];
     root = nil;
-    std::string logged = Printable(log.lastLine());
+    std::string logged = printable(log.lastLine());
     if (nestingExceeded)
       *reason = "its groups are nested more than " + std::to_string(maximumNesting) + " deep";
     else
@@ -159,12 +159,12 @@ id Decode(NSData *data, std::string *reason) {
 
 }  // namespace
 
-id ReadArchivedBook(const char *path, std::string *error) {
+id readArchivedBook(const char *path, std::string *error) {
   std::string reason;
   id root = nil;
   // The file's bytes go as soon as they are decoded, not at the end of the run.
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  NSData *data = ReadWholeFile(path);
+  NSData *data = readWholeFile(path);
   if (data == nil) {
     *error = std::string("Error: cannot read '") + path + "': " + strerror(errno);
     [pool release];
@@ -173,7 +173,7 @@ id ReadArchivedBook(const char *path, std::string *error) {
   {
     StackOverflowGuard guard(std::string("Error: '") + path + "' " + notBook +
                              "it can't be decoded (the unarchiver crashed on it)");
-    root = Decode(data, &reason);
+    root = decode(data, &reason);
   }
   [pool release];
   if (root != nil) {
@@ -191,7 +191,7 @@ id ReadArchivedBook(const char *path, std::string *error) {
   return [root autorelease];
 }
 
-void EnterNestedObject() {
+void enterNestedObject() {
   if (++nestingDepth > maximumNesting) {
     nestingExceeded = true;
     [NSException raise:NSInvalidArgumentException
@@ -199,7 +199,7 @@ void EnterNestedObject() {
   }
 }
 
-void LeaveNestedObject() {
+void leaveNestedObject() {
   nestingDepth--;
 }
 
@@ -207,7 +207,7 @@ std::string GraphCheck::checkRoot(id root) {
   if (root == nil) return "it holds no object";
   if ([root isKindOfClass:[AddressBook class]]) return [(AddressBook *)root checkFieldsWith:*this];
   if ([root isKindOfClass:[Group class]] || [root isKindOfClass:[Address class]]) return element(root);
-  return "its root object is of class " + ClassKind(root);
+  return "its root object is of class " + classKindOf(root);
 }
 
 std::string GraphCheck::element(id element) {
@@ -226,12 +226,12 @@ std::string GraphCheck::element(id element) {
   return problem;
 }
 
-std::string FieldKindProblem(id value, Class kind, const char *owner, const char *field) {
+std::string fieldKindProblem(id value, Class kind, const char *owner, const char *field) {
   if (value == nil || [value isKindOfClass:kind]) return std::string();
-  return std::string("the ") + field + " of " + owner + " is an object of class " + ClassKind(value);
+  return std::string("the ") + field + " of " + owner + " is an object of class " + classKindOf(value);
 }
 
-std::string ClassKind(id object) {
+std::string classKindOf(id object) {
   Class known[] = {[NSString class], [NSArray class], [NSDictionary class], [NSNumber class],
                    [NSData class],   [NSDate class],  [NSNull class]};
   for (Class kind : known)
@@ -243,13 +243,13 @@ std::string ClassKind(id object) {
 // is alive at a time.
 static NSString *lastLogMessage = nil;
 
-static void KeepLogMessage(NSString *message) {
+static void keepLogMessage(NSString *message) {
   ASSIGN(lastLogMessage, message);
 }
 
 LogCapture::LogCapture() : previous_(_NSLog_printf_handler) {
   DESTROY(lastLogMessage);
-  _NSLog_printf_handler = KeepLogMessage;
+  _NSLog_printf_handler = keepLogMessage;
 }
 
 LogCapture::~LogCapture() {

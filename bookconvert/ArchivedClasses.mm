@@ -15,9 +15,9 @@ static const NSUInteger entriesPerPool = 256;
 
 - (id)initWithCoder:(NSCoder *)coder {
   if ((self = [super init]) != nil) {
-    EnterNestedObject();
+    enterNestedObject();
     allGroups = [[coder decodeObject] retain];
-    LeaveNestedObject();
+    leaveNestedObject();
   }
   return self;
 }
@@ -49,7 +49,7 @@ static const NSUInteger entriesPerPool = 256;
 }
 
 - (std::string)checkFieldsWith:(GraphCheck &)check {
-  std::string problem = FieldKindProblem(allGroups, [NSArray class], "the AddressBook", "allGroups");
+  std::string problem = fieldKindProblem(allGroups, [NSArray class], "the AddressBook", "allGroups");
   for (NSUInteger i = 0; problem.empty() && i < [allGroups count]; i++)
     problem = check.element([allGroups objectAtIndex:i]);
   return problem;
@@ -65,10 +65,10 @@ static const NSUInteger entriesPerPool = 256;
 
 - (id)initWithCoder:(NSCoder *)coder {
   if ((self = [super init]) != nil) {
-    EnterNestedObject();
+    enterNestedObject();
     name = [[coder decodeObject] retain];
     addressList = [[coder decodeObject] retain];
-    LeaveNestedObject();
+    leaveNestedObject();
   }
   return self;
 }
@@ -103,8 +103,8 @@ static const NSUInteger entriesPerPool = 256;
 }
 
 - (std::string)checkFieldsWith:(GraphCheck &)check {
-  std::string problem = FieldKindProblem(name, [NSString class], "a Group", "name");
-  if (problem.empty()) problem = FieldKindProblem(addressList, [NSArray class], "a Group", "addressList");
+  std::string problem = fieldKindProblem(name, [NSString class], "a Group", "name");
+  if (problem.empty()) problem = fieldKindProblem(addressList, [NSArray class], "a Group", "addressList");
   for (NSUInteger i = 0; problem.empty() && i < [addressList count]; i++)
     problem = check.element([addressList objectAtIndex:i]);
   return problem;
@@ -137,7 +137,7 @@ static const NSUInteger entriesPerPool = 256;
 
 - (KXPerson *)addToAddressBook:(Conversion &)conversion {
   KXPerson *person = [[[KXPerson alloc] init] autorelease];
-  SetPersonNames(person, name, emailAddress);
+  setPersonNames(person, name, emailAddress);
 
   // The record hands out immutable values: edit a copy of what it holds and set it back.
   KXMultiValue *current = [person valueForProperty:KXEmailProperty];
@@ -151,9 +151,9 @@ static const NSUInteger entriesPerPool = 256;
 }
 
 - (std::string)checkFieldsWith:(GraphCheck &)check {
-  std::string problem = FieldKindProblem(name, [NSString class], "an Address", "name");
+  std::string problem = fieldKindProblem(name, [NSString class], "an Address", "name");
   if (problem.empty())
-    problem = FieldKindProblem(emailAddress, [NSString class], "an Address", "emailAddress");
+    problem = fieldKindProblem(emailAddress, [NSString class], "an Address", "emailAddress");
   return problem;
 }
 

@@ -32,7 +32,7 @@ struct SplitName {
 };
 
 template <class String>
-SplitName<String> SplitWholeName(const String &name) {
+SplitName<String> splitWholeName(const String &name) {
   using Unit = typename String::value_type;
   const Unit comma = Unit(','), blank = Unit(' ');
   if (name.empty()) return {NameRule::UseEmailAddress, String(), String()};

@@ -18,7 +18,7 @@ int main(int argc, char **argv) {
   fflush(stdout);
 
   std::string error;
-  id root = ReadArchivedBook(path, &error);
+  id root = readArchivedBook(path, &error);
   if (root == nil) {
     fprintf(stderr, "%s\n", error.c_str());
     return 1;

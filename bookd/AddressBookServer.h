@@ -61,6 +61,6 @@ class GuessBudget;
 @end
 
 /* The one log line of an address's refusal episode on a service, naming both. */
-void LogRefusedPeer(const std::string &address, const char *service);
+void logRefusedPeer(const std::string &address, const char *service);
 
 #endif

@@ -9,10 +9,10 @@
 
 namespace {
 
-bool Matches(NSString *stored, id offered) {
+bool offeredPasswordMatches(NSString *stored, id offered) {
   std::string storedBytes, offeredBytes;
-  if (!PasswordBytes(stored, storedBytes) || !PasswordBytes(offered, offeredBytes)) return false;
-  return PasswordsMatch(storedBytes, offeredBytes);
+  if (!passwordBytes(stored, storedBytes) || !passwordBytes(offered, offeredBytes)) return false;
+  return passwordsMatch(storedBytes, offeredBytes);
 }
 
 }  // namespace
@@ -79,11 +79,11 @@ bool Matches(NSString *stored, id offered) {
   const double now = GuessBudget::SteadyNow();
   // Over budget the answer is a wrong password's, and the password is not even compared.
   if (!_grantBudget->mayCheck(address, now)) {
-    if (_grantBudget->noteRefusal(address, now)) LogRefusedPeer(address, "Distributed Objects service");
+    if (_grantBudget->noteRefusal(address, now)) logRefusedPeer(address, "Distributed Objects service");
     if ([_peerSource respondsToSelector:@selector(paceCurrentClient)]) [_peerSource paceCurrentClient];
     return nil;
   }
-  if (!Matches(stored, auth)) {
+  if (!offeredPasswordMatches(stored, auth)) {
     _grantBudget->noteFailure(address, now);
     return nil;
   }
@@ -101,7 +101,7 @@ bool Matches(NSString *stored, id offered) {
 
 @end
 
-void LogRefusedPeer(const std::string &address, const char *service) {
+void logRefusedPeer(const std::string &address, const char *service) {
   NSLog(@"Too many wrong passwords from %s on the %s; its attempts are refused unchecked for a while",
         address.empty() ? "an unknown address" : address.c_str(), service);
 }

@@ -17,6 +17,6 @@
  * but a string; a port key anything but a string or a number; the flag anything but a
  * boolean, a number or YES/NO; the proxies anything but strings). A value of the wrong kind
  * would otherwise reach the book or the password check as an object that is no string. */
-bool ReadConfigFile(const std::string &path, ConfigValues &values);
+bool readConfigFile(const std::string &path, ConfigValues &values);
 
 #endif

@@ -5,7 +5,7 @@
 namespace {
 
 // A missing key leaves the value empty; false for a value that is no string.
-bool ReadText(NSDictionary *dict, NSString *key, std::optional<std::string> &out) {
+bool readText(NSDictionary *dict, NSString *key, std::optional<std::string> &out) {
   id value = [dict objectForKey:key];
   if (value == nil) return true;
   if (![value isKindOfClass:[NSString class]]) return false;
@@ -15,17 +15,17 @@ bool ReadText(NSDictionary *dict, NSString *key, std::optional<std::string> &out
   return true;
 }
 
-bool ReadPort(NSDictionary *dict, NSString *key, std::optional<int32_t> &out) {
+bool readPort(NSDictionary *dict, NSString *key, std::optional<int32_t> &out) {
   id value = [dict objectForKey:key];
   if (value == nil) return true;
   if ([value isKindOfClass:[NSString class]]) {
     const char *bytes = [(NSString *)value UTF8String];
     if (bytes == NULL) return false;
-    out = IntegerValueOfText(bytes);
+    out = integerValueOfText(bytes);
     return true;
   }
   if ([value isKindOfClass:[NSNumber class]]) {
-    out = ClampToInt32([(NSNumber *)value longLongValue]);
+    out = clampToInt32([(NSNumber *)value longLongValue]);
     return true;
   }
   return false;
@@ -33,7 +33,7 @@ bool ReadPort(NSDictionary *dict, NSString *key, std::optional<int32_t> &out) {
 
 // A property list may say yes and no as a boolean, a number or a string (the old-style
 // format has only strings).
-bool ReadFlag(NSDictionary *dict, NSString *key, std::optional<bool> &out) {
+bool readFlag(NSDictionary *dict, NSString *key, std::optional<bool> &out) {
   id value = [dict objectForKey:key];
   if (value == nil) return true;
   if ([value isKindOfClass:[NSNumber class]]) {
@@ -53,7 +53,7 @@ bool ReadFlag(NSDictionary *dict, NSString *key, std::optional<bool> &out) {
 }
 
 // An array of strings, or one string.
-bool ReadTextList(NSDictionary *dict, NSString *key, std::optional<std::vector<std::string>> &out) {
+bool readTextList(NSDictionary *dict, NSString *key, std::optional<std::vector<std::string>> &out) {
   id value = [dict objectForKey:key];
   if (value == nil) return true;
   if ([value isKindOfClass:[NSString class]]) value = [NSArray arrayWithObject:value];
@@ -71,7 +71,7 @@ bool ReadTextList(NSDictionary *dict, NSString *key, std::optional<std::vector<s
 
 }  // namespace
 
-bool ReadConfigFile(const std::string &path, ConfigValues &values) {
+bool readConfigFile(const std::string &path, ConfigValues &values) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   bool ok = false;
   @try {
@@ -85,19 +85,19 @@ bool ReadConfigFile(const std::string &path, ConfigValues &values) {
     }
     if ([plist isKindOfClass:[NSDictionary class]]) {
       NSDictionary *dict = plist;
-      ok = ReadText(dict, @"AddressBookLocation", values.location) &&
-           ReadText(dict, @"ReadOnlyPassword", values.readOnlyPassword) &&
-           ReadText(dict, @"ReadWritePassword", values.readWritePassword) &&
-           ReadPort(dict, @"ReceivePort", values.receivePort) &&
-           ReadPort(dict, @"SendPort", values.sendPort) &&
-           ReadText(dict, @"ListenAddress", values.listenAddress) &&
-           ReadPort(dict, @"CardDAVPort", values.dav.port) &&
-           ReadText(dict, @"CardDAVListenAddress", values.dav.listenAddress) &&
-           ReadText(dict, @"CardDAVCertificate", values.dav.certificateFile) &&
-           ReadText(dict, @"CardDAVKey", values.dav.keyFile) &&
-           ReadFlag(dict, @"CardDAVAllowPlainHTTP", values.dav.allowPlainHttp) &&
-           ReadText(dict, @"CardDAVDisplayName", values.dav.displayName) &&
-           ReadTextList(dict, @"CardDAVTrustedProxies", values.dav.trustedProxies);
+      ok = readText(dict, @"AddressBookLocation", values.location) &&
+           readText(dict, @"ReadOnlyPassword", values.readOnlyPassword) &&
+           readText(dict, @"ReadWritePassword", values.readWritePassword) &&
+           readPort(dict, @"ReceivePort", values.receivePort) &&
+           readPort(dict, @"SendPort", values.sendPort) &&
+           readText(dict, @"ListenAddress", values.listenAddress) &&
+           readPort(dict, @"CardDAVPort", values.dav.port) &&
+           readText(dict, @"CardDAVListenAddress", values.dav.listenAddress) &&
+           readText(dict, @"CardDAVCertificate", values.dav.certificateFile) &&
+           readText(dict, @"CardDAVKey", values.dav.keyFile) &&
+           readFlag(dict, @"CardDAVAllowPlainHTTP", values.dav.allowPlainHttp) &&
+           readText(dict, @"CardDAVDisplayName", values.dav.displayName) &&
+           readTextList(dict, @"CardDAVTrustedProxies", values.dav.trustedProxies);
     }
   } @catch (id) {
     // GNUstep's parsers may raise on malformed input; such a file holds no property list.

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-std::optional<ListenAddress> ParseListenAddress(const std::string &text) {
+std::optional<ListenAddress> parseListenAddress(const std::string &text) {
   ListenAddress address;
   address.text = text;
   sockaddr_in *v4 = reinterpret_cast<sockaddr_in *>(&address.socket);
@@ -24,7 +24,7 @@ std::optional<ListenAddress> ParseListenAddress(const std::string &text) {
   return std::nullopt;
 }
 
-sockaddr_storage WithPort(const ListenAddress &address, uint16_t port, socklen_t &length) {
+sockaddr_storage withPort(const ListenAddress &address, uint16_t port, socklen_t &length) {
   sockaddr_storage result = address.socket;
   if (address.family == AF_INET6)
     reinterpret_cast<sockaddr_in6 *>(&result)->sin6_port = htons(port);
@@ -36,14 +36,14 @@ sockaddr_storage WithPort(const ListenAddress &address, uint16_t port, socklen_t
 
 namespace {
 
-std::string Dotted(const in_addr &address) {
+std::string dotted(const in_addr &address) {
   char text[INET_ADDRSTRLEN] = "";
   inet_ntop(AF_INET, &address, text, sizeof text);
   return text;
 }
 
 // The IPv4 address inside an IPv4-mapped IPv6 address (::ffff:a.b.c.d).
-in_addr Embedded(const in6_addr &address) {
+in_addr embedded(const in6_addr &address) {
   in_addr inside;
   std::memcpy(&inside, address.s6_addr + 12, sizeof inside);
   return inside;
@@ -51,38 +51,38 @@ in_addr Embedded(const in6_addr &address) {
 
 }  // namespace
 
-std::optional<std::string> DistributedObjectsAddress(const ListenAddress &address) {
+std::optional<std::string> distributedObjectsAddress(const ListenAddress &address) {
   if (address.family == AF_INET) {
     const sockaddr_in *v4 = reinterpret_cast<const sockaddr_in *>(&address.socket);
     if (v4->sin_addr.s_addr == htonl(INADDR_ANY)) return std::string();
-    return Dotted(v4->sin_addr);
+    return dotted(v4->sin_addr);
   }
   const in6_addr &v6 = reinterpret_cast<const sockaddr_in6 *>(&address.socket)->sin6_addr;
   if (IN6_IS_ADDR_UNSPECIFIED(&v6)) return std::string();
   if (IN6_IS_ADDR_LOOPBACK(&v6)) return std::string("127.0.0.1");
   if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-    const in_addr inside = Embedded(v6);
+    const in_addr inside = embedded(v6);
     if (inside.s_addr == htonl(INADDR_ANY)) return std::string();
-    return Dotted(inside);
+    return dotted(inside);
   }
   return std::nullopt;
 }
 
-std::string PeerText(const sockaddr *peer, socklen_t length) {
+std::string peerText(const sockaddr *peer, socklen_t length) {
   if (peer == nullptr) return "";
   if (peer->sa_family == AF_INET && length >= static_cast<socklen_t>(sizeof(sockaddr_in)))
-    return Dotted(reinterpret_cast<const sockaddr_in *>(peer)->sin_addr);
+    return dotted(reinterpret_cast<const sockaddr_in *>(peer)->sin_addr);
   if (peer->sa_family != AF_INET6 || length < static_cast<socklen_t>(sizeof(sockaddr_in6))) return "";
   const in6_addr &v6 = reinterpret_cast<const sockaddr_in6 *>(peer)->sin6_addr;
-  if (IN6_IS_ADDR_V4MAPPED(&v6)) return Dotted(Embedded(v6));
+  if (IN6_IS_ADDR_V4MAPPED(&v6)) return dotted(embedded(v6));
   char text[INET6_ADDRSTRLEN] = "";
   inet_ntop(AF_INET6, &v6, text, sizeof text);
   return text;
 }
 
-std::string PeerOfSocket(int fd) {
+std::string peerOfSocket(int fd) {
   sockaddr_storage peer{};
   socklen_t length = sizeof peer;
   if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &length) != 0) return "";
-  return PeerText(reinterpret_cast<sockaddr *>(&peer), length);
+  return peerText(reinterpret_cast<sockaddr *>(&peer), length);
 }

@@ -16,21 +16,21 @@ struct ListenAddress {
   std::string text;  // as given
 };
 
-std::optional<ListenAddress> ParseListenAddress(const std::string &text);
+std::optional<ListenAddress> parseListenAddress(const std::string &text);
 
 /* The address with the port set, ready for bind(). */
-sockaddr_storage WithPort(const ListenAddress &address, uint16_t port, socklen_t &length);
+sockaddr_storage withPort(const ListenAddress &address, uint16_t port, socklen_t &length);
 
 /* What Distributed Objects can listen on for the address: GNUstep's socket ports are IPv4
  * only. The text of an IPv4 address; "" for every IPv4 address (0.0.0.0 and ::); 127.0.0.1
  * for ::1; the IPv4 address inside an IPv4-mapped one; nullopt for any other IPv6 address. */
-std::optional<std::string> DistributedObjectsAddress(const ListenAddress &address);
+std::optional<std::string> distributedObjectsAddress(const ListenAddress &address);
 
 /* The text a peer is known by: dotted IPv4, also for an IPv4-mapped IPv6 peer (a dual-stack
  * socket sees IPv4 clients so), else the IPv6 text. "" for anything else. */
-std::string PeerText(const sockaddr *peer, socklen_t length);
+std::string peerText(const sockaddr *peer, socklen_t length);
 
-/* The peer of a connected socket as PeerText; "" when it has none. */
-std::string PeerOfSocket(int fd);
+/* The peer of a connected socket as peerText; "" when it has none. */
+std::string peerOfSocket(int fd);
 
 #endif

@@ -7,7 +7,7 @@
 
 #include <string>
 
-bool PasswordsMatch(const std::string &stored, const std::string &offered);
+bool passwordsMatch(const std::string &stored, const std::string &offered);
 
 #ifdef __OBJC__
 #import <Foundation/Foundation.h>
@@ -15,7 +15,7 @@ bool PasswordsMatch(const std::string &stored, const std::string &offered);
 /* The bytes a password check compares: the UTF-8 of a string of this process. false for
  * anything else (nil, a number, a proxy that would answer whatever its owner likes), which
  * then matches nothing. */
-bool PasswordBytes(id text, std::string &bytes);
+bool passwordBytes(id text, std::string &bytes);
 #endif
 
 #endif

@@ -1,6 +1,6 @@
 #include "PasswordMatch.h"
 
-bool PasswordsMatch(const std::string &stored, const std::string &offered) {
+bool passwordsMatch(const std::string &stored, const std::string &offered) {
   // Walk the offered bytes whatever happens, comparing against the stored ones cyclically;
   // a length mismatch is folded into the same difference instead of returning early.
   volatile unsigned char difference = stored.size() == offered.size() ? 0 : 1;
@@ -12,7 +12,7 @@ bool PasswordsMatch(const std::string &stored, const std::string &offered) {
   return difference == 0;
 }
 
-bool PasswordBytes(id text, std::string &bytes) {
+bool passwordBytes(id text, std::string &bytes) {
   if (text == nil || [text isProxy] || ![text isKindOfClass:[NSString class]]) return false;
   NSData *data = [(NSString *)text dataUsingEncoding:NSUTF8StringEncoding];
   if (data == nil) return false;

@@ -5,13 +5,13 @@
 #include <cctype>
 #include <climits>
 
-int32_t ClampToInt32(long long value) {
+int32_t clampToInt32(long long value) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
 }
 
-int32_t IntegerValueOfText(const std::string &text) {
+int32_t integerValueOfText(const std::string &text) {
   size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) i++;
   bool negative = false;
@@ -26,10 +26,10 @@ int32_t IntegerValueOfText(const std::string &text) {
   for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); i++) {
     if (magnitude <= limit) magnitude = magnitude * 10 + (text[i] - '0');
   }
-  return ClampToInt32(negative ? -magnitude : magnitude);
+  return clampToInt32(negative ? -magnitude : magnitude);
 }
 
-WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettings &settings) {
+WalkResult walkArguments(const std::vector<std::string> &arguments, ServerSettings &settings) {
   for (size_t i = 0; i < arguments.size(); i += 2) {
     const std::string &word = arguments[i];
     std::optional<std::string> *text = nullptr;
@@ -49,13 +49,13 @@ WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettin
     if (i + 1 >= arguments.size()) return WalkResult::Usage;
     const std::string &value = arguments[i + 1];
     if (text != nullptr) *text = value;
-    else if (number != nullptr) *number = IntegerValueOfText(value);
-    else *optionalNumber = IntegerValueOfText(value);
+    else if (number != nullptr) *number = integerValueOfText(value);
+    else *optionalNumber = integerValueOfText(value);
   }
   return WalkResult::Ok;
 }
 
-void MergeConfiguration(ServerSettings &settings, const ConfigValues &file) {
+void mergeConfiguration(ServerSettings &settings, const ConfigValues &file) {
   if (!settings.location) settings.location = file.location;
   if (!settings.readOnlyPassword) settings.readOnlyPassword = file.readOnlyPassword;
   if (!settings.readWritePassword) settings.readWritePassword = file.readWritePassword;
@@ -72,7 +72,7 @@ void MergeConfiguration(ServerSettings &settings, const ConfigValues &file) {
   if (!dav.trustedProxies) dav.trustedProxies = file.dav.trustedProxies;
 }
 
-std::string FirstValidationError(const ServerSettings &settings) {
+std::string firstValidationError(const ServerSettings &settings) {
   if (!settings.location) return "Error: No value for AddressBookLocation\n";
   if (!settings.readOnlyPassword) return "Error: No value for ReadOnlyPassword\n";
   if (!settings.readWritePassword) return "Error: No value for ReadWritePassword\n";
@@ -80,25 +80,25 @@ std::string FirstValidationError(const ServerSettings &settings) {
   if (settings.sendPort == -1) return "Error: Send port is invalid\n";
   if (settings.listenAddress) {
     const std::string &text = *settings.listenAddress;
-    const std::optional<ListenAddress> address = ParseListenAddress(text);
+    const std::optional<ListenAddress> address = parseListenAddress(text);
     if (!address) return "Error: " + text + " is not an IPv4 or IPv6 address to listen on\n";
-    if (!DistributedObjectsAddress(*address))
+    if (!distributedObjectsAddress(*address))
       return "Error: Distributed Objects can't listen on " + text +
              ": GNUstep's socket ports are IPv4 only\n";
   }
   const DavSettings &dav = settings.dav;
   if (dav.port && (*dav.port < 1 || *dav.port > 65535)) return "Error: CardDAV port is invalid\n";
-  if (dav.port && dav.listenAddress && !ParseListenAddress(*dav.listenAddress))
+  if (dav.port && dav.listenAddress && !parseListenAddress(*dav.listenAddress))
     return "Error: " + *dav.listenAddress + " is not an IPv4 or IPv6 address to listen on\n";
   if (dav.port && dav.certificateFile.has_value() != dav.keyFile.has_value())
     return "Error: CardDAVCertificate and CardDAVKey must be given together\n";
   if (dav.port && dav.trustedProxies) {
     for (const std::string &proxy : *dav.trustedProxies)
-      if (!ParseListenAddress(proxy)) return "Error: " + proxy + " is not an IPv4 or IPv6 address of a proxy\n";
+      if (!parseListenAddress(proxy)) return "Error: " + proxy + " is not an IPv4 or IPv6 address of a proxy\n";
   }
   return "";
 }
 
-uint16_t PortNumberToOpen(int32_t setting) {
+uint16_t portNumberToOpen(int32_t setting) {
   return static_cast<uint16_t>(static_cast<uint32_t>(setting) & 0xFFFFu);
 }

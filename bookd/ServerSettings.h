@@ -48,24 +48,24 @@ struct ConfigValues {
 /* Leading white space, an optional sign, then decimal digits up to the first other
  * character; 0 when no digit follows. Values beyond 32 bits clamp to the nearest end,
  * so that a huge port number can never wrap round into a plausible one. */
-int32_t IntegerValueOfText(const std::string &text);
+int32_t integerValueOfText(const std::string &text);
 
 /* Clamps a wider integer into the 32-bit signed range. */
-int32_t ClampToInt32(long long value);
+int32_t clampToInt32(long long value);
 
 /* The walk over the arguments after the program name. Usage means an argument that is no
  * option word, or an option word with nothing after it: the caller prints the usage. */
 enum class WalkResult { Ok, Usage };
-WalkResult WalkArguments(const std::vector<std::string> &arguments, ServerSettings &settings);
+WalkResult walkArguments(const std::vector<std::string> &arguments, ServerSettings &settings);
 
 /* Fills only what the command line left unset; a port of -1 counts as unset. */
-void MergeConfiguration(ServerSettings &settings, const ConfigValues &file);
+void mergeConfiguration(ServerSettings &settings, const ConfigValues &file);
 
 /* The message for the first setting that is missing or unusable, in the order they are
  * checked, or "" when start-up may go on. */
-std::string FirstValidationError(const ServerSettings &settings);
+std::string firstValidationError(const ServerSettings &settings);
 
 /* The port number that is actually opened: the low 16 bits of the setting. */
-uint16_t PortNumberToOpen(int32_t setting);
+uint16_t portNumberToOpen(int32_t setting);
 
 #endif

@@ -32,7 +32,7 @@ NSPortMessage *currentMessage = nil;
 
 // The socket of the client connection a message came in on: GNUstep's handle for the client's
 // port; -1 when it cannot be told.
-int SocketOfMessage(NSPortMessage *message) {
+int socketOfMessage(NSPortMessage *message) {
   NSPort *client = [message sendPort];
   if (![client respondsToSelector:@selector(conversation:)]) return -1;
   id handle = [(NSSocketPort *)client conversation:[message receivePort]];
@@ -46,7 +46,7 @@ int SocketOfMessage(NSPortMessage *message) {
 std::set<int> pacedSockets;
 std::map<int, std::deque<NSPortMessage *>> pacedMessages;
 
-bool IsShortOfResources(int error) {
+bool isShortOfResources(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
@@ -62,19 +62,19 @@ bool IsShortOfResources(int error) {
 
 + (NSString *)currentPeerAddress {
   if (currentMessage == nil) return nil;
-  const int socket = SocketOfMessage(currentMessage);
+  const int socket = socketOfMessage(currentMessage);
   if (socket < 0) return @"";
-  return [NSString stringWithUTF8String:PeerOfSocket(socket).c_str()];
+  return [NSString stringWithUTF8String:peerOfSocket(socket).c_str()];
 }
 
 + (void)paceCurrentClient {
-  const int socket = currentMessage != nil ? SocketOfMessage(currentMessage) : -1;
+  const int socket = currentMessage != nil ? socketOfMessage(currentMessage) : -1;
   if (socket >= 0) pacedSockets.insert(socket);
 }
 
 - (void)handlePortMessage:(NSPortMessage *)message {
   if (!pacedSockets.empty() || !pacedMessages.empty()) {
-    const int socket = SocketOfMessage(message);
+    const int socket = socketOfMessage(message);
     // A paced client's message waits; once one waits, its later ones wait behind it, so that
     // they are handled in the order they came.
     if (pacedMessages.count(socket) != 0 || pacedSockets.erase(socket) != 0) {
@@ -168,7 +168,7 @@ bool IsShortOfResources(int error) {
     }
     return;
   }
-  if (!IsShortOfResources(error)) return;
+  if (!isShortOfResources(error)) return;
   // Rest before logging: logging may itself fail for the same lack, and raise.
   _listenerResting = YES;
   [NSTimer scheduledTimerWithTimeInterval:kAcceptRetryDelay

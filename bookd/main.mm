@@ -22,12 +22,12 @@
 
 namespace {
 
-NSString *ToNSString(const std::string &text) {
+NSString *toNSString(const std::string &text) {
   return [NSString stringWithUTF8String:text.c_str()];
 }
 
 // The argument walk, the configuration merge and validation; ends the process on failure.
-ServerSettings GatherSettings() {
+ServerSettings gatherSettings() {
   NSArray *arguments = [[NSProcessInfo processInfo] arguments];
   std::vector<std::string> words;
   for (NSUInteger i = 1; i < [arguments count]; i++) {
@@ -35,19 +35,19 @@ ServerSettings GatherSettings() {
     words.push_back(word != NULL ? word : "");
   }
   ServerSettings settings;
-  if (WalkArguments(words, settings) == WalkResult::Usage) DiePrintingUsage(-1);
+  if (walkArguments(words, settings) == WalkResult::Usage) DiePrintingUsage(-1);
   if (settings.configFile) {
     ConfigValues file;
-    if (!ReadConfigFile(*settings.configFile, file)) {
+    if (!readConfigFile(*settings.configFile, file)) {
       // Kept with its typo ("containa"): other programs and users' scripts rely on these bytes.
       fprintf(stderr, "Error: %s could not be read or doesn't containa valid dictionary!\n",
               settings.configFile->c_str());
       exit(-1);
     }
-    MergeConfiguration(settings, file);
+    mergeConfiguration(settings, file);
   }
   // Written as bytes: a listen address quoted in the message may be no valid UTF-8.
-  const std::string message = FirstValidationError(settings);
+  const std::string message = firstValidationError(settings);
   if (!message.empty()) {
     fputs(message.c_str(), stderr);
     exit(-1);
@@ -55,7 +55,7 @@ ServerSettings GatherSettings() {
   return settings;
 }
 
-KXLocalAddressBook *OpenBook(NSString *location) {
+KXLocalAddressBook *openBook(NSString *location) {
   KXLocalAddressBook *book = nil;
   NSError *error = nil;
   @try {
@@ -75,11 +75,11 @@ KXLocalAddressBook *OpenBook(NSString *location) {
 
 // The receive port listens on address ("" or nil: every IPv4 address) and is a ServingPort;
 // the send port only names a port number.
-NSSocketPort *OpenPort(int32_t setting, BOOL listener, NSString *address) {
+NSSocketPort *openPort(int32_t setting, BOOL listener, NSString *address) {
   NSSocketPort *port = nil;
   Class kind = listener ? [ServingPort class] : [NSSocketPort class];
   @try {
-    port = (NSSocketPort *)[kind portWithNumber:PortNumberToOpen(setting)
+    port = (NSSocketPort *)[kind portWithNumber:portNumberToOpen(setting)
                                          onHost:nil
                                    forceAddress:[address length] > 0 ? address : nil
                                        listener:listener];
@@ -102,7 +102,7 @@ NSSocketPort *OpenPort(int32_t setting, BOOL listener, NSString *address) {
 // Lets clients on any host find the server by name. GNUstep's default name server refuses
 // socket ports, so this goes through the socket-port name server (gdomap). Clients can
 // always connect by host and port, so a failure is logged and serving goes on.
-void RegisterName(NSConnection *connection) {
+void registerServerName(NSConnection *connection) {
   BOOL registered = NO;
   @try {
     registered = [connection registerName:@"AddressServer"
@@ -121,7 +121,7 @@ class DavGuessBudget : public carddav::LoginBudget {
   bool mayCheckPassword(const std::string &address) override {
     const double now = GuessBudget::SteadyNow();
     if (budget_.mayCheck(address, now)) return true;
-    if (budget_.noteRefusal(address, now)) LogRefusedPeer(address, "CardDAV service");
+    if (budget_.noteRefusal(address, now)) logRefusedPeer(address, "CardDAV service");
     return false;
   }
   void noteFailure(const std::string &address) override { budget_.noteFailure(address, GuessBudget::SteadyNow()); }
@@ -134,7 +134,7 @@ class DavGuessBudget : public carddav::LoginBudget {
 // Starts the CardDAV service when its port was given; ends the process when it cannot listen,
 // since a server that says it runs while clients cannot reach it reports failure as success.
 // What it is handed lives as long as the process.
-void StartCardDav(const ServerSettings &settings, KXLocalAddressBook *book) {
+void startCardDav(const ServerSettings &settings, KXLocalAddressBook *book) {
   const DavSettings &dav = settings.dav;
   if (!dav.port) return;
   carddav::DavConfig config;
@@ -151,7 +151,7 @@ void StartCardDav(const ServerSettings &settings, KXLocalAddressBook *book) {
   }
   config.readOnlyPassword = *settings.readOnlyPassword;
   config.readWritePassword = *settings.readWritePassword;
-  carddav::CardCollection *collection = carddav::NewBookCollection(book).release();
+  carddav::CardCollection *collection = carddav::newBookCollection(book).release();
   DavService *service = [DavService new];
   std::string error;
   if (![service startWithConfig:&config collection:collection budget:new DavGuessBudget log:nullptr error:&error])
@@ -162,25 +162,25 @@ void StartCardDav(const ServerSettings &settings, KXLocalAddressBook *book) {
 
 int main(int argc, char **argv) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  ServerSettings settings = GatherSettings();
+  ServerSettings settings = gatherSettings();
 
   // Checked by the validation: the address parses, and Distributed Objects can listen on it.
   NSString *listen = nil, *listenForObjects = nil;
   if (settings.listenAddress) {
-    listen = ToNSString(*settings.listenAddress);
-    listenForObjects = ToNSString(*DistributedObjectsAddress(*ParseListenAddress(*settings.listenAddress)));
+    listen = toNSString(*settings.listenAddress);
+    listenForObjects = toNSString(*distributedObjectsAddress(*parseListenAddress(*settings.listenAddress)));
   }
 
-  KXLocalAddressBook *book = OpenBook(ToNSString(*settings.location));
+  KXLocalAddressBook *book = openBook(toNSString(*settings.location));
   AddressBookServer *server =
       [[AddressBookServer alloc] initWithAddressBook:book
-                                    readOnlyPassword:ToNSString(*settings.readOnlyPassword)
-                                   readWritePassword:ToNSString(*settings.readWritePassword)
+                                    readOnlyPassword:toNSString(*settings.readOnlyPassword)
+                                   readWritePassword:toNSString(*settings.readWritePassword)
                                   socketServerAtPort:settings.socketPort
                                        listenAddress:listen];
 
-  NSSocketPort *receivePort = OpenPort(settings.receivePort, YES, listenForObjects);
-  NSSocketPort *sendPort = OpenPort(settings.sendPort, NO, nil);
+  NSSocketPort *receivePort = openPort(settings.receivePort, YES, listenForObjects);
+  NSSocketPort *sendPort = openPort(settings.sendPort, NO, nil);
   // Labels kept swapped ("Sendport" shows the receive port): users' scripts rely on these lines.
   NSLog(@"Sendport at %d: %@\n", settings.receivePort, receivePort);
   NSLog(@"Receiveport at %d: %@\n", settings.sendPort, sendPort);
@@ -192,8 +192,8 @@ int main(int argc, char **argv) {
   // fields included.
   [connection setRootObject:[ServingChecker checkerWithTarget:server
                                                      protocol:@protocol(KXSimpleAddressBookServing)]];
-  RegisterName(connection);
-  StartCardDav(settings, book);
+  registerServerName(connection);
+  startCardDav(settings, book);
 
   fputs("Running.\n", stderr);
   fflush(stderr);

@@ -17,13 +17,13 @@ const int rounds = 3;  // best of, against the noise of a shared machine
 
 std::string scratch;
 
-void RemoveTree(const std::string &path) {
+void removeTree(const std::string &path) {
   bench::runChild({"/bin/rm", "-rf", path});
 }
 
 // A GNUstep configuration whose user Library lies in the scratch directory, so that the
 // shared book of every run is a fresh one there and never the user's.
-std::string WriteGNUstepConfig() {
+std::string writeGNUstepConfig() {
   std::ifstream system("/etc/GNUstep/GNUstep.conf");
   std::ofstream conf(scratch + "/GNUstep.conf");
   std::string line;
@@ -40,7 +40,7 @@ struct Cost {
   double peakMiB = 1e30;
 };
 
-void KeepBest(Cost &best, const bench::ChildCost &run) {
+void keepBest(Cost &best, const bench::ChildCost &run) {
   if (run.status != 0) {
     std::fprintf(stderr, "bench_convert: a child failed with status %d\n", run.status);
     std::exit(1);
@@ -52,16 +52,16 @@ void KeepBest(Cost &best, const bench::ChildCost &run) {
 std::string Archive(int groups, int entries) {
   std::string path = scratch + "/book-" + std::to_string(groups) + "x" + std::to_string(entries);
   Cost made;
-  KeepBest(made, bench::runChild({GNUMAIL_ARCHIVE_PATH, "--synthetic", std::to_string(groups),
+  keepBest(made, bench::runChild({GNUMAIL_ARCHIVE_PATH, "--synthetic", std::to_string(groups),
                                   std::to_string(entries), path}));
   return path;
 }
 
-Cost Convert(const std::string &archive, const std::string &configEnv) {
+Cost convert(const std::string &archive, const std::string &configEnv) {
   Cost best;
   for (int r = 0; r < rounds; r++) {
-    RemoveTree(scratch + "/home");
-    KeepBest(best, bench::runChild({BOOKCONVERT_PATH, archive}, {configEnv}));
+    removeTree(scratch + "/home");
+    keepBest(best, bench::runChild({BOOKCONVERT_PATH, archive}, {configEnv}));
   }
   return best;
 }
@@ -70,10 +70,10 @@ Cost Floor(const std::string &archive, int groups, int entries) {
   Cost best;
   std::string db = scratch + "/floor.sqlite";
   for (int r = 0; r < rounds; r++) {
-    RemoveTree(db);
-    RemoveTree(db + "-wal");
-    RemoveTree(db + "-shm");
-    KeepBest(best, bench::runChild(
+    removeTree(db);
+    removeTree(db + "-wal");
+    removeTree(db + "-shm");
+    keepBest(best, bench::runChild(
                        {CONVERT_FLOOR_PATH, archive, db, std::to_string(groups), std::to_string(entries)}));
   }
   return best;
@@ -85,11 +85,11 @@ int main() {
   char dir[] = "/tmp/bench-convert-XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
   scratch = dir;
-  std::string configEnv = WriteGNUstepConfig();
+  std::string configEnv = writeGNUstepConfig();
 
   std::string empty = Archive(0, 0), small = Archive(100, 100), large = Archive(1000, 100);
-  Cost base = Convert(empty, configEnv);
-  Cost small10k = Convert(small, configEnv), large100k = Convert(large, configEnv);
+  Cost base = convert(empty, configEnv);
+  Cost small10k = convert(small, configEnv), large100k = convert(large, configEnv);
   Cost floor100k = Floor(large, 1000, 100);
 
   bench::line("bookconvert 100k entries: wall time", large100k.seconds, "s", floor100k.seconds, "ratio <= 2");
@@ -102,6 +102,6 @@ int main() {
   bench::line("bookconvert memory per entry, 100k vs 10k", (large100k.peakMiB - base.peakMiB) * 1024 / 100000,
               "KiB", (small10k.peakMiB - base.peakMiB) * 1024 / 10000, "ratio <= 1.2 (linear)");
 
-  RemoveTree(scratch);
+  removeTree(scratch);
   return 0;
 }

@@ -22,7 +22,7 @@ std::string UniqueId(long serial) {
   return text;
 }
 
-bool Exec(sqlite3 *db, const char *sql) {
+bool exec(sqlite3 *db, const char *sql) {
   return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
@@ -36,14 +36,14 @@ bool Step(sqlite3_stmt *statement) {
   return done;
 }
 
-bool InsertRows(const char *path, int groups, int entries) {
+bool insertRows(const char *path, int groups, int entries) {
   sqlite3 *db = nullptr;
   if (sqlite3_open(path, &db) != SQLITE_OK) return false;
-  bool ok = Exec(db, "PRAGMA journal_mode=WAL") &&
-            Exec(db, "CREATE TABLE person(uid TEXT PRIMARY KEY, first TEXT, last TEXT, email TEXT);"
+  bool ok = exec(db, "PRAGMA journal_mode=WAL") &&
+            exec(db, "CREATE TABLE person(uid TEXT PRIMARY KEY, first TEXT, last TEXT, email TEXT);"
                      "CREATE TABLE grp(uid TEXT PRIMARY KEY, name TEXT);"
                      "CREATE TABLE member(grp TEXT, person TEXT, position INTEGER);") &&
-            Exec(db, "BEGIN");
+            exec(db, "BEGIN");
   sqlite3_stmt *person = nullptr, *group = nullptr, *member = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO person VALUES(?,?,?,?)", -1, &person, nullptr);
   sqlite3_prepare_v2(db, "INSERT INTO grp VALUES(?,?)", -1, &group, nullptr);
@@ -70,7 +70,7 @@ bool InsertRows(const char *path, int groups, int entries) {
   sqlite3_finalize(person);
   sqlite3_finalize(group);
   sqlite3_finalize(member);
-  ok = ok && Exec(db, "COMMIT");
+  ok = ok && exec(db, "COMMIT");
   sqlite3_close(db);
   return ok;
 }
@@ -88,7 +88,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "convert_floor: %s holds no address book\n", argv[1]);
     return 1;
   }
-  bool ok = InsertRows(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+  bool ok = insertRows(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
   [pool release];
   return ok ? 0 : 1;
 }

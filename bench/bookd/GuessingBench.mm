@@ -54,7 +54,7 @@ sockaddr_in Address(const char *ip, int port) {
 }
 
 // A blocking TCP connection to 127.0.0.1:port from the given source address; -1 on failure.
-int ConnectFrom(const char *from, int port) {
+int connectFrom(const char *from, int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -70,7 +70,7 @@ int ConnectFrom(const char *from, int port) {
 }
 
 // Sends a line and reads one reply line; the reply without its line feed, "" on failure.
-std::string Ask(int fd, const std::string &line) {
+std::string ask(int fd, const std::string &line) {
   if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) return "";
   std::string reply;
   char c;
@@ -82,13 +82,13 @@ std::string Ask(int fd, const std::string &line) {
 }
 
 // Socket service: logins per second from 127.0.0.2 over one connection, for kSeconds.
-double InnocentLogins(int port) {
-  const int fd = ConnectFrom("127.0.0.2", port);
-  if (fd < 0 || Ask(fd, "") != "Hello") return 0;  // "" sends nothing: reads the greeting
+double innocentLogins(int port) {
+  const int fd = connectFrom("127.0.0.2", port);
+  if (fd < 0 || ask(fd, "") != "Hello") return 0;  // "" sends nothing: reads the greeting
   long logins = 0;
   const Clock::time_point start = Clock::now();
   while (Since(start) < kSeconds)
-    if (Ask(fd, std::string("auth ro ") + kPassword + "\n") == "OK") logins++;
+    if (ask(fd, std::string("auth ro ") + kPassword + "\n") == "OK") logins++;
   const double rate = logins / Since(start);
   close(fd);
   return rate;
@@ -97,33 +97,33 @@ double InnocentLogins(int port) {
 // Socket service: 49 wrong passwords then the right one from `from` until stop (or, with
 // guessing false, the right one fifty times: the same load without guessing); answers the
 // right ones accepted.
-long GuessLogins(int port, const char *from, bool guessing, const std::atomic<bool> &stop) {
-  const int fd = ConnectFrom(from, port);
-  if (fd < 0 || Ask(fd, "") != "Hello") return -1;
+long guessLogins(int port, const char *from, bool guessing, const std::atomic<bool> &stop) {
+  const int fd = connectFrom(from, port);
+  if (fd < 0 || ask(fd, "") != "Hello") return -1;
   long accepted = 0;
   const std::string right = std::string("auth ro ") + kPassword + "\n";
   for (long round = 0; !stop; round++) {
     for (int i = 0; i < 49 && !stop; i++)
-      Ask(fd, guessing ? "auth ro guess" + std::to_string(round * 49 + i) + "\n" : right);
-    if (Ask(fd, right) == "OK") accepted++;
+      ask(fd, guessing ? "auth ro guess" + std::to_string(round * 49 + i) + "\n" : right);
+    if (ask(fd, right) == "OK") accepted++;
   }
   close(fd);
   return accepted;
 }
 
 // The innocent's logins per second while another client runs the loop above.
-double LoginsBeside(int port, const char *from, bool guessing, long &accepted) {
+double loginsBeside(int port, const char *from, bool guessing, long &accepted) {
   std::atomic<bool> stop(false);
-  std::thread other([&] { accepted = GuessLogins(port, from, guessing, stop); });
+  std::thread other([&] { accepted = guessLogins(port, from, guessing, stop); });
   usleep(500000);  // past a guesser's first twenty
-  const double rate = InnocentLogins(port);
+  const double rate = innocentLogins(port);
   stop = true;
   other.join();
   return rate;
 }
 
 // Copies bytes both ways between two sockets until either side closes.
-void Pump(int a, int b) {
+void pump(int a, int b) {
   pollfd both[2] = {{a, POLLIN, 0}, {b, POLLIN, 0}};
   char buffer[65536];
   for (;;) {
@@ -141,7 +141,7 @@ void Pump(int a, int b) {
 }
 
 // A relay on 127.0.0.1 (the port it answers) that reaches bookd's port from 127.0.0.2.
-int StartRelay(int targetPort) {
+int startRelay(int targetPort) {
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   const sockaddr_in any = Address("127.0.0.1", 0);
   sockaddr_in bound{};
@@ -155,14 +155,14 @@ int StartRelay(int targetPort) {
       if (client < 0) return;
       int one = 1;
       setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      const int upstream = ConnectFrom("127.0.0.2", targetPort);
+      const int upstream = connectFrom("127.0.0.2", targetPort);
       if (upstream < 0) {
         close(client);
         continue;
       }
       timeval forever{};
       setsockopt(upstream, SOL_SOCKET, SO_RCVTIMEO, &forever, sizeof forever);
-      std::thread(Pump, client, upstream).detach();
+      std::thread(pump, client, upstream).detach();
     }
   }).detach();
   return ntohs(bound.sin_port);
@@ -195,9 +195,9 @@ id Root(int port) {
 }
 
 // Child modes: print one number and end.
-int RunInnocentViews(int port) {
+int runInnocentViews(int port) {
   NSAutoreleasePool *outer = [NSAutoreleasePool new];
-  const int relay = StartRelay(port);
+  const int relay = startRelay(port);
   id root = relay > 0 ? Root(relay) : nil;
   long views = 0;
   const Clock::time_point start = Clock::now();
@@ -216,7 +216,7 @@ int RunInnocentViews(int port) {
   return 0;
 }
 
-int RunGuessingViews(int port, double seconds) {
+int runGuessingViews(int port, double seconds) {
   NSAutoreleasePool *outer = [NSAutoreleasePool new];
   id root = Root(port);
   long accepted = 0;
@@ -239,7 +239,7 @@ int RunGuessingViews(int port, double seconds) {
 }
 
 // Starts this program in a child mode; the read end of its standard output.
-pid_t StartSelf(const std::vector<std::string> &args, int &output) {
+pid_t startSelf(const std::vector<std::string> &args, int &output) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) return -1;
   const pid_t pid = fork();
@@ -259,7 +259,7 @@ pid_t StartSelf(const std::vector<std::string> &args, int &output) {
   return pid;
 }
 
-double Finish(pid_t pid, int output) {
+double finish(pid_t pid, int output) {
   char text[64] = {0};
   const ssize_t n = read(output, text, sizeof text - 1);
   close(output);
@@ -271,9 +271,9 @@ double Finish(pid_t pid, int output) {
 
 int main(int argc, char **argv) {
   [KXPublicAddressBook class];  // the class of the views that arrive must be linked in
-  if (argc == 3 && std::strcmp(argv[1], "--innocent-views") == 0) return RunInnocentViews(std::atoi(argv[2]));
+  if (argc == 3 && std::strcmp(argv[1], "--innocent-views") == 0) return runInnocentViews(std::atoi(argv[2]));
   if (argc == 4 && std::strcmp(argv[1], "--guess-views") == 0)
-    return RunGuessingViews(std::atoi(argv[2]), std::atof(argv[3]));
+    return runGuessingViews(std::atoi(argv[2]), std::atof(argv[3]));
 
   char dirTemplate[] = "/tmp/bench_guessing_XXXXXX";
   if (mkdtemp(dirTemplate) == nullptr) return 1;
@@ -284,7 +284,7 @@ int main(int argc, char **argv) {
        "--sp", std::to_string(kxtest::freePort()), "--sock", std::to_string(socketPort)});
   int status = 1;
   for (int i = 0; i < 100; i++) {
-    const int probe = ConnectFrom("127.0.0.1", socketPort);
+    const int probe = connectFrom("127.0.0.1", socketPort);
     if (probe >= 0) {
       close(probe);
       status = 0;
@@ -293,26 +293,26 @@ int main(int argc, char **argv) {
     usleep(50000);
   }
   if (status == 0) {
-    const double alone = InnocentLogins(socketPort);
+    const double alone = innocentLogins(socketPort);
     long accepted = 0, ignored = 0;
     // The same load from a third address that only logs in: what sharing the server costs
     // the innocent without any guessing.
-    const double beside = LoginsBeside(socketPort, "127.0.0.3", false, ignored);
-    const double attacked = LoginsBeside(socketPort, "127.0.0.1", true, accepted);
+    const double beside = loginsBeside(socketPort, "127.0.0.3", false, ignored);
+    const double attacked = loginsBeside(socketPort, "127.0.0.1", true, accepted);
     bench::line("socket: guesser's right passwords accepted/s", accepted / (kSeconds + 0.5), "1/s", "<= 2");
     bench::line("socket: logins/s from another address, attacked", attacked, "1/s", alone, ">= 0.80");
     bench::line("socket: the same, floor: as much load without guessing", attacked, "1/s", beside,
                 "informative");
 
     int aloneOut = -1, attackedOut = -1, guessOut = -1;
-    const pid_t first = StartSelf({"--innocent-views", std::to_string(receivePort)}, aloneOut);
-    const double viewsAlone = Finish(first, aloneOut);
+    const pid_t first = startSelf({"--innocent-views", std::to_string(receivePort)}, aloneOut);
+    const double viewsAlone = finish(first, aloneOut);
     const pid_t guessing =
-        StartSelf({"--guess-views", std::to_string(receivePort), std::to_string(kSeconds + 1)}, guessOut);
+        startSelf({"--guess-views", std::to_string(receivePort), std::to_string(kSeconds + 1)}, guessOut);
     usleep(500000);
-    const pid_t innocent = StartSelf({"--innocent-views", std::to_string(receivePort)}, attackedOut);
-    const double viewsAttacked = Finish(innocent, attackedOut);
-    const double rightViews = Finish(guessing, guessOut);
+    const pid_t innocent = startSelf({"--innocent-views", std::to_string(receivePort)}, attackedOut);
+    const double viewsAttacked = finish(innocent, attackedOut);
+    const double rightViews = finish(guessing, guessOut);
     bench::line("DO: guesser's right passwords granted/s", rightViews, "1/s", "<= 2");
     bench::line("DO: grants/s from another address, attacked", viewsAttacked, "1/s", viewsAlone, ">= 0.80");
     if (rightViews < 0 || viewsAlone <= 0) status = 1;

@@ -55,7 +55,7 @@ namespace {
 
 const double kRoundSeconds = 2.0;
 
-int RunFloorServer(int port) {
+int runFloorServer(int port) {
   NSSocketPort *receive = (NSSocketPort *)[NSSocketPort portWithNumber:port onHost:nil
                                                           forceAddress:nil listener:YES];
   if (receive == nil) return 1;
@@ -65,7 +65,7 @@ int RunFloorServer(int port) {
   return 0;
 }
 
-void NoDelayOnPort(NSPort *port) {
+void noDelayOnPort(NSPort *port) {
   NSInteger fds[256];
   NSInteger count = 256;
   [(NSSocketPort *)port getFds:fds count:&count];
@@ -77,10 +77,10 @@ void NoDelayOnPort(NSPort *port) {
 
 // The client's own sockets: a client that releases a proxy (a one-way message) and then sends
 // its next request otherwise waits for the server's delayed acknowledgement.
-void ClientNoDelay(id root) {
+void clientNoDelay(id root) {
   NSConnection *connection = [root connectionForProxy];
-  NoDelayOnPort([connection sendPort]);
-  NoDelayOnPort([connection receivePort]);
+  noDelayOnPort([connection sendPort]);
+  noDelayOnPort([connection receivePort]);
 }
 
 // The server's root proxy, retrying while the server starts (bounded).
@@ -99,7 +99,7 @@ id Connect(int port, Protocol *protocol) {
   return nil;
 }
 
-double RoundsPerSecond(id root, bool floor) {
+double roundsPerSecond(id root, bool floor) {
   auto start = std::chrono::steady_clock::now();
   long rounds = 0;
   while (bench::seconds(start) < kRoundSeconds) {
@@ -118,7 +118,7 @@ double RoundsPerSecond(id root, bool floor) {
   return rounds / bench::seconds(start);
 }
 
-long RepliesReceived() {
+long repliesReceived() {
   long total = 0;
   NSArray *connections = [NSConnection allConnections];
   for (NSUInteger i = 0; i < [connections count]; i++)
@@ -127,7 +127,7 @@ long RepliesReceived() {
   return total;
 }
 
-bool FillBook(NSString *dir, int count) {
+bool fillBook(NSString *dir, int count) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:dir] autorelease];
   for (int i = 0; book != nil && i < count; i++) {
@@ -148,13 +148,13 @@ bool FillBook(NSString *dir, int count) {
 
 int main(int argc, char **argv) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
-  if (argc == 3 && std::strcmp(argv[1], "--floor-server") == 0) return RunFloorServer(std::atoi(argv[2]));
+  if (argc == 3 && std::strcmp(argv[1], "--floor-server") == 0) return runFloorServer(std::atoi(argv[2]));
 
   char dirTemplate[] = "/tmp/bench_bookd_XXXXXX";
   if (mkdtemp(dirTemplate) == nullptr) return 1;
   const std::string dir = dirTemplate;
   const int persons = 10000;
-  if (!FillBook([NSString stringWithUTF8String:dir.c_str()], persons)) return 1;
+  if (!fillBook([NSString stringWithUTF8String:dir.c_str()], persons)) return 1;
 
   char self[4096];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
@@ -171,22 +171,22 @@ int main(int argc, char **argv) {
   id floorRoot = Connect(floorPort, @protocol(FloorServing));
   id bookdRoot = Connect(receivePort, @protocol(KXSimpleAddressBookServing));
   if (floorRoot != nil && bookdRoot != nil) {
-    double floorRate = RoundsPerSecond(floorRoot, true);
-    double grantRate = RoundsPerSecond(bookdRoot, false);
+    double floorRate = roundsPerSecond(floorRoot, true);
+    double grantRate = roundsPerSecond(bookdRoot, false);
     // A view that arrives turns Nagle off on its own connection; the bare floor server's
     // client keeps it on, so this line shows what a plain client gains, not a like-for-like ratio.
     bench::line("bookd grants/s, plain client (floor: Nagle on)", grantRate, "1/s", floorRate,
                 "informative");
-    ClientNoDelay(floorRoot);
-    ClientNoDelay(bookdRoot);
-    floorRate = RoundsPerSecond(floorRoot, true);
-    grantRate = RoundsPerSecond(bookdRoot, false);
+    clientNoDelay(floorRoot);
+    clientNoDelay(bookdRoot);
+    floorRate = roundsPerSecond(floorRoot, true);
+    grantRate = roundsPerSecond(bookdRoot, false);
     bench::line("bookd grants/s, client with TCP_NODELAY", grantRate, "1/s", floorRate,
                 ">= 0.80 of floor");
 
     // A client as kindex is: the view opened through the library, on a connection of its own.
     auto start = std::chrono::steady_clock::now();
-    long repliesBefore = RepliesReceived();
+    long repliesBefore = repliesReceived();
     KXAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:@"127.0.0.1"
                                                              port:receivePort
                                                          readOnly:YES
@@ -202,7 +202,7 @@ int main(int argc, char **argv) {
                     [[mail valueAtIndex:0] length];
     }
     double listSeconds = bench::seconds(start);
-    long roundTrips = RepliesReceived() - repliesBefore;
+    long roundTrips = repliesReceived() - repliesBefore;
     if ([people count] == static_cast<NSUInteger>(persons) && characters > 0) {
       bench::line("bookd list 10,000 persons + e-mails: round trips", roundTrips, "count",
                   "fixed, not per record");

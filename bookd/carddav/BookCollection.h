@@ -19,7 +19,7 @@
 namespace carddav {
 
 // The collection over book, which must outlive it and be used from the same thread.
-std::unique_ptr<CardCollection> NewBookCollection(KXLocalAddressBook *book);
+std::unique_ptr<CardCollection> newBookCollection(KXLocalAddressBook *book);
 
 }  // namespace carddav
 

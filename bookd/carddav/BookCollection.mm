@@ -21,17 +21,17 @@ const size_t kRenderCacheBytes = 64u << 20;
 // Renders per autorelease pool when many cards are written in a row.
 const int kRendersPerPool = 256;
 
-std::string Text(NSString *string) {
+std::string utf8Of(NSString *string) {
   const char *bytes = [string UTF8String];
   return bytes != nullptr ? std::string(bytes) : std::string();
 }
 
-NSString *String(const std::string &text) {
+NSString *nsStringOf(const std::string &text) {
   return [[[NSString alloc] initWithBytes:text.data() length:text.size()
                                  encoding:NSUTF8StringEncoding] autorelease];
 }
 
-PutResult Failure(PutResult::Outcome outcome, const std::string &message = "") {
+PutResult failure(PutResult::Outcome outcome, const std::string &message = "") {
   PutResult result;
   result.outcome = outcome;
   result.message = message;
@@ -39,7 +39,7 @@ PutResult Failure(PutResult::Outcome outcome, const std::string &message = "") {
 }
 
 // Whether the card at version holds the condition (present is whether there is a card).
-bool Holds(const Condition &condition, bool present, uint64_t version) {
+bool holds(const Condition &condition, bool present, uint64_t version) {
   switch (condition.kind) {
     case Condition::kNone:
       return true;
@@ -55,7 +55,7 @@ bool Holds(const Condition &condition, bool present, uint64_t version) {
 }
 
 // The condition as the versions a save requires of the record uid; nil for none.
-NSDictionary *Required(const Condition &condition, NSString *uid) {
+NSDictionary *required(const Condition &condition, NSString *uid) {
   NSMutableArray *versions = [NSMutableArray array];
   switch (condition.kind) {
     case Condition::kNone:
@@ -76,19 +76,19 @@ NSDictionary *Required(const Condition &condition, NSString *uid) {
 
 // The card with a UID line after BEGIN:VCARD, for a card sent without one to a name that
 // has a record: it updates that record.
-std::string WithUid(const std::string &text, const std::string &uid) {
+std::string withUid(const std::string &text, const std::string &uid) {
   size_t eol = text.find('\n');
   if (eol == std::string::npos) return text;
   return text.substr(0, eol + 1) + "UID:" + uid + "\r\n" + text.substr(eol + 1);
 }
 
 // One card read from text, or nil with *problem saying why.
-KXVCard *OneCard(const std::string &text, std::string *problem) {
+KXVCard *oneCard(const std::string &text, std::string *problem) {
   NSData *data = [NSData dataWithBytes:text.data() length:text.size()];
   NSArray *problems = nil;
   NSArray *cards = [KXVCard cardsFromData:data problems:&problems warnings:NULL];
   if ([problems count] > 0) {
-    *problem = Text([[problems objectAtIndex:0] message]);
+    *problem = utf8Of([[problems objectAtIndex:0] message]);
     return nil;
   }
   if ([cards count] != 1) {
@@ -98,7 +98,7 @@ KXVCard *OneCard(const std::string &text, std::string *problem) {
   return [cards objectAtIndex:0];
 }
 
-PutResult::Outcome OutcomeOf(NSError *error, const Condition &condition) {
+PutResult::Outcome outcomeOf(NSError *error, const Condition &condition) {
   switch ([error code]) {
     case KXErrorNotAtVersion:
       return PutResult::kPreconditionFailed;
@@ -133,7 +133,7 @@ class BookCollection : public CardCollection {
 
   void catchUp() override { [book_ catchUpWithSaves]; }
 
-  std::string syncToken() override { return Text([book_ syncToken]); }
+  std::string syncToken() override { return utf8Of([book_ syncToken]); }
 
   void list(const std::function<void(const CardInfo &)> &each) override {
     struct Walk {
@@ -238,13 +238,13 @@ void BookCollection::nameOf(std::string_view uid, const char *resourceName, size
     name->assign(resourceName, length);
     return;
   }
-  NameOfUid(uid, name);
+  nameOfUid(uid, name);
   KXSavedRecordInfo holder;
   if (name->size() > kMaxNameLength || ([book_ getSavedRecordInfo:&holder
                                              forResourceNameBytes:name->data()
                                                            length:name->size()] &&
                                         std::string_view(holder.uniqueId, holder.uniqueIdLength) != uid))
-    *name = HashedName(uid);
+    *name = hashedName(uid);
 }
 
 void BookCollection::fill(const KXSavedRecordInfo &saved, CardInfo *info) {
@@ -287,7 +287,7 @@ bool BookCollection::findCard(const std::string &name, Card *card) {
   // No client named a card so: the name of a record no client named, if any. Its uid's name
   // is this very name, which no client took (else the lookup above had found it).
   KXSavedRecordInfo saved;
-  if (UidOfName(name, &card->uid) &&
+  if (uidOfName(name, &card->uid) &&
       [book_ getSavedRecordInfo:&saved forUniqueIdBytes:card->uid.data() length:card->uid.size()] &&
       saved.resourceName == nullptr) {
     card->info.name = name;
@@ -295,7 +295,7 @@ bool BookCollection::findCard(const std::string &name, Card *card) {
     card->info.modified = saved.modified;
     return true;
   }
-  if (!LooksHashed(name)) return false;
+  if (!looksHashed(name)) return false;
   // Rare (uids of hundreds of bytes, or a name a client took first): a walk of the book.
   std::vector<Card> cards;
   collect(&cards);
@@ -314,7 +314,7 @@ const std::string *BookCollection::render(const Card &card, uint64_t at, int vca
     item->checkedAt = at;
     if (!item->text(vcardVersion).empty()) return &item->text(vcardVersion);
   }
-  KXRecord *record = [reader_ recordForUniqueId:String(card.uid)];
+  KXRecord *record = [reader_ recordForUniqueId:nsStringOf(card.uid)];
   NSData *data = [record vCardDataWithVersion:vcardVersion == 4 ? KXVCardVersion40 : KXVCardVersion30];
   ++*renders;
   if (data == nil) return nullptr;
@@ -334,7 +334,7 @@ bool BookCollection::changesSince(const std::string &token,
                                   const std::function<void(const std::string &)> &removed,
                                   std::string *newToken) {
   uint64_t since = 0;
-  if (token.size() > 200 || ![book_ getSaveCount:&since forSyncToken:String(token)]) return false;
+  if (token.size() > 200 || ![book_ getSaveCount:&since forSyncToken:nsStringOf(token)]) return false;
   struct Changes {
     BookCollection *self;
     std::vector<std::string> gone;
@@ -361,12 +361,12 @@ bool BookCollection::changesSince(const std::string &token,
   // A record no client named went by its uid's name, or by its hash where that was too long
   // or a client's card holds it (see nameOf).
   for (const std::string &uid : changes.unnamed) {
-    std::string name = NameOfUid(uid);
+    std::string name = nameOfUid(uid);
     KXSavedRecordInfo holder;
     if (name.size() > kMaxNameLength || [book_ getSavedRecordInfo:&holder
                                              forResourceNameBytes:name.data()
                                                            length:name.size()]) {
-      changes.gone.push_back(HashedName(uid));
+      changes.gone.push_back(hashedName(uid));
     }
     if (name.size() <= kMaxNameLength) changes.gone.push_back(std::move(name));
   }
@@ -396,52 +396,52 @@ PutResult BookCollection::store(const std::string &name, const std::string &card
                                 const Condition &condition) {
   Card existing;
   const bool exists = findCard(name, &existing);
-  if (!Holds(condition, exists, existing.info.version)) return Failure(PutResult::kPreconditionFailed);
+  if (!holds(condition, exists, existing.info.version)) return failure(PutResult::kPreconditionFailed);
   std::string problem;
-  KXVCard *card = OneCard(cardText, &problem);
-  if (card == nil) return Failure(PutResult::kRefused, problem);
-  if (exists && [card uniqueId] == nil) card = OneCard(WithUid(cardText, existing.uid), &problem);
-  if (card == nil) return Failure(PutResult::kRefused, problem);
+  KXVCard *card = oneCard(cardText, &problem);
+  if (card == nil) return failure(PutResult::kRefused, problem);
+  if (exists && [card uniqueId] == nil) card = oneCard(withUid(cardText, existing.uid), &problem);
+  if (card == nil) return failure(PutResult::kRefused, problem);
 
   KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
                                                                        readOnly:NO] autorelease];
   if ([card uniqueId] != nil) {
     KXRecord *holder = [view recordForVCard:card];
     // RFC 6352 5.3.4: a card's UID is its own, and a resource keeps the UID it has.
-    if (holder != nil && (!exists || Text([holder uniqueId]) != existing.uid)) {
+    if (holder != nil && (!exists || utf8Of([holder uniqueId]) != existing.uid)) {
       Card other;
-      PutResult result = Failure(PutResult::kUidConflict);
-      result.otherName = cardOf(Text([holder uniqueId]), &other) ? other.info.name : name;
+      PutResult result = failure(PutResult::kUidConflict);
+      result.otherName = cardOf(utf8Of([holder uniqueId]), &other) ? other.info.name : name;
       return result;
     }
     if (holder == nil && exists) {
-      PutResult result = Failure(PutResult::kUidConflict);
+      PutResult result = failure(PutResult::kUidConflict);
       result.otherName = name;
       return result;
     }
   }
   id applied = [[view applyVCards:[NSArray arrayWithObject:card]] lastObject];
   if (![applied isKindOfClass:[KXRecord class]]) {
-    return Failure(PutResult::kRefused, [applied isKindOfClass:[NSError class]]
-                                            ? Text([applied localizedDescription])
+    return failure(PutResult::kRefused, [applied isKindOfClass:[NSError class]]
+                                            ? utf8Of([applied localizedDescription])
                                             : std::string("the card cannot be stored"));
   }
   NSString *uid = [applied uniqueId];
   // A name the collection would give the record anyway needs no row of its own.
-  if (!exists && name != NameOfUid(Text(uid)) && ![view setResourceName:String(name) forUniqueId:uid]) {
-    return Failure(PutResult::kFailed, "the name cannot be given to the card");
+  if (!exists && name != nameOfUid(utf8Of(uid)) && ![view setResourceName:nsStringOf(name) forUniqueId:uid]) {
+    return failure(PutResult::kFailed, "the name cannot be given to the card");
   }
   NSError *error = nil;
-  if (![view saveRequiringVersions:Required(condition, exists ? String(existing.uid) : uid) error:&error])
-    return Failure(OutcomeOf(error, condition), Text([error localizedDescription]));
+  if (![view saveRequiringVersions:required(condition, exists ? nsStringOf(existing.uid) : uid) error:&error])
+    return failure(outcomeOf(error, condition), utf8Of([error localizedDescription]));
 
   PutResult result;
   Card stored;
-  if (!cardOf(Text(uid), &stored)) return Failure(PutResult::kFailed, "the card went as it was stored");
+  if (!cardOf(utf8Of(uid), &stored)) return failure(PutResult::kFailed, "the card went as it was stored");
   result.outcome = exists ? PutResult::kUpdated : PutResult::kCreated;
   result.info = stored.info;
   int renders = 0;
-  const std::string *text = render(stored, [book_ saveCount], DeclaredVersion(cardText), &renders);
+  const std::string *text = render(stored, [book_ saveCount], declaredVersion(cardText), &renders);
   result.storedAsSent = text != nullptr && *text == cardText;
   return result;
 }
@@ -453,27 +453,27 @@ RemoveResult BookCollection::remove(const std::string &name, const Condition &co
     result.outcome = RemoveResult::kNotFound;
     return result;
   }
-  if (!Holds(condition, true, card.info.version)) {
+  if (!holds(condition, true, card.info.version)) {
     result.outcome = RemoveResult::kPreconditionFailed;
     return result;
   }
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
                                                                        readOnly:NO] autorelease];
-  NSString *uid = String(card.uid);
+  NSString *uid = nsStringOf(card.uid);
   KXRecord *record = [view recordForUniqueId:uid];
   NSError *error = nil;
   if (record == nil) {
     result.outcome = RemoveResult::kNotFound;
   } else if (![view removeRecord:record]) {
     result.message = "the book refused the removal";
-  } else if ([view saveRequiringVersions:Required(condition, uid) error:&error]) {
+  } else if ([view saveRequiringVersions:required(condition, uid) error:&error]) {
     result.outcome = RemoveResult::kRemoved;
   } else {
     result.outcome = [error code] == KXErrorNotAtVersion ? RemoveResult::kPreconditionFailed
                      : [error code] == KXErrorBusy       ? RemoveResult::kBusy
                                                          : RemoveResult::kFailed;
-    result.message = Text([error localizedDescription]);
+    result.message = utf8Of([error localizedDescription]);
   }
   [pool release];
   return result;
@@ -481,7 +481,7 @@ RemoveResult BookCollection::remove(const std::string &name, const Condition &co
 
 }  // namespace
 
-std::unique_ptr<CardCollection> NewBookCollection(KXLocalAddressBook *book) {
+std::unique_ptr<CardCollection> newBookCollection(KXLocalAddressBook *book) {
   return std::unique_ptr<CardCollection>(new BookCollection(book));
 }
 

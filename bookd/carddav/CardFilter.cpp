@@ -9,8 +9,8 @@ namespace carddav {
 
 namespace {
 
-bool TextMatches(const TextMatch &match, const std::string &value) {
-  const std::string haystack = FoldText(value, match.collation);
+bool matchesText(const TextMatch &match, const std::string &value) {
+  const std::string haystack = foldText(value, match.collation);
   const std::string &needle = match.folded;
   bool found = false;
   switch (match.matchType) {
@@ -31,32 +31,32 @@ bool TextMatches(const TextMatch &match, const std::string &value) {
   return found != match.negate;
 }
 
-bool ParamMatches(const ParamFilter &filter, const VCardProperty &property) {
+bool paramMatches(const ParamFilter &filter, const VCardProperty &property) {
   bool defined = false;
   bool matched = false;
   for (const auto &param : property.params) {
     if (param.first != filter.name) continue;
     defined = true;
     if (!filter.hasTextMatch) continue;
-    for (const std::string &value : param.second) matched = matched || TextMatches(filter.textMatch, value);
+    for (const std::string &value : param.second) matched = matched || matchesText(filter.textMatch, value);
   }
   if (filter.isNotDefined) return !defined;
   return filter.hasTextMatch ? matched : defined;
 }
 
 // Whether one instance of the property meets the prop-filter's tests.
-bool InstanceMatches(const PropFilter &filter, const VCardProperty &property) {
+bool instanceMatches(const PropFilter &filter, const VCardProperty &property) {
   const size_t tests = filter.textMatches.size() + filter.paramFilters.size();
   if (tests == 0) return true;
   size_t passed = 0;
-  for (const TextMatch &match : filter.textMatches) passed += TextMatches(match, property.value);
-  for (const ParamFilter &param : filter.paramFilters) passed += ParamMatches(param, property);
+  for (const TextMatch &match : filter.textMatches) passed += matchesText(match, property.value);
+  for (const ParamFilter &param : filter.paramFilters) passed += paramMatches(param, property);
   return filter.allOf ? passed == tests : passed > 0;
 }
 
 }  // namespace
 
-bool CollationNamed(const std::string &name, Collation *collation) {
+bool collationNamed(const std::string &name, Collation *collation) {
   if (name.empty() || name == "default" || name == "i;unicode-casemap") {
     *collation = Collation::kUnicodeCasemap;
   } else if (name == "i;ascii-casemap") {
@@ -69,7 +69,7 @@ bool CollationNamed(const std::string &name, Collation *collation) {
   return true;
 }
 
-std::string FoldText(const std::string &text, Collation collation) {
+std::string foldText(const std::string &text, Collation collation) {
   if (collation == Collation::kOctet) return text;
   bool ascii = true;
   for (unsigned char c : text) ascii = ascii && c < 0x80;
@@ -89,10 +89,10 @@ std::string FoldText(const std::string &text, Collation collation) {
   return out;
 }
 
-bool FilterMatches(const CardFilter &filter, const std::string &cardText) {
+bool filterMatches(const CardFilter &filter, const std::string &cardText) {
   if (filter.propFilters.empty()) return true;
   std::vector<VCardProperty> properties;
-  ScanVCard(cardText, [&](const VCardProperty &property) { properties.push_back(property); });
+  scanVCard(cardText, [&](const VCardProperty &property) { properties.push_back(property); });
   size_t passed = 0;
   for (const PropFilter &propFilter : filter.propFilters) {
     bool defined = false;
@@ -100,7 +100,7 @@ bool FilterMatches(const CardFilter &filter, const std::string &cardText) {
     for (const VCardProperty &property : properties) {
       if (property.name != propFilter.name) continue;
       defined = true;
-      matched = matched || InstanceMatches(propFilter, property);
+      matched = matched || instanceMatches(propFilter, property);
     }
     passed += propFilter.isNotDefined ? !defined : matched;
   }

@@ -14,12 +14,12 @@ enum class Collation { kUnicodeCasemap, kAsciiCasemap, kOctet };
 enum class MatchType { kEquals, kContains, kStartsWith, kEndsWith };
 
 // False for a collation this server does not have ("default" is i;unicode-casemap).
-bool CollationNamed(const std::string &name, Collation *collation);
+bool collationNamed(const std::string &name, Collation *collation);
 // Maps text to the form in which the collation compares it bytewise.
-std::string FoldText(const std::string &text, Collation collation);
+std::string foldText(const std::string &text, Collation collation);
 
 struct TextMatch {
-  std::string folded;  // the text to look for, already FoldText'ed
+  std::string folded;  // the text to look for, already foldText'ed
   Collation collation = Collation::kUnicodeCasemap;
   MatchType matchType = MatchType::kContains;
   bool negate = false;
@@ -45,7 +45,7 @@ struct CardFilter {
   std::vector<PropFilter> propFilters;  // none: every card matches
 };
 
-bool FilterMatches(const CardFilter &filter, const std::string &cardText);
+bool filterMatches(const CardFilter &filter, const std::string &cardText);
 
 }  // namespace carddav
 

@@ -12,30 +12,30 @@ namespace {
 const char kSuffix[] = ".vcf";
 const size_t kSuffixLength = 4;
 const size_t kHashedLength = 1 + 16 + kSuffixLength;  // "-" hex ".vcf"
-const size_t kHashedStart = 200;                      // at most, of NameOfUid
+const size_t kHashedStart = 200;                      // at most, of nameOfUid
 
-bool Encoded(unsigned char c) {
+bool encoded(unsigned char c) {
   return c == '%' || c == '/' || c < 0x20 || c == 0x7f;
 }
 
-int HexValue(char c) {
+int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-bool EndsWithSuffix(const std::string &name) {
+bool endsWithSuffix(const std::string &name) {
   return name.size() > kSuffixLength &&
          name.compare(name.size() - kSuffixLength, kSuffixLength, kSuffix) == 0;
 }
 
 }  // namespace
 
-void NameOfUid(std::string_view uid, std::string *name) {
+void nameOfUid(std::string_view uid, std::string *name) {
   static const char hex[] = "0123456789ABCDEF";
   name->clear();
   for (unsigned char c : uid) {
-    if (Encoded(c)) {
+    if (encoded(c)) {
       *name += '%';
       *name += hex[c >> 4];
       *name += hex[c & 15];
@@ -46,40 +46,40 @@ void NameOfUid(std::string_view uid, std::string *name) {
   name->append(kSuffix, kSuffixLength);
 }
 
-std::string NameOfUid(std::string_view uid) {
+std::string nameOfUid(std::string_view uid) {
   std::string name;
   name.reserve(uid.size() + kSuffixLength);
-  NameOfUid(uid, &name);
+  nameOfUid(uid, &name);
   return name;
 }
 
-// Only the exact form NameOfUid writes (upper-case escapes, and only of the characters it
+// Only the exact form nameOfUid writes (upper-case escapes, and only of the characters it
 // escapes) counts, so that one uid has one name.
-bool UidOfName(const std::string &name, std::string *uid) {
-  if (!EndsWithSuffix(name)) return false;
+bool uidOfName(const std::string &name, std::string *uid) {
+  if (!endsWithSuffix(name)) return false;
   std::string &out = *uid;
   out.clear();
   const size_t end = name.size() - kSuffixLength;
   for (size_t i = 0; i < end; i++) {
     unsigned char c = static_cast<unsigned char>(name[i]);
     if (c != '%') {
-      if (Encoded(c)) return false;
+      if (encoded(c)) return false;
       out += static_cast<char>(c);
       continue;
     }
     if (i + 2 >= end) return false;
-    int high = HexValue(name[i + 1]), low = HexValue(name[i + 2]);
-    if (high < 0 || low < 0 || !Encoded(static_cast<unsigned char>(high * 16 + low))) return false;
+    int high = hexValue(name[i + 1]), low = hexValue(name[i + 2]);
+    if (high < 0 || low < 0 || !encoded(static_cast<unsigned char>(high * 16 + low))) return false;
     out += static_cast<char>(high * 16 + low);
     i += 2;
   }
   return !out.empty();
 }
 
-std::string HashedName(std::string_view uid) {
+std::string hashedName(std::string_view uid) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
   for (unsigned char c : uid) hash = (hash ^ c) * 1099511628211ull;
-  std::string start = NameOfUid(uid);
+  std::string start = nameOfUid(uid);
   start.resize(start.size() - kSuffixLength);
   static_assert(kHashedStart + kHashedLength <= kMaxNameLength, "a hashed name is a name");
   size_t keep = kHashedStart;
@@ -95,8 +95,8 @@ std::string HashedName(std::string_view uid) {
   return start + tail;
 }
 
-bool LooksHashed(const std::string &name) {
-  if (!EndsWithSuffix(name) || name.size() < kHashedLength) return false;
+bool looksHashed(const std::string &name) {
+  if (!endsWithSuffix(name) || name.size() < kHashedLength) return false;
   size_t at = name.size() - kHashedLength;
   if (name[at] != '-') return false;
   for (size_t i = at + 1; i < at + 17; i++) {

@@ -11,20 +11,20 @@ namespace carddav {
 
 // "<uid>.vcf", with '%', '/' and control characters of the uid percent-encoded (so that any
 // uid gives a valid name, and the name gives the uid back). May be longer than a name may
-// be: see HashedName.
-std::string NameOfUid(std::string_view uid);
+// be: see hashedName.
+std::string nameOfUid(std::string_view uid);
 // The same into *name, using its room.
-void NameOfUid(std::string_view uid, std::string *name);
-// The uid NameOfUid made name of; false when name is none of its names (*uid may have
+void nameOfUid(std::string_view uid, std::string *name);
+// The uid nameOfUid made name of; false when name is none of its names (*uid may have
 // changed then).
-bool UidOfName(const std::string &name, std::string *uid);
+bool uidOfName(const std::string &name, std::string *uid);
 
-// The name of a record whose NameOfUid is too long, or taken by a card a client named so: the
-// start of NameOfUid, '-', 16 hex digits of a hash of the uid, ".vcf". Not reversible: the
+// The name of a record whose nameOfUid is too long, or taken by a card a client named so: the
+// start of nameOfUid, '-', 16 hex digits of a hash of the uid, ".vcf". Not reversible: the
 // collection finds such a name by comparing.
-std::string HashedName(std::string_view uid);
-// Whether name has the form HashedName gives.
-bool LooksHashed(const std::string &name);
+std::string hashedName(std::string_view uid);
+// Whether name has the form hashedName gives.
+bool looksHashed(const std::string &name);
 
 }  // namespace carddav
 

@@ -10,19 +10,19 @@ namespace carddav {
 
 namespace {
 
-std::string Trim(const std::string &s) {
+std::string trimmedText(const std::string &s) {
   size_t b = s.find_first_not_of(" \t");
   if (b == std::string::npos) return "";
   size_t e = s.find_last_not_of(" \t");
   return s.substr(b, e - b + 1);
 }
 
-std::vector<std::string> Split(const std::string &s, char separator) {
+std::vector<std::string> split(const std::string &s, char separator) {
   std::vector<std::string> parts;
   size_t start = 0;
   for (;;) {
     size_t end = s.find(separator, start);
-    parts.push_back(Trim(s.substr(start, end == std::string::npos ? std::string::npos : end - start)));
+    parts.push_back(trimmedText(s.substr(start, end == std::string::npos ? std::string::npos : end - start)));
     if (end == std::string::npos) break;
     start = end + 1;
   }
@@ -30,7 +30,7 @@ std::vector<std::string> Split(const std::string &s, char separator) {
 }
 
 // The address in a Forwarded for= value: "192.0.2.1", "192.0.2.1:80", "\"[2001:db8::1]:4711\"".
-std::string NodeAddress(std::string node) {
+std::string nodeAddress(std::string node) {
   if (node.size() >= 2 && node.front() == '"' && node.back() == '"') node = node.substr(1, node.size() - 2);
   if (!node.empty() && node.front() == '[') {
     size_t close = node.find(']');
@@ -40,12 +40,12 @@ std::string NodeAddress(std::string node) {
   return node;
 }
 
-std::vector<std::string> ForwardedFor(const char *forwarded) {
+std::vector<std::string> forwardedFor(const char *forwarded) {
   std::vector<std::string> addresses;
-  for (const std::string &element : Split(forwarded, ',')) {
-    for (const std::string &pair : Split(element, ';')) {
+  for (const std::string &element : split(forwarded, ',')) {
+    for (const std::string &pair : split(element, ';')) {
       if (pair.size() > 4 && strncasecmp(pair.c_str(), "for=", 4) == 0)
-        addresses.push_back(NodeAddress(pair.substr(4)));
+        addresses.push_back(nodeAddress(pair.substr(4)));
     }
   }
   return addresses;
@@ -53,7 +53,7 @@ std::vector<std::string> ForwardedFor(const char *forwarded) {
 
 }  // namespace
 
-std::string CanonicalAddress(const std::string &text) {
+std::string canonicalAddress(const std::string &text) {
   char buffer[INET6_ADDRSTRLEN];
   unsigned char v4[4], v6[16];
   if (inet_pton(AF_INET, text.c_str(), v4) == 1) return inet_ntop(AF_INET, v4, buffer, sizeof buffer);
@@ -63,22 +63,22 @@ std::string CanonicalAddress(const std::string &text) {
   return inet_ntop(AF_INET6, v6, buffer, sizeof buffer);
 }
 
-std::string ClientAddress(const std::string &peer, const std::vector<std::string> &trustedProxies,
+std::string clientAddressOf(const std::string &peer, const std::vector<std::string> &trustedProxies,
                           const char *forwarded, const char *xForwardedFor) {
   auto trusted = [&](const std::string &address) {
     for (const std::string &proxy : trustedProxies)
-      if (CanonicalAddress(proxy) == address) return true;
+      if (canonicalAddress(proxy) == address) return true;
     return false;
   };
   if (!trusted(peer)) return peer;
   std::vector<std::string> chain;
   if (forwarded) {
-    chain = ForwardedFor(forwarded);
+    chain = forwardedFor(forwarded);
   } else if (xForwardedFor) {
-    chain = Split(xForwardedFor, ',');
+    chain = split(xForwardedFor, ',');
   }
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-    std::string address = CanonicalAddress(*it);
+    std::string address = canonicalAddress(*it);
     if (address.empty()) return peer;  // unreadable: believe nothing further left
     if (!trusted(address)) return address;
   }

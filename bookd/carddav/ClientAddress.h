@@ -13,10 +13,10 @@ namespace carddav {
 
 // An IPv4 or IPv6 address in one canonical text form (IPv4-mapped IPv6 as IPv4); empty when
 // text is no address.
-std::string CanonicalAddress(const std::string &text);
+std::string canonicalAddress(const std::string &text);
 
 // peer: the TCP peer, canonical. forwarded / xForwardedFor: the header values, or null.
-std::string ClientAddress(const std::string &peer, const std::vector<std::string> &trustedProxies,
+std::string clientAddressOf(const std::string &peer, const std::vector<std::string> &trustedProxies,
                           const char *forwarded, const char *xForwardedFor);
 
 }  // namespace carddav

@@ -16,71 +16,71 @@ const char kXmlType[] = "application/xml; charset=utf-8";
 const char kVcardType[] = "text/vcard; charset=utf-8";
 const char kAllow[] = "OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, PROPPATCH, REPORT";
 
-bool IsWriteMethod(const std::string &method) {
+bool isWriteMethod(const std::string &method) {
   for (const char *m : {"PUT", "DELETE", "PROPPATCH", "MKCOL", "MKCALENDAR", "MOVE", "COPY", "ACL", "LOCK",
                         "UNLOCK", "POST", "PATCH", "BIND", "UNBIND", "REBIND"})
     if (method == m) return true;
   return false;
 }
 
-std::string Lower(const std::string &s) {
+std::string lower(const std::string &s) {
   std::string l = s;
   for (char &c : l)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return l;
 }
 
-std::string Trim(const std::string &s) {
+std::string trimmedText(const std::string &s) {
   size_t b = s.find_first_not_of(" \t");
   if (b == std::string::npos) return "";
   size_t e = s.find_last_not_of(" \t");
   return s.substr(b, e - b + 1);
 }
 
-std::vector<std::string> SplitList(const std::string &value) {
+std::vector<std::string> splitList(const std::string &value) {
   std::vector<std::string> items;
   size_t start = 0;
   while (start <= value.size()) {
     size_t comma = value.find(',', start);
     if (comma == std::string::npos) comma = value.size();
-    std::string item = Trim(value.substr(start, comma - start));
+    std::string item = trimmedText(value.substr(start, comma - start));
     if (!item.empty()) items.push_back(item);
     start = comma + 1;
   }
   return items;
 }
 
-void Plain(DavResponse *response, int status, const std::string &text) {
+void plain(DavResponse *response, int status, const std::string &text) {
   response->status = status;
   response->setHeader("Content-Type", "text/plain; charset=utf-8");
   response->body = text + "\n";
 }
 
-void Error(DavResponse *response, int status, const std::string &condition, const std::string &message = "") {
+void errorAnswer(DavResponse *response, int status, const std::string &condition, const std::string &message = "") {
   response->status = status;
   response->setHeader("Content-Type", kXmlType);
   std::string inner = condition;
   if (!message.empty()) {
     inner += "<d:responsedescription>";
-    XmlEscape(&inner, message);
+    appendEscaped(&inner, message);
     inner += "</d:responsedescription>";
   }
-  response->body = ErrorBody(inner);
+  response->body = errorBody(inner);
 }
 
-void BodyFailure(DavResponse *response, const BodyError &error) {
+void bodyFailure(DavResponse *response, const BodyError &error) {
   if (!error.condition.empty()) {
-    Error(response, error.status, error.condition, error.message);
+    errorAnswer(response, error.status, error.condition, error.message);
   } else {
-    Plain(response, error.status, error.message);
+    plain(response, error.status, error.message);
   }
 }
 
 // vCard 4.0 when the Accept header's first text/vcard range with a version asks for it.
-int AcceptedRepresentation(const DavRequest &request) {
+int acceptedRepresentation(const DavRequest &request) {
   const char *accept = request.header("Accept");
   if (!accept) return 3;
-  for (const std::string &range : SplitList(Lower(accept))) {
+  for (const std::string &range : splitList(lower(accept))) {
     if (range.compare(0, 10, "text/vcard") != 0) continue;
     size_t version = range.find("version=");
     if (version == std::string::npos) continue;
@@ -92,7 +92,7 @@ int AcceptedRepresentation(const DavRequest &request) {
 }
 
 // The stored version an ETag of ours names; false for a weak or foreign tag.
-bool VersionOfEtag(const std::string &tag, uint64_t *version) {
+bool versionOfEtag(const std::string &tag, uint64_t *version) {
   if (tag.size() < 5 || tag.front() != '"' || tag.back() != '"') return false;
   std::string inner = tag.substr(1, tag.size() - 2);
   size_t dash = inner.rfind('-');
@@ -106,10 +106,10 @@ bool VersionOfEtag(const std::string &tag, uint64_t *version) {
 }
 
 // If-Match / If-None-Match: * into the condition a save is made under.
-Condition ConditionOf(const DavRequest &request) {
+Condition conditionOf(const DavRequest &request) {
   Condition condition;
   if (const char *ifMatch = request.header("If-Match")) {
-    std::vector<std::string> tags = SplitList(ifMatch);
+    std::vector<std::string> tags = splitList(ifMatch);
     if (tags.size() == 1 && tags[0] == "*") {
       condition.kind = Condition::kPresent;
       return condition;
@@ -118,42 +118,42 @@ Condition ConditionOf(const DavRequest &request) {
     condition.kind = Condition::kVersionIn;
     for (const std::string &tag : tags) {
       uint64_t version;
-      if (VersionOfEtag(tag, &version)) condition.versions.push_back(version);
+      if (versionOfEtag(tag, &version)) condition.versions.push_back(version);
     }
     return condition;
   }
   if (const char *ifNoneMatch = request.header("If-None-Match")) {
-    if (Trim(ifNoneMatch) == "*") condition.kind = Condition::kAbsent;
+    if (trimmedText(ifNoneMatch) == "*") condition.kind = Condition::kAbsent;
   }
   return condition;
 }
 
 // If-None-Match with tags: whether one names the card's current version.
-bool NoneMatchHits(const DavRequest &request, const CardInfo &info) {
+bool noneMatchHits(const DavRequest &request, const CardInfo &info) {
   const char *ifNoneMatch = request.header("If-None-Match");
   if (!ifNoneMatch) return false;
-  for (std::string tag : SplitList(ifNoneMatch)) {
+  for (std::string tag : splitList(ifNoneMatch)) {
     if (tag == "*") return true;
     if (tag.compare(0, 2, "W/") == 0) tag = tag.substr(2);  // If-None-Match compares weakly
     uint64_t version;
-    if (VersionOfEtag(tag, &version) && version == info.version) return true;
+    if (versionOfEtag(tag, &version) && version == info.version) return true;
   }
   return false;
 }
 
-std::string DepthOf(const DavRequest &request) {
+std::string depthOf(const DavRequest &request) {
   const char *depth = request.header("Depth");
-  return depth ? Lower(Trim(depth)) : "";
+  return depth ? lower(trimmedText(depth)) : "";
 }
 
-void Multistatus(DavResponse *response, std::string *body) {
+void multistatus(DavResponse *response, std::string *body) {
   body->append("</d:multistatus>\n");
   response->status = 207;
   response->setHeader("Content-Type", kXmlType);
   response->body.swap(*body);
 }
 
-bool ValidVcardText(const std::string &text) {
+bool validVcardText(const std::string &text) {
   // One vCard: BEGIN:VCARD first and END:VCARD last (blank lines around are tolerated), and
   // no second BEGIN:VCARD at the start of a line.
   size_t first = text.find_first_not_of(" \t\r\n");
@@ -185,15 +185,15 @@ size_t DavHandler::bodyLimit(const std::string &method) const {
 
 bool DavHandler::answerEarly(const DavRequest &request, size_t announcedLength, bool lengthKnown,
                              DavResponse *response) {
-  if (!request.writable && IsWriteMethod(request.method)) {
-    Plain(response, 403, "This login may only read the address book.");
+  if (!request.writable && isWriteMethod(request.method)) {
+    plain(response, 403, "This login may only read the address book.");
     return true;
   }
   if (lengthKnown && announcedLength > bodyLimit(request.method)) {
     if (request.method == "PUT") {
-      Error(response, 413, "<c:max-resource-size/>", "the card is larger than the server takes");
+      errorAnswer(response, 413, "<c:max-resource-size/>", "the card is larger than the server takes");
     } else {
-      Plain(response, 413, "The request body is too large.");
+      plain(response, 413, "The request body is too large.");
     }
     return true;
   }
@@ -201,12 +201,12 @@ bool DavHandler::answerEarly(const DavRequest &request, size_t announcedLength, 
 }
 
 void DavHandler::handle(const DavRequest &request, DavResponse *response) {
-  const DavTarget target = ParseTarget(request.path);
+  const DavTarget target = parseTarget(request.path);
   switch (target.kind) {
     case DavTarget::kTooLong:
-      return Plain(response, 414, "The path is too long.");
+      return plain(response, 414, "The path is too long.");
     case DavTarget::kBad:
-      return Plain(response, 400, "The path is not one this server has.");
+      return plain(response, 400, "The path is not one this server has.");
     case DavTarget::kWellKnown:
       response->status = 301;
       response->setHeader("Location", "/");
@@ -218,20 +218,20 @@ void DavHandler::handle(const DavRequest &request, DavResponse *response) {
   const std::string &m = request.method;
   if (m == "OPTIONS") return options(response);
   if (target.kind == DavTarget::kNotFound && m != "PUT" && m != "MKCOL" && m != "MKCALENDAR")
-    return Plain(response, 404, "Not found.");
+    return plain(response, 404, "Not found.");
   if (m == "GET" || m == "HEAD") return get(request, target, response);
   if (m == "PUT") return put(request, target, response);
   if (m == "DELETE") return remove(request, target, response);
   if (m == "PROPFIND") return propfind(request, target, response);
   if (m == "PROPPATCH") return proppatch(request, target, response);
   if (m == "REPORT") return report(request, target, response);
-  if (IsWriteMethod(m) && m != "LOCK" && m != "UNLOCK" && m != "POST" && m != "PATCH")
-    return Plain(response, 403, "This server does not " + m + " here.");
-  if (IsWriteMethod(m) || m == "TRACE" || m == "SEARCH") {
+  if (isWriteMethod(m) && m != "LOCK" && m != "UNLOCK" && m != "POST" && m != "PATCH")
+    return plain(response, 403, "This server does not " + m + " here.");
+  if (isWriteMethod(m) || m == "TRACE" || m == "SEARCH") {
     response->setHeader("Allow", kAllow);
-    return Plain(response, 405, "Method not allowed.");
+    return plain(response, 405, "Method not allowed.");
   }
-  Plain(response, 501, "Method not implemented.");
+  plain(response, 501, "Method not implemented.");
 }
 
 void DavHandler::options(DavResponse *response) {
@@ -242,16 +242,16 @@ void DavHandler::options(DavResponse *response) {
 
 void DavHandler::get(const DavRequest &request, const DavTarget &target, DavResponse *response) {
   if (target.kind != DavTarget::kCard)
-    return Plain(response, 200, "This is a CardDAV address book; open it with a CardDAV client.");
-  const int representation = AcceptedRepresentation(request);
+    return plain(response, 200, "This is a CardDAV address book; open it with a CardDAV client.");
+  const int representation = acceptedRepresentation(request);
   bool found = false;
   collection_.read({target.name}, representation,
                    [&](const std::string &, const CardInfo *info, const std::string *text) {
                      if (!info) return;
                      found = true;
-                     response->setHeader("ETag", Etag(info->version, representation));
-                     response->setHeader("Last-Modified", HttpDate(info->modified));
-                     if (NoneMatchHits(request, *info)) {
+                     response->setHeader("ETag", etag(info->version, representation));
+                     response->setHeader("Last-Modified", httpDate(info->modified));
+                     if (noneMatchHits(request, *info)) {
                        response->status = 304;
                        return;
                      }
@@ -259,105 +259,105 @@ void DavHandler::get(const DavRequest &request, const DavTarget &target, DavResp
                      response->setHeader("Content-Type", kVcardType);
                      response->body = *text;
                    });
-  if (!found) Plain(response, 404, "No such card.");
+  if (!found) plain(response, 404, "No such card.");
 }
 
 void DavHandler::put(const DavRequest &request, const DavTarget &target, DavResponse *response) {
-  if (target.kind == DavTarget::kNotFound) return Plain(response, 409, "Cards go into /addressbooks/book/.");
+  if (target.kind == DavTarget::kNotFound) return plain(response, 409, "Cards go into /addressbooks/book/.");
   if (target.kind != DavTarget::kCard) {
     response->setHeader("Allow", "OPTIONS, GET, HEAD, PROPFIND, PROPPATCH, REPORT");
-    return Plain(response, 405, "Only cards can be written.");
+    return plain(response, 405, "Only cards can be written.");
   }
   if (request.body.size() > config_.maxResourceSize)
-    return Error(response, 413, "<c:max-resource-size/>", "the card is larger than the server takes");
+    return errorAnswer(response, 413, "<c:max-resource-size/>", "the card is larger than the server takes");
   if (const char *type = request.header("Content-Type")) {
-    std::string media = Lower(Trim(std::string(type).substr(0, std::string(type).find(';'))));
+    std::string media = lower(trimmedText(std::string(type).substr(0, std::string(type).find(';'))));
     if (media != "text/vcard" && media != "text/x-vcard" && media != "text/directory")
-      return Error(response, 415, "<c:supported-address-data/>", "cards are text/vcard");
+      return errorAnswer(response, 415, "<c:supported-address-data/>", "cards are text/vcard");
   }
   std::string text = request.body;
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  if (!ValidVcardText(text))
-    return Error(response, 400, "<c:valid-address-data/>", "the body is not one vCard");
+  if (!validVcardText(text))
+    return errorAnswer(response, 400, "<c:valid-address-data/>", "the body is not one vCard");
 
-  const Condition condition = ConditionOf(request);
+  const Condition condition = conditionOf(request);
   if (condition.kind == Condition::kNone && request.header("If-None-Match")) {
     // If-None-Match with tags: not checked in the save's transaction (nothing needs that).
     CardInfo current;
-    if (collection_.find(target.name, &current) && NoneMatchHits(request, current))
-      return Plain(response, 412, "The card is at a version the request excluded.");
+    if (collection_.find(target.name, &current) && noneMatchHits(request, current))
+      return plain(response, 412, "The card is at a version the request excluded.");
   }
   const PutResult result = collection_.put(target.name, text, condition);
   switch (result.outcome) {
     case PutResult::kCreated:
     case PutResult::kUpdated:
       response->status = result.outcome == PutResult::kCreated ? 201 : 204;
-      if (result.storedAsSent) response->setHeader("ETag", Etag(result.info.version, DeclaredVersion(text)));
+      if (result.storedAsSent) response->setHeader("ETag", etag(result.info.version, declaredVersion(text)));
       return;
     case PutResult::kPreconditionFailed:
-      return Plain(response, 412, "The card has changed since it was read.");
+      return plain(response, 412, "The card has changed since it was read.");
     case PutResult::kUidConflict: {
       std::string condition = "<c:no-uid-conflict><d:href>";
-      AppendHref(&condition, CardPath(result.otherName));
+      appendHref(&condition, cardPath(result.otherName));
       condition += "</d:href></c:no-uid-conflict>";
-      return Error(response, 409, condition, "another card has this UID");
+      return errorAnswer(response, 409, condition, "another card has this UID");
     }
     case PutResult::kRefused:
-      return Error(response, 403, "<c:valid-address-data/>", result.message);
+      return errorAnswer(response, 403, "<c:valid-address-data/>", result.message);
     case PutResult::kBusy:
       response->setHeader("Retry-After", "2");
-      return Plain(response, 503, "The address book is busy; try again.");
+      return plain(response, 503, "The address book is busy; try again.");
     case PutResult::kFull:
-      return Plain(response, 507, "The address book's disk is full.");
+      return plain(response, 507, "The address book's disk is full.");
     case PutResult::kFailed:
       break;
   }
   log_("CardDAV: saving " + target.name + " failed - " + result.message);
-  Plain(response, 500, "The card could not be saved.");
+  plain(response, 500, "The card could not be saved.");
 }
 
 void DavHandler::remove(const DavRequest &request, const DavTarget &target, DavResponse *response) {
-  if (target.kind != DavTarget::kCard) return Plain(response, 403, "Only cards can be deleted.");
-  const Condition condition = ConditionOf(request);
+  if (target.kind != DavTarget::kCard) return plain(response, 403, "Only cards can be deleted.");
+  const Condition condition = conditionOf(request);
   const RemoveResult result = collection_.remove(target.name, condition);
   switch (result.outcome) {
     case RemoveResult::kRemoved:
       response->status = 204;
       return;
     case RemoveResult::kNotFound:
-      return Plain(response, 404, "No such card.");
+      return plain(response, 404, "No such card.");
     case RemoveResult::kPreconditionFailed:
-      return Plain(response, 412, "The card has changed since it was read.");
+      return plain(response, 412, "The card has changed since it was read.");
     case RemoveResult::kBusy:
       response->setHeader("Retry-After", "2");
-      return Plain(response, 503, "The address book is busy; try again.");
+      return plain(response, 503, "The address book is busy; try again.");
     case RemoveResult::kFailed:
       break;
   }
   log_("CardDAV: deleting " + target.name + " failed - " + result.message);
-  Plain(response, 500, "The card could not be deleted.");
+  plain(response, 500, "The card could not be deleted.");
 }
 
 void DavHandler::propfind(const DavRequest &request, const DavTarget &target, DavResponse *response) {
-  const std::string depth = DepthOf(request);
-  if (depth.empty() || depth == "infinity") return Error(response, 403, "<d:propfind-finite-depth/>");
-  if (depth != "0" && depth != "1") return Plain(response, 400, "Depth is 0, 1 or infinity.");
+  const std::string depth = depthOf(request);
+  if (depth.empty() || depth == "infinity") return errorAnswer(response, 403, "<d:propfind-finite-depth/>");
+  if (depth != "0" && depth != "1") return plain(response, 400, "Depth is 0, 1 or infinity.");
   PropSelection selection;
   BodyError error;
-  if (!ParsePropfind(request.body, &selection, &error)) return BodyFailure(response, error);
+  if (!parsePropfind(request.body, &selection, &error)) return bodyFailure(response, error);
 
   const PropContext context{&config_, &collection_, request.writable, request.user,
-                            AcceptedRepresentation(request)};
+                            acceptedRepresentation(request)};
   PropWriter writer(context, selection, false);
   std::string body;
-  XmlStart(&body, "d:multistatus");
+  appendXmlStart(&body, "d:multistatus");
   if (target.kind == DavTarget::kCard) {
     CardInfo info;
-    if (!collection_.find(target.name, &info)) return Plain(response, 404, "No such card.");
+    if (!collection_.find(target.name, &info)) return plain(response, 404, "No such card.");
     std::string href;
-    AppendHref(&href, CardPath(target.name));
+    appendHref(&href, cardPath(target.name));
     writer.writeCard(&body, href, info, nullptr);
-    return Multistatus(response, &body);
+    return multistatus(response, &body);
   }
   const char *self = target.kind == DavTarget::kRoot        ? "/"
                      : target.kind == DavTarget::kPrincipal ? kPrincipalPath
@@ -375,29 +375,29 @@ void DavHandler::propfind(const DavRequest &request, const DavTarget &target, Da
       std::string href;
       collection_.list([&](const CardInfo &info) {
         href.assign(kCollectionPath);
-        AppendHref(&href, info.name);
+        appendHref(&href, info.name);
         writer.writeCard(&body, href, info, nullptr);
       });
       remember(body);
     }
   }
-  Multistatus(response, &body);
+  multistatus(response, &body);
 }
 
 void DavHandler::proppatch(const DavRequest &request, const DavTarget &target, DavResponse *response) {
   std::vector<PropName> props;
   BodyError error;
-  if (!ParseProppatch(request.body, &props, &error)) return BodyFailure(response, error);
+  if (!parseProppatch(request.body, &props, &error)) return bodyFailure(response, error);
   if (target.kind == DavTarget::kCard) {
     CardInfo info;
-    if (!collection_.find(target.name, &info)) return Plain(response, 404, "No such card.");
+    if (!collection_.find(target.name, &info)) return plain(response, 404, "No such card.");
   }
   // Every property here is the server's own (the display name comes from its settings), so
   // each is refused, and so the whole update is (RFC 4918 9.2: all or nothing).
   std::string body;
-  XmlStart(&body, "d:multistatus");
+  appendXmlStart(&body, "d:multistatus");
   body += "<d:response><d:href>";
-  AppendHref(&body, target.kind == DavTarget::kCard        ? CardPath(target.name)
+  appendHref(&body, target.kind == DavTarget::kCard        ? cardPath(target.name)
                     : target.kind == DavTarget::kRoot      ? std::string("/")
                     : target.kind == DavTarget::kPrincipal ? std::string(kPrincipalPath)
                     : target.kind == DavTarget::kHome      ? std::string(kHomePath)
@@ -408,27 +408,27 @@ void DavHandler::proppatch(const DavRequest &request, const DavTarget &target, D
       body += "<" + prop.name + " xmlns=\"\"/>";
     } else {
       body += "<x:" + prop.name + " xmlns:x=\"";
-      XmlEscape(&body, prop.ns);
+      appendEscaped(&body, prop.ns);
       body += "\"/>";
     }
   }
   body +=
       "</d:prop><d:status>HTTP/1.1 403 Forbidden</d:status>"
       "<d:error><d:cannot-modify-protected-property/></d:error></d:propstat></d:response>\n";
-  Multistatus(response, &body);
+  multistatus(response, &body);
 }
 
 void DavHandler::report(const DavRequest &request, const DavTarget &target, DavResponse *response) {
   ReportRequest report;
   BodyError error;
-  if (!ParseReport(request.body, &report, &error)) return BodyFailure(response, error);
+  if (!parseReport(request.body, &report, &error)) return bodyFailure(response, error);
   const bool onCollection = target.kind == DavTarget::kCollection;
   const bool supported =
       (report.kind == ReportRequest::kMultiget && (onCollection || target.kind == DavTarget::kCard)) ||
       (report.kind != ReportRequest::kMultiget && report.kind != ReportRequest::kUnsupported && onCollection);
-  if (!supported) return Error(response, 403, "<d:supported-report/>");
+  if (!supported) return errorAnswer(response, 403, "<d:supported-report/>");
   const int representation = report.selection.addressDataVersion ? report.selection.addressDataVersion
-                                                                 : AcceptedRepresentation(request);
+                                                                 : acceptedRepresentation(request);
   const PropContext context{&config_, &collection_, request.writable, request.user, representation};
   switch (report.kind) {
     case ReportRequest::kMultiget:
@@ -446,17 +446,17 @@ void DavHandler::multiget(const ReportRequest &report, const PropContext &contex
   PropWriter writer(context, report.selection, true);
   std::string body;
   body.reserve(256 + report.hrefs.size() * (writer.wantsAddressData() ? 512 : 256));
-  XmlStart(&body, "d:multistatus");
+  appendXmlStart(&body, "d:multistatus");
   std::vector<std::string> names;
   std::vector<std::string> hrefs;
   names.reserve(report.hrefs.size());
   hrefs.reserve(report.hrefs.size());
   for (const std::string &href : report.hrefs) {
     std::string hrefXml;
-    XmlEscape(&hrefXml, href);
-    DavTarget target = ParseHref(href);
+    appendEscaped(&hrefXml, href);
+    DavTarget target = parseHref(href);
     if (target.kind != DavTarget::kCard) {
-      WriteStatusResponse(&body, hrefXml, "HTTP/1.1 404 Not Found");
+      writeStatusResponse(&body, hrefXml, "HTTP/1.1 404 Not Found");
       continue;
     }
     names.push_back(target.name);
@@ -466,10 +466,10 @@ void DavHandler::multiget(const ReportRequest &report, const PropContext &contex
   collection_.read(names, context.representation,
                    [&](const std::string &, const CardInfo *info, const std::string *text) {
                      const std::string &hrefXml = hrefs[index++];
-                     if (!info) return WriteStatusResponse(&body, hrefXml, "HTTP/1.1 404 Not Found");
+                     if (!info) return writeStatusResponse(&body, hrefXml, "HTTP/1.1 404 Not Found");
                      writer.writeCard(&body, hrefXml, *info, text);
                    });
-  Multistatus(response, &body);
+  multistatus(response, &body);
 }
 
 void DavHandler::query(const DavRequest &request, const ReportRequest &report, const PropContext &context,
@@ -477,20 +477,20 @@ void DavHandler::query(const DavRequest &request, const ReportRequest &report, c
   PropWriter writer(context, report.selection, true);
   std::string body;
   reserve(&body);
-  XmlStart(&body, "d:multistatus");
-  if (DepthOf(request) != "0") {
+  appendXmlStart(&body, "d:multistatus");
+  if (depthOf(request) != "0") {
     long matches = 0;
     bool truncated = false;
     std::string href;
     collection_.readAll(context.representation, [&](const CardInfo &info, const std::string &text) {
-      if (!FilterMatches(report.filter, text)) return true;
+      if (!filterMatches(report.filter, text)) return true;
       if (report.limit >= 0 && matches == report.limit) {
         truncated = true;
         return false;
       }
       ++matches;
       href.assign(kCollectionPath);
-      AppendHref(&href, info.name);
+      appendHref(&href, info.name);
       writer.writeCard(&body, href, info, &text);
       return true;
     });
@@ -501,7 +501,7 @@ void DavHandler::query(const DavRequest &request, const ReportRequest &report, c
           "<d:error><d:number-of-matches-within-limits/></d:error></d:response>\n";
     remember(body);
   }
-  Multistatus(response, &body);
+  multistatus(response, &body);
 }
 
 void DavHandler::syncCollection(const ReportRequest &report, const PropContext &context,
@@ -514,15 +514,15 @@ void DavHandler::syncCollection(const ReportRequest &report, const PropContext &
     newToken = collection_.syncToken();
   } else {
     std::string token;
-    if (!TokenOfUri(report.syncToken, &token) ||
+    if (!tokenOfUri(report.syncToken, &token) ||
         !collection_.changesSince(
             token, [&](const CardInfo &info) { changed.push_back(info); },
             [&](const std::string &name) { removed.push_back(name); }, &newToken))
-      return Error(response, 403, "<d:valid-sync-token/>");
+      return errorAnswer(response, 403, "<d:valid-sync-token/>");
   }
   // Truncating would need a token for a partial state, which the collection does not give.
   if (report.limit >= 0 && changed.size() + removed.size() > static_cast<size_t>(report.limit))
-    return Error(response, 507, "<d:number-of-matches-within-limits/>");
+    return errorAnswer(response, 507, "<d:number-of-matches-within-limits/>");
 
   PropWriter writer(context, report.selection, true);
   std::string body;
@@ -531,7 +531,7 @@ void DavHandler::syncCollection(const ReportRequest &report, const PropContext &
   } else {
     body.reserve(256 + (changed.size() + removed.size()) * 256);
   }
-  XmlStart(&body, "d:multistatus");
+  appendXmlStart(&body, "d:multistatus");
   std::string href;
   if (writer.wantsAddressData()) {
     std::vector<std::string> names;
@@ -540,27 +540,27 @@ void DavHandler::syncCollection(const ReportRequest &report, const PropContext &
     collection_.read(names, context.representation,
                      [&](const std::string &name, const CardInfo *info, const std::string *text) {
                        href.assign(kCollectionPath);
-                       AppendHref(&href, name);
-                       if (!info) return WriteStatusResponse(&body, href, "HTTP/1.1 404 Not Found");
+                       appendHref(&href, name);
+                       if (!info) return writeStatusResponse(&body, href, "HTTP/1.1 404 Not Found");
                        writer.writeCard(&body, href, *info, text);
                      });
   } else {
     for (const CardInfo &info : changed) {
       href.assign(kCollectionPath);
-      AppendHref(&href, info.name);
+      appendHref(&href, info.name);
       writer.writeCard(&body, href, info, nullptr);
     }
   }
   for (const std::string &name : removed) {
     href.assign(kCollectionPath);
-    AppendHref(&href, name);
-    WriteStatusResponse(&body, href, "HTTP/1.1 404 Not Found");
+    appendHref(&href, name);
+    writeStatusResponse(&body, href, "HTTP/1.1 404 Not Found");
   }
   body += "<d:sync-token>";
-  XmlEscape(&body, SyncTokenUri(newToken));
+  appendEscaped(&body, syncTokenUri(newToken));
   body += "</d:sync-token>";
   if (report.syncToken.empty()) remember(body);
-  Multistatus(response, &body);
+  multistatus(response, &body);
 }
 
 }  // namespace carddav

@@ -13,14 +13,14 @@ const char kCollectionPath[] = "/addressbooks/book/";
 
 namespace {
 
-int HexValue(char c) {
+int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-bool ValidUtf8(const std::string &s) {
+bool validUtf8(const std::string &s) {
   size_t i = 0;
   while (i < s.size()) {
     unsigned char c = s[i];
@@ -49,48 +49,48 @@ bool ValidUtf8(const std::string &s) {
 }
 
 // A byte no decoded segment may hold.
-bool Forbidden(char c) {
+bool forbidden(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   return u < 0x20 || u == 0x7F || c == '/';
 }
 
 // Decodes one segment; false for a bad escape or a byte no segment may hold. Runs without
 // escapes are copied whole: a multiget decodes an href per card.
-bool DecodeSegment(std::string_view raw, std::string *decoded) {
+bool decodeSegment(std::string_view raw, std::string *decoded) {
   decoded->clear();
   size_t i = 0;
   while (i < raw.size()) {
     const size_t run = i;
     for (; i < raw.size() && raw[i] != '%'; ++i) {
-      if (Forbidden(raw[i])) return false;
+      if (forbidden(raw[i])) return false;
     }
     decoded->append(raw.data() + run, i - run);
     if (i == raw.size()) break;
     if (i + 2 >= raw.size()) return false;
-    int hi = HexValue(raw[i + 1]), lo = HexValue(raw[i + 2]);
+    int hi = hexValue(raw[i + 1]), lo = hexValue(raw[i + 2]);
     if (hi < 0 || lo < 0) return false;
     const char c = static_cast<char>(hi * 16 + lo);
-    if (Forbidden(c)) return false;
+    if (forbidden(c)) return false;
     decoded->push_back(c);
     i += 3;
   }
-  return ValidUtf8(*decoded);
+  return validUtf8(*decoded);
 }
 
 }  // namespace
 
-bool ValidCardName(const std::string &name) {
+bool validCardName(const std::string &name) {
   if (name.empty() || name.size() > kMaxNameLength || name == "." || name == "..") return false;
   for (unsigned char c : name)
     if (c < 0x20 || c == 0x7F || c == '/') return false;
-  return ValidUtf8(name);
+  return validUtf8(name);
 }
 
-std::string CardPath(const std::string &name) {
+std::string cardPath(const std::string &name) {
   return kCollectionPath + name;
 }
 
-DavTarget ParseTarget(const std::string &raw) {
+DavTarget parseTarget(const std::string &raw) {
   DavTarget target;
   if (raw.size() > kMaxPathLength) {
     target.kind = DavTarget::kTooLong;
@@ -121,7 +121,7 @@ DavTarget ParseTarget(const std::string &raw) {
     if (end == std::string_view::npos) end = path.size();
     if (end > start) {
       std::string segment;
-      if (!DecodeSegment(path.substr(start, end - start), &segment)) return target;
+      if (!decodeSegment(path.substr(start, end - start), &segment)) return target;
       if (segment == "." || segment == "..") return target;
       segments.push_back(std::move(segment));
     }
@@ -143,7 +143,7 @@ DavTarget ParseTarget(const std::string &raw) {
       if (n == 2) {
         target.kind = DavTarget::kCollection;
       } else if (n == 3) {
-        if (!ValidCardName(segments[2])) {
+        if (!validCardName(segments[2])) {
           target.kind = DavTarget::kBad;
         } else {
           target.kind = DavTarget::kCard;

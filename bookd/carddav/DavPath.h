@@ -35,18 +35,18 @@ struct DavTarget {
 // is accepted. Rejected as kBad: no leading '/', a bad %-escape, "." or ".." segments
 // (plain or encoded), an encoded '/', NUL or other control characters, bytes that are no
 // UTF-8. Empty segments ("//") are ignored; a trailing '/' is optional.
-DavTarget ParseTarget(const std::string &raw);
+DavTarget parseTarget(const std::string &raw);
 
 // True for a name a card may have (see CardCollection.h).
-bool ValidCardName(const std::string &name);
+bool validCardName(const std::string &name);
 
 // The path of a card, unencoded: kCollectionPath + name.
-std::string CardPath(const std::string &name);
+std::string cardPath(const std::string &name);
 
-// The resource an href in a request body names, as ParseTarget does; hrefs may be
+// The resource an href in a request body names, as parseTarget does; hrefs may be
 // absolute URLs.
-inline DavTarget ParseHref(const std::string &href) {
-  return ParseTarget(href);
+inline DavTarget parseHref(const std::string &href) {
+  return parseTarget(href);
 }
 
 }  // namespace carddav

@@ -58,12 +58,12 @@ const PropId kAllIds[] = {
 
 // What allprop gives; the rest are live properties RFC 4918, 3744, 5397, 6352 and 6578 keep out
 // of allprop.
-bool InAllProp(PropId id) {
+bool inAllProp(PropId id) {
   return id == PropId::kResourceType || id == PropId::kDisplayName || id == PropId::kGetEtag ||
          id == PropId::kGetContentType || id == PropId::kGetLastModified || id == PropId::kGetCtag;
 }
 
-bool Applies(DavTarget::Kind kind, PropId id, bool report) {
+bool applies(DavTarget::Kind kind, PropId id, bool report) {
   switch (id) {
     case PropId::kResourceType:
     case PropId::kCurrentUserPrivilegeSet:
@@ -95,7 +95,7 @@ bool Applies(DavTarget::Kind kind, PropId id, bool report) {
   return false;
 }
 
-void WriteEmpty(std::string *out, const PropName &prop) {
+void writeEmpty(std::string *out, const PropName &prop) {
   if (prop.id != PropId::kUnknown) {
     out->push_back('<');
     out->append(kQualified[static_cast<int>(prop.id)]);
@@ -104,24 +104,24 @@ void WriteEmpty(std::string *out, const PropName &prop) {
     out->append("<" + prop.name + " xmlns=\"\"/>");
   } else {
     out->append("<x:" + prop.name + " xmlns:x=\"");
-    XmlEscape(out, prop.ns);
+    appendEscaped(out, prop.ns);
     out->append("\"/>");
   }
 }
 
-void Open(std::string *out, PropId id) {
+void openElement(std::string *out, PropId id) {
   out->push_back('<');
   out->append(kQualified[static_cast<int>(id)]);
   out->push_back('>');
 }
 
-void Close(std::string *out, PropId id) {
+void closeElement(std::string *out, PropId id) {
   out->append("</");
   out->append(kQualified[static_cast<int>(id)]);
   out->push_back('>');
 }
 
-void AppendNumber(std::string *out, uint64_t value) {
+void appendNumber(std::string *out, uint64_t value) {
   char digits[24];
   int n = 0;
   do {
@@ -133,25 +133,25 @@ void AppendNumber(std::string *out, uint64_t value) {
 
 }  // namespace
 
-std::string SyncTokenUri(const std::string &token) {
+std::string syncTokenUri(const std::string &token) {
   return kSyncTokenPrefix + token;
 }
 
-bool TokenOfUri(const std::string &uri, std::string *token) {
+bool tokenOfUri(const std::string &uri, std::string *token) {
   const size_t n = sizeof kSyncTokenPrefix - 1;
   if (uri.compare(0, n, kSyncTokenPrefix) != 0 || uri.size() == n) return false;
   *token = uri.substr(n);
   return true;
 }
 
-std::string Etag(uint64_t version, int representation) {
+std::string etag(uint64_t version, int representation) {
   std::string tag = "\"";
-  AppendNumber(&tag, version);
+  appendNumber(&tag, version);
   tag += representation == 4 ? "-4\"" : "-3\"";
   return tag;
 }
 
-std::string HttpDate(int64_t unixSeconds) {
+std::string httpDate(int64_t unixSeconds) {
   // A listing asks for the same few times over and over: the cards of one save share its time.
   static int64_t lastSeconds = INT64_MIN;
   static std::string lastDate;
@@ -170,7 +170,7 @@ std::string HttpDate(int64_t unixSeconds) {
   return lastDate;
 }
 
-void WriteStatusResponse(std::string *out, const std::string &hrefXml, const char *status) {
+void writeStatusResponse(std::string *out, const std::string &hrefXml, const char *status) {
   out->append("<d:response><d:href>");
   out->append(hrefXml);
   out->append("</d:href><d:status>");
@@ -186,10 +186,10 @@ PropWriter::PropWriter(const PropContext &context, const PropSelection &selectio
     std::string missing;
     cardFound_ = selection_.mode == PropSelection::kAllProp;
     for (const PropName &prop : selection_.props) {
-      if (Applies(DavTarget::kCard, prop.id, report_)) {
+      if (applies(DavTarget::kCard, prop.id, report_)) {
         cardFound_ = true;
       } else {
-        WriteEmpty(&missing, prop);
+        writeEmpty(&missing, prop);
       }
     }
     if (!missing.empty()) cardMissing_ = "<d:propstat><d:prop>" + missing + "</d:prop>" + kNotFound;
@@ -213,45 +213,45 @@ void PropWriter::writeValue(std::string *out, DavTarget::Kind kind, PropId id, c
         out->append("<d:resourcetype/>");
         return;
       }
-      Open(out, id);
+      openElement(out, id);
       out->append("<d:collection/>");
       if (kind == DavTarget::kPrincipal) out->append("<d:principal/>");
       if (kind == DavTarget::kCollection) out->append("<c:addressbook/>");
       break;
     case PropId::kDisplayName:
-      Open(out, id);
-      XmlEscape(out, kind == DavTarget::kCollection ? context_.config->displayName : context_.user);
+      openElement(out, id);
+      appendEscaped(out, kind == DavTarget::kCollection ? context_.config->displayName : context_.user);
       break;
     case PropId::kGetEtag:
-      Open(out, id);
+      openElement(out, id);
       out->append("&quot;");
-      AppendNumber(out, info->version);
+      appendNumber(out, info->version);
       out->append(context_.representation == 4 ? "-4&quot;" : "-3&quot;");
       break;
     case PropId::kGetContentType:
-      Open(out, id);
+      openElement(out, id);
       out->append("text/vcard; charset=utf-8");
       break;
     case PropId::kGetLastModified:
-      Open(out, id);
-      out->append(HttpDate(info->modified));
+      openElement(out, id);
+      out->append(httpDate(info->modified));
       break;
     case PropId::kGetCtag:
-      Open(out, id);
-      XmlEscape(out, syncToken());
+      openElement(out, id);
+      appendEscaped(out, syncToken());
       break;
     case PropId::kSyncToken:
-      Open(out, id);
-      XmlEscape(out, SyncTokenUri(syncToken()));
+      openElement(out, id);
+      appendEscaped(out, syncTokenUri(syncToken()));
       break;
     case PropId::kSupportedReportSet:
-      Open(out, id);
+      openElement(out, id);
       for (const char *report : {"c:addressbook-multiget", "c:addressbook-query", "d:sync-collection"})
         out->append(std::string("<d:supported-report><d:report><") + report +
                     "/></d:report></d:supported-report>");
       break;
     case PropId::kCurrentUserPrivilegeSet:
-      Open(out, id);
+      openElement(out, id);
       out->append(
           "<d:privilege><d:read/></d:privilege><d:privilege><d:read-current-user-privilege-set/></"
           "d:privilege>");
@@ -264,63 +264,63 @@ void PropWriter::writeValue(std::string *out, DavTarget::Kind kind, PropId id, c
     case PropId::kCurrentUserPrincipal:
     case PropId::kPrincipalUrl:
     case PropId::kOwner:
-      Open(out, id);
+      openElement(out, id);
       out->append(principalHref);
       break;
     case PropId::kAddressbookHomeSet:
-      Open(out, id);
+      openElement(out, id);
       out->append("<d:href>/addressbooks/</d:href>");
       break;
     case PropId::kSupportedAddressData:
-      Open(out, id);
+      openElement(out, id);
       out->append(
           "<c:address-data-type content-type=\"text/vcard\" version=\"3.0\"/>"
           "<c:address-data-type content-type=\"text/vcard\" version=\"4.0\"/>");
       break;
     case PropId::kMaxResourceSize:
-      Open(out, id);
-      AppendNumber(out, context_.config->maxResourceSize);
+      openElement(out, id);
+      appendNumber(out, context_.config->maxResourceSize);
       break;
     case PropId::kSupportedCollationSet:
-      Open(out, id);
+      openElement(out, id);
       out->append(
           "<c:supported-collation>i;ascii-casemap</c:supported-collation>"
           "<c:supported-collation>i;octet</c:supported-collation>"
           "<c:supported-collation>i;unicode-casemap</c:supported-collation>");
       break;
     case PropId::kAddressData:
-      Open(out, id);
+      openElement(out, id);
       if (selection_.addressDataProps.empty()) {
-        XmlEscape(out, *text);
+        appendEscaped(out, *text);
       } else {
-        XmlEscape(out, SelectProperties(*text, selection_.addressDataProps));
+        appendEscaped(out, selectProperties(*text, selection_.addressDataProps));
       }
       break;
     case PropId::kUnknown:
       return;
   }
-  Close(out, id);
+  closeElement(out, id);
 }
 
 void PropWriter::writeResource(std::string *out, DavTarget::Kind kind, const std::string &href) {
   out->append("<d:response><d:href>");
-  AppendHref(out, href);
+  appendHref(out, href);
   out->append("</d:href>");
   std::string found, missing;
   if (selection_.mode == PropSelection::kPropName) {
     for (PropId id : kAllIds)
-      if (Applies(kind, id, false)) found.append(std::string("<") + kQualified[static_cast<int>(id)] + "/>");
+      if (applies(kind, id, false)) found.append(std::string("<") + kQualified[static_cast<int>(id)] + "/>");
   } else {
     if (selection_.mode == PropSelection::kAllProp)
       for (PropId id : kAllIds)
-        if (InAllProp(id) && Applies(kind, id, false)) writeValue(&found, kind, id, nullptr, nullptr);
+        if (inAllProp(id) && applies(kind, id, false)) writeValue(&found, kind, id, nullptr, nullptr);
     for (const PropName &prop : selection_.props) {
-      bool already = selection_.mode == PropSelection::kAllProp && InAllProp(prop.id);
-      if (already && Applies(kind, prop.id, false)) continue;
-      if (Applies(kind, prop.id, false)) {
+      bool already = selection_.mode == PropSelection::kAllProp && inAllProp(prop.id);
+      if (already && applies(kind, prop.id, false)) continue;
+      if (applies(kind, prop.id, false)) {
         writeValue(&found, kind, prop.id, nullptr, nullptr);
       } else {
-        WriteEmpty(&missing, prop);
+        writeEmpty(&missing, prop);
       }
     }
   }
@@ -343,7 +343,7 @@ void PropWriter::writeCard(std::string *out, const std::string &hrefXml, const C
   const DavTarget::Kind kind = DavTarget::kCard;
   if (selection_.mode == PropSelection::kPropName) {
     for (PropId id : kAllIds)
-      if (Applies(kind, id, false)) {
+      if (applies(kind, id, false)) {
         out->push_back('<');
         out->append(kQualified[static_cast<int>(id)]);
         out->append("/>");
@@ -351,10 +351,10 @@ void PropWriter::writeCard(std::string *out, const std::string &hrefXml, const C
   } else {
     if (selection_.mode == PropSelection::kAllProp)
       for (PropId id : kAllIds)
-        if (InAllProp(id) && Applies(kind, id, false)) writeValue(out, kind, id, &info, text);
+        if (inAllProp(id) && applies(kind, id, false)) writeValue(out, kind, id, &info, text);
     for (const PropName &prop : selection_.props) {
-      if (!Applies(kind, prop.id, report_)) continue;
-      if (selection_.mode == PropSelection::kAllProp && InAllProp(prop.id)) continue;
+      if (!applies(kind, prop.id, report_)) continue;
+      if (selection_.mode == PropSelection::kAllProp && inAllProp(prop.id)) continue;
       if (prop.id == PropId::kAddressData && !text) continue;
       writeValue(out, kind, prop.id, &info, text);
     }

@@ -14,13 +14,13 @@
 namespace carddav {
 
 // The sync token as clients see it: a URI around the collection's opaque token.
-std::string SyncTokenUri(const std::string &token);
-// The collection's token inside a URI from SyncTokenUri; false for anything else.
-bool TokenOfUri(const std::string &uri, std::string *token);
+std::string syncTokenUri(const std::string &token);
+// The collection's token inside a URI from syncTokenUri; false for anything else.
+bool tokenOfUri(const std::string &uri, std::string *token);
 // "\"<version>-<representation>\"", representation 3 or 4.
-std::string Etag(uint64_t version, int representation);
+std::string etag(uint64_t version, int representation);
 // An HTTP date (RFC 7231 IMF-fixdate).
-std::string HttpDate(int64_t unixSeconds);
+std::string httpDate(int64_t unixSeconds);
 
 // The context every property value is drawn from.
 struct PropContext {
@@ -60,7 +60,7 @@ class PropWriter {
 };
 
 // Writes a DAV:response holding just a status, e.g. "HTTP/1.1 404 Not Found".
-void WriteStatusResponse(std::string *out, const std::string &hrefXml, const char *status);
+void writeStatusResponse(std::string *out, const std::string &hrefXml, const char *status);
 
 }  // namespace carddav
 

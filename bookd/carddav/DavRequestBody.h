@@ -70,13 +70,13 @@ struct ReportRequest {
 };
 
 // An empty body asks for allprop (RFC 4918 9.1).
-bool ParsePropfind(const std::string &body, PropSelection *selection, BodyError *error);
+bool parsePropfind(const std::string &body, PropSelection *selection, BodyError *error);
 // The properties a PROPPATCH sets or removes.
-bool ParseProppatch(const std::string &body, std::vector<PropName> *props, BodyError *error);
-bool ParseReport(const std::string &body, ReportRequest *report, BodyError *error);
+bool parseProppatch(const std::string &body, std::vector<PropName> *props, BodyError *error);
+bool parseReport(const std::string &body, ReportRequest *report, BodyError *error);
 
 // Must be called once before the first parse (libxml2's global set-up).
-void InitXmlReading();
+void initXmlReading();
 
 }  // namespace carddav
 

@@ -36,7 +36,7 @@ struct DavServer::RequestState {
 
 namespace {
 
-MHD_Result AccessCallback(void *cls, MHD_Connection *connection, const char *url, const char *method,
+MHD_Result accessCallback(void *cls, MHD_Connection *connection, const char *url, const char *method,
                           const char *, const char *uploadData, size_t *uploadSize, void **requestContext) {
   // No exception may unwind through libmicrohttpd's C frames: one that escapes a request
   // (out of memory) ends that request's connection.
@@ -50,23 +50,23 @@ MHD_Result AccessCallback(void *cls, MHD_Connection *connection, const char *url
   }
 }
 
-void CompletedCallback(void *cls, MHD_Connection *connection, void **requestContext,
+void completedCallback(void *cls, MHD_Connection *connection, void **requestContext,
                        MHD_RequestTerminationCode) {
   static_cast<DavServer *>(cls)->requestCompleted(connection, requestContext);
 }
 
-void ConnectionCallback(void *cls, MHD_Connection *connection, void **socketContext,
+void connectionCallback(void *cls, MHD_Connection *connection, void **socketContext,
                         MHD_ConnectionNotificationCode code) {
   static_cast<DavServer *>(cls)->connectionEvent(connection, socketContext,
                                                  code == MHD_CONNECTION_NOTIFY_STARTED);
 }
 
 // Paths reach the handler as sent: it decodes them itself, and must see "%2F" and "%00".
-size_t KeepEscapes(void *, MHD_Connection *, char *text) {
+size_t keepEscapes(void *, MHD_Connection *, char *text) {
   return std::strlen(text);
 }
 
-void LogCallback(void *cls, const char *format, va_list args) {
+void logCallback(void *cls, const char *format, va_list args) {
   char buffer[512];
   std::vsnprintf(buffer, sizeof buffer, format, args);
   std::string message = buffer;
@@ -74,7 +74,7 @@ void LogCallback(void *cls, const char *format, va_list args) {
   static_cast<DavServer *>(cls)->mhdLog(message);
 }
 
-bool ReadFile(const std::string &path, std::string *content) {
+bool readFile(const std::string &path, std::string *content) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::ostringstream data;
@@ -83,7 +83,7 @@ bool ReadFile(const std::string &path, std::string *content) {
   return in.good() || in.eof();
 }
 
-std::string PeerAddress(MHD_Connection *connection) {
+std::string peerAddress(MHD_Connection *connection) {
   const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
   if (!info || !info->client_addr) return "";
   char buffer[INET6_ADDRSTRLEN] = "";
@@ -93,7 +93,7 @@ std::string PeerAddress(MHD_Connection *connection) {
   } else if (address->sa_family == AF_INET6) {
     inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(address)->sin6_addr, buffer, sizeof buffer);
   }
-  return CanonicalAddress(buffer);
+  return canonicalAddress(buffer);
 }
 
 }  // namespace
@@ -143,11 +143,11 @@ bool DavServer::start(std::string *error) {
       *error = "CardDAV: TLS needs both a certificate file and a key file";
       return false;
     }
-    if (!ReadFile(config_.tlsCertificateFile, &certificate_) || certificate_.empty()) {
+    if (!readFile(config_.tlsCertificateFile, &certificate_) || certificate_.empty()) {
       *error = "CardDAV: couldn't read the certificate file " + config_.tlsCertificateFile;
       return false;
     }
-    if (!ReadFile(config_.tlsKeyFile, &key_) || key_.empty()) {
+    if (!readFile(config_.tlsKeyFile, &key_) || key_.empty()) {
       *error = "CardDAV: couldn't read the key file " + config_.tlsKeyFile;
       return false;
     }
@@ -159,7 +159,7 @@ bool DavServer::start(std::string *error) {
     return false;
   }
 
-  InitXmlReading();
+  initXmlReading();
   MHD_OptionItem options[12];
   int n = 0;
   options[n++] = {MHD_OPTION_SOCK_ADDR, 0, &address};
@@ -167,17 +167,17 @@ bool DavServer::start(std::string *error) {
   options[n++] = {MHD_OPTION_PER_IP_CONNECTION_LIMIT,
                   static_cast<intptr_t>(config_.perAddressConnectionLimit), nullptr};
   options[n++] = {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(config_.idleTimeoutSeconds), nullptr};
-  options[n++] = {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&CompletedCallback), this};
-  options[n++] = {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&ConnectionCallback), this};
-  options[n++] = {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&KeepEscapes), this};
-  options[n++] = {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&LogCallback), this};
+  options[n++] = {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&completedCallback), this};
+  options[n++] = {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&connectionCallback), this};
+  options[n++] = {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&keepEscapes), this};
+  options[n++] = {MHD_OPTION_EXTERNAL_LOGGER, reinterpret_cast<intptr_t>(&logCallback), this};
   if (tls) {
     options[n++] = {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char *>(certificate_.c_str())};
     options[n++] = {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(key_.c_str())};
   }
   options[n++] = {MHD_OPTION_END, 0, nullptr};
 
-  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &AccessCallback, this, MHD_OPTION_ARRAY, options,
+  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &accessCallback, this, MHD_OPTION_ARRAY, options,
                              MHD_OPTION_END);
   if (!daemon_) {
     *error = "CardDAV: couldn't listen on " + config_.listenAddress + " port " +
@@ -288,12 +288,12 @@ bool DavServer::authenticate(MHD_Connection *connection, RequestState *state) {
   MHD_free(password);
 
   const std::string address =
-      ClientAddress(PeerAddress(connection), config_.trustedProxies,
+      clientAddressOf(peerAddress(connection), config_.trustedProxies,
                     MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Forwarded"),
                     MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Forwarded-For"));
   if (!budget_.mayCheckPassword(address)) return false;
-  const bool rw = !config_.readWritePassword.empty() && PasswordsMatch(config_.readWritePassword, offered);
-  const bool ro = !config_.readOnlyPassword.empty() && PasswordsMatch(config_.readOnlyPassword, offered);
+  const bool rw = !config_.readWritePassword.empty() && passwordsMatch(config_.readWritePassword, offered);
+  const bool ro = !config_.readOnlyPassword.empty() && passwordsMatch(config_.readOnlyPassword, offered);
   if (!rw && !ro) {
     budget_.noteFailure(address);
     return false;
@@ -352,7 +352,7 @@ int DavServer::access(MHD_Connection *connection, const char *url, const char *m
     };
     state->limit = handler_.bodyLimit(request.method);
     DavResponse response;
-    if (ParseTarget(request.path).kind == DavTarget::kWellKnown) {
+    if (parseTarget(request.path).kind == DavTarget::kWellKnown) {
       state->queued = true;
       handler_.handle(request, &response);
       return queue(connection, response);

@@ -6,13 +6,13 @@ namespace carddav {
 
 namespace {
 
-std::string Upper(const std::string &s) {
+std::string upper(const std::string &s) {
   std::string u = s;
   for (char &c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return u;
 }
 
-std::string Unescape(const std::string &raw) {
+std::string unescapedValue(const std::string &raw) {
   std::string out;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -27,18 +27,18 @@ std::string Unescape(const std::string &raw) {
 }
 
 // Splits "NAME;P=a,b;Q=\"x;y\"" (the part before the value's colon) into name and parameters.
-void ParseHead(const std::string &head, VCardProperty *property) {
+void parseHead(const std::string &head, VCardProperty *property) {
   size_t i = 0;
   while (i < head.size() && head[i] != ';') ++i;
   std::string name = head.substr(0, i);
   size_t dot = name.rfind('.');
   if (dot != std::string::npos) name = name.substr(dot + 1);
-  property->name = Upper(name);
+  property->name = upper(name);
   while (i < head.size()) {
     ++i;  // the ';'
     size_t nameStart = i;
     while (i < head.size() && head[i] != '=' && head[i] != ';') ++i;
-    std::string paramName = Upper(head.substr(nameStart, i - nameStart));
+    std::string paramName = upper(head.substr(nameStart, i - nameStart));
     std::vector<std::string> values;
     if (i < head.size() && head[i] == '=') {
       ++i;
@@ -68,7 +68,7 @@ void ParseHead(const std::string &head, VCardProperty *property) {
 
 }  // namespace
 
-void ScanVCard(const std::string &text, const std::function<void(const VCardProperty &)> &each) {
+void scanVCard(const std::string &text, const std::function<void(const VCardProperty &)> &each) {
   size_t pos = 0;
   std::string line;
   while (pos < text.size()) {
@@ -100,16 +100,16 @@ void ScanVCard(const std::string &text, const std::function<void(const VCardProp
       }
     }
     if (colon == std::string::npos) continue;
-    ParseHead(line.substr(0, colon), &property);
-    property.value = Unescape(line.substr(colon + 1));
+    parseHead(line.substr(0, colon), &property);
+    property.value = unescapedValue(line.substr(colon + 1));
     each(property);
   }
 }
 
-std::string SelectProperties(const std::string &text, const std::map<std::string, bool> &keep) {
+std::string selectProperties(const std::string &text, const std::map<std::string, bool> &keep) {
   std::string out;
   out.reserve(text.size());
-  ScanVCard(text, [&](const VCardProperty &property) {
+  scanVCard(text, [&](const VCardProperty &property) {
     const std::string &name = property.name;
     if (name == "BEGIN" || name == "END" || name == "VERSION") {
       out.append(text, property.begin, property.end - property.begin);
@@ -144,9 +144,9 @@ std::string SelectProperties(const std::string &text, const std::map<std::string
   return out;
 }
 
-int DeclaredVersion(const std::string &text) {
+int declaredVersion(const std::string &text) {
   int version = 3;
-  ScanVCard(text, [&](const VCardProperty &property) {
+  scanVCard(text, [&](const VCardProperty &property) {
     if (property.name == "VERSION" && property.value.compare(0, 1, "4") == 0) version = 4;
   });
   return version;

@@ -1,7 +1,7 @@
 /* The little of vCard the protocol layer reads itself: content lines with their names,
  * parameters and values, for addressbook-query filters and for returning only some
  * properties of a card. It reads 3.0 and 4.0 alike and never changes a card it passes on. A
- * later step may put the project's vCard reader behind ScanVCard. */
+ * later step may put the project's vCard reader behind scanVCard. */
 #ifndef BOOKD_CARDDAV_VCARDTEXT_H
 #define BOOKD_CARDDAV_VCARDTEXT_H
 
@@ -27,14 +27,14 @@ struct VCardProperty {
 
 // Calls each for every content line of text, in order (BEGIN and END included); a line
 // without a colon is skipped.
-void ScanVCard(const std::string &text, const std::function<void(const VCardProperty &)> &each);
+void scanVCard(const std::string &text, const std::function<void(const VCardProperty &)> &each);
 
 // The card with only BEGIN, END, VERSION and the named properties (upper case) kept; a
 // property mapped to true keeps its name and parameters but loses its value.
-std::string SelectProperties(const std::string &text, const std::map<std::string, bool> &keep);
+std::string selectProperties(const std::string &text, const std::map<std::string, bool> &keep);
 
 // The vCard version a card text declares: 4 for "VERSION:4.0", otherwise 3.
-int DeclaredVersion(const std::string &text);
+int declaredVersion(const std::string &text);
 
 }  // namespace carddav
 

@@ -26,7 +26,7 @@ struct ByteClasses {
 const ByteClasses kClasses;
 
 // Length of the well-formed UTF-8 sequence (of a character XML allows) at p, 0 if none.
-size_t Utf8Length(const unsigned char *p, const unsigned char *end) {
+size_t utf8Length(const unsigned char *p, const unsigned char *end) {
   unsigned char c = p[0];
   size_t n;
   uint32_t cp;
@@ -54,7 +54,7 @@ size_t Utf8Length(const unsigned char *p, const unsigned char *end) {
 
 }  // namespace
 
-void XmlStart(std::string *out, const char *root) {
+void appendXmlStart(std::string *out, const char *root) {
   out->append("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<");
   out->append(root);
   out->append(
@@ -62,7 +62,7 @@ void XmlStart(std::string *out, const char *root) {
       "xmlns:cs=\"http://calendarserver.org/ns/\">");
 }
 
-void XmlEscape(std::string *out, const char *text, size_t length) {
+void appendEscaped(std::string *out, const char *text, size_t length) {
   const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
   const unsigned char *end = p + length;
   while (p < end) {
@@ -72,7 +72,7 @@ void XmlEscape(std::string *out, const char *text, size_t length) {
     if (p == end) break;
     const unsigned char c = *p;
     if (c >= 0x80) {
-      size_t n = Utf8Length(p, end);
+      size_t n = utf8Length(p, end);
       if (n == 0) {
         out->append(kReplacement);
         ++p;
@@ -106,11 +106,11 @@ void XmlEscape(std::string *out, const char *text, size_t length) {
   }
 }
 
-void XmlEscape(std::string *out, const std::string &text) {
-  XmlEscape(out, text.data(), text.size());
+void appendEscaped(std::string *out, const std::string &text) {
+  appendEscaped(out, text.data(), text.size());
 }
 
-void AppendHref(std::string *out, const std::string &path) {
+void appendHref(std::string *out, const std::string &path) {
   static const char kHex[] = "0123456789ABCDEF";
   for (unsigned char c : path) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
@@ -124,9 +124,9 @@ void AppendHref(std::string *out, const std::string &path) {
   }
 }
 
-std::string ErrorBody(const std::string &condition) {
+std::string errorBody(const std::string &condition) {
   std::string out;
-  XmlStart(&out, "d:error");
+  appendXmlStart(&out, "d:error");
   out.append(condition);
   out.append("</d:error>\n");
   return out;

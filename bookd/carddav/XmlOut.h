@@ -14,21 +14,21 @@ extern const char kCardDavNs[];
 extern const char kCalendarServerNs[];
 
 // The XML declaration and the root element's start tag with the three prefixes declared,
-// e.g. XmlStart(&out, "d:multistatus").
-void XmlStart(std::string *out, const char *root);
+// e.g. appendXmlStart(&out, "d:multistatus").
+void appendXmlStart(std::string *out, const char *root);
 
 // Appends text escaped for element content or a double-quoted attribute. CR is written as a
 // character reference so that a card's CRLF line ends survive parsing; characters XML 1.0
 // cannot carry at all (other control characters, bytes that are no UTF-8) become U+FFFD.
-void XmlEscape(std::string *out, const std::string &text);
-void XmlEscape(std::string *out, const char *text, size_t length);
+void appendEscaped(std::string *out, const std::string &text);
+void appendEscaped(std::string *out, const char *text, size_t length);
 
 // Appends a path with every byte outside RFC 3986's unreserved characters and "/" percent-
 // encoded; the result needs no XML escaping.
-void AppendHref(std::string *out, const std::string &path);
+void appendHref(std::string *out, const std::string &path);
 
 // A DAV:error body holding one condition element, e.g. "<c:no-uid-conflict/>" (raw XML).
-std::string ErrorBody(const std::string &condition);
+std::string errorBody(const std::string &condition);
 
 }  // namespace carddav
 

@@ -8,7 +8,7 @@
   self = [super init];
   if (self == nil) return nil;
   _handle = [handle retain];
-  _peer = [[NSString alloc] initWithUTF8String:PeerOfSocket([handle fileDescriptor]).c_str()];
+  _peer = [[NSString alloc] initWithUTF8String:peerOfSocket([handle fileDescriptor]).c_str()];
   _readOK = NO;
   _writeOK = NO;
   return self;

@@ -10,7 +10,7 @@ const char hello[] = "Hello\n";
 const char ok[] = "OK\n";
 const char error[] = "Error\n";
 
-std::vector<std::string> SplitAtSpaces(const std::string &input) {
+std::vector<std::string> splitAtSpaces(const std::string &input) {
   std::vector<std::string> parts;
   std::string::size_type start = 0;
   for (;;) {
@@ -26,23 +26,23 @@ std::vector<std::string> SplitAtSpaces(const std::string &input) {
 
 namespace {
 
-Outcome Reply(const char *text, Flags flags) {
+Outcome replyLine(const char *text, Flags flags) {
   Outcome outcome;
   outcome.reply = text;
   outcome.flags = flags;
   return outcome;
 }
 
-bool Presents(const std::string *stored, const std::string &offered) {
-  return stored != nullptr && PasswordsMatch(*stored, offered);
+bool presents(const std::string *stored, const std::string &offered) {
+  return stored != nullptr && passwordsMatch(*stored, offered);
 }
 
 }  // namespace
 
-Outcome Interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd,
+Outcome interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd,
                   Flags current, bool mayCheck) {
-  if (input == nullptr) return Reply(error, current);
-  const std::vector<std::string> parts = SplitAtSpaces(*input);
+  if (input == nullptr) return replyLine(error, current);
+  const std::vector<std::string> parts = splitAtSpaces(*input);
   const std::string &command = parts[0];
   if (command == "quit") {
     Outcome outcome;
@@ -50,19 +50,19 @@ Outcome Interpret(const std::string *input, const std::string *roPwd, const std:
     outcome.flags = current;
     return outcome;
   }
-  if (command != "auth" || parts.size() != 3) return Reply(error, current);
+  if (command != "auth" || parts.size() != 3) return replyLine(error, current);
   const bool readOnly = parts[1] == "ro";
-  if (!readOnly && parts[1] != "rw") return Reply(error, current);
+  if (!readOnly && parts[1] != "rw") return replyLine(error, current);
   // Each password is consulted only after its own keyword, so the read-write password does
   // not open "ro" unless the two happen to be the same.
   const std::string *stored = readOnly ? roPwd : rwPwd;
-  Outcome outcome = mayCheck && Presents(stored, parts[2]) ? Reply(ok, Flags{true, !readOnly})
-                                                           : Reply(error, current);
+  Outcome outcome = mayCheck && presents(stored, parts[2]) ? replyLine(ok, Flags{true, !readOnly})
+                                                           : replyLine(error, current);
   outcome.attempt = true;
   return outcome;
 }
 
-std::size_t LengthUpToZero(const char *bytes, std::size_t length) {
+std::size_t lengthUpToZero(const char *bytes, std::size_t length) {
   const void *zero = std::memchr(bytes, 0, length);
   return zero == nullptr ? length : static_cast<std::size_t>(static_cast<const char *>(zero) - bytes);
 }

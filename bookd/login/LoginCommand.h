@@ -34,17 +34,17 @@ struct Outcome {
 };
 
 /* The parts of an input split at every single space; an empty input is one empty part. */
-std::vector<std::string> SplitAtSpaces(const std::string &input);
+std::vector<std::string> splitAtSpaces(const std::string &input);
 
 /* What one input does. input is null when the bytes could not be decoded as text, which
  * gives no parts at all. roPwd and rwPwd are null when the server has no such password,
  * which then matches nothing. Texts are compared as exact bytes. Without mayCheck (the
  * sender is over its budget of checks) a login is answered as a wrong one, uncompared. */
-Outcome Interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd,
+Outcome interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd,
                   Flags current, bool mayCheck = true);
 
 /* The length of the text at the start of a read: up to its first zero byte, or all of it. */
-std::size_t LengthUpToZero(const char *bytes, std::size_t length);
+std::size_t lengthUpToZero(const char *bytes, std::size_t length);
 
 }  // namespace login
 

@@ -47,7 +47,7 @@ const NSTimeInterval kRefusedConnectionPause = 0.5;
 // peer is gone and blocks the whole server when a client stops reading its replies. A reply
 // is a few bytes, so a full send buffer means the client has not read for a very long time;
 // that, like a reset, ends the connection.
-bool SendText(NSFileHandle *connection, const char *text) {
+bool sendText(NSFileHandle *connection, const char *text) {
   const size_t length = std::strlen(text);
   const int fd = [connection fileDescriptor];
   ssize_t sent;
@@ -60,9 +60,9 @@ bool SendText(NSFileHandle *connection, const char *text) {
 // One read as the text of one input: up to its first zero byte, decoded in the encoding
 // GNUstep decodes the command line with (so a password typed there logs in when a client
 // sends the same bytes), trimmed at both ends. nil when the bytes are no text in it.
-NSString *InputOfRead(NSData *data) {
+NSString *inputOfRead(NSData *data) {
   const char *bytes = static_cast<const char *>([data bytes]);
-  const size_t length = login::LengthUpToZero(bytes, [data length]);
+  const size_t length = login::lengthUpToZero(bytes, [data length]);
   NSString *text = [[[NSString alloc] initWithBytes:bytes
                                              length:length
                                            encoding:[NSString defaultCStringEncoding]] autorelease];
@@ -72,7 +72,7 @@ NSString *InputOfRead(NSData *data) {
 // As deep as the system allows: with GNUstep's old depth of 5, a burst of clients overflowed
 // it and each one dropped waited a second for the kernel to retry its SYN. Linux caps the
 // value at net.core.somaxconn whatever is asked; reading it only keeps the intent visible.
-int ListenBacklog() {
+int listenBacklog() {
   int depth = SOMAXCONN;
   if (FILE *file = std::fopen("/proc/sys/net/core/somaxconn", "r")) {
     int value = 0;
@@ -84,12 +84,12 @@ int ListenBacklog() {
 
 // The listening socket on address (nil: every IPv4 address, with the messages of old), or -1
 // after logging why not.
-int OpenListeningSocket(int port, NSString *address) {
+int openListeningSocket(int port, NSString *address) {
   std::optional<ListenAddress> chosen;
   std::string where;  // " on ADDR" in the messages when an address was given
   if (address != nil) {
     const char *text = [address UTF8String];
-    chosen = ParseListenAddress(text != NULL ? text : "");
+    chosen = parseListenAddress(text != NULL ? text : "");
     where = std::string(" on ") + (text != NULL ? text : "");
     if (!chosen) {
       NSLog(@"Couldn't bind to port %d%s - not an IPv4 or IPv6 address\n", port, where.c_str());
@@ -114,7 +114,7 @@ int OpenListeningSocket(int port, NSString *address) {
   struct sockaddr_storage bound;
   socklen_t length = sizeof(sockaddr_in);
   if (chosen) {
-    bound = WithPort(*chosen, static_cast<uint16_t>(port), length);
+    bound = withPort(*chosen, static_cast<uint16_t>(port), length);
   } else {
     std::memset(&bound, 0, sizeof bound);
     struct sockaddr_in *any = reinterpret_cast<struct sockaddr_in *>(&bound);
@@ -127,7 +127,7 @@ int OpenListeningSocket(int port, NSString *address) {
     close(fd);
     return -1;
   }
-  if (listen(fd, ListenBacklog()) != 0) {
+  if (listen(fd, listenBacklog()) != 0) {
     NSLog(@"Couldn't listen on port %d%s - %s\n", port, where.c_str(), strerror(errno));
     close(fd);
     return -1;
@@ -158,7 +158,7 @@ int OpenListeningSocket(int port, NSString *address) {
                 capacity:16];
   if (port == -1) return;
 
-  const int fd = OpenListeningSocket(port, address);
+  const int fd = openListeningSocket(port, address);
   if (fd < 0) return;
   // A client that goes while a reply is on its way must not end the process.
   signal(SIGPIPE, SIG_IGN);
@@ -206,7 +206,7 @@ int OpenListeningSocket(int port, NSString *address) {
   [_connections addObject:auth];
   [_connectionIndex setObject:auth forKey:connection];
   [auth release];
-  if (!SendText(connection, login::hello))
+  if (!sendText(connection, login::hello))
     [self forgetConnection:auth];
   else
     [self watchForInput:auth];
@@ -234,26 +234,26 @@ int OpenListeningSocket(int port, NSString *address) {
     [pool release];
     return;
   }
-  [self handleInput:InputOfRead(data) withAuth:auth];
+  [self handleInput:inputOfRead(data) withAuth:auth];
   if ([self recordOfConnection:connection] == auth) [self watchForInput:auth];
   [pool release];
 }
 
 - (void)handleInput:(NSString *)input withAuth:(FileHandleAuth *)auth {
   std::string text, roPwd, rwPwd;
-  const bool hasText = PasswordBytes(input, text);
-  const bool hasRo = PasswordBytes(_roPwd, roPwd);
-  const bool hasRw = PasswordBytes(_rwPwd, rwPwd);
+  const bool hasText = passwordBytes(input, text);
+  const bool hasRo = passwordBytes(_roPwd, roPwd);
+  const bool hasRw = passwordBytes(_rwPwd, rwPwd);
   login::Flags current;
   current.readOK = [auth isReadOK];
   current.writeOK = [auth isWriteOK];
   const std::string peer = [[auth peerAddress] UTF8String];
   const double now = GuessBudget::SteadyNow();
   const bool mayCheck = _loginBudget->mayCheck(peer, now);
-  const login::Outcome outcome = login::Interpret(hasText ? &text : nullptr, hasRo ? &roPwd : nullptr,
+  const login::Outcome outcome = login::interpret(hasText ? &text : nullptr, hasRo ? &roPwd : nullptr,
                                                   hasRw ? &rwPwd : nullptr, current, mayCheck);
   if (outcome.attempt && !mayCheck) {
-    if (_loginBudget->noteRefusal(peer, now)) LogRefusedPeer(peer, "socket login service");
+    if (_loginBudget->noteRefusal(peer, now)) logRefusedPeer(peer, "socket login service");
   } else if (outcome.attempt && outcome.reply == login::ok) {
     _loginBudget->noteSuccess(peer, now);
   } else if (outcome.attempt) {
@@ -265,7 +265,7 @@ int OpenListeningSocket(int port, NSString *address) {
   }
   [auth setRefusedUnchecked:outcome.attempt && !mayCheck];
   [auth setReadOK:outcome.flags.readOK writeOK:outcome.flags.writeOK];
-  if (!SendText([auth fileHandle], outcome.reply)) [self forgetConnection:auth];
+  if (!sendText([auth fileHandle], outcome.reply)) [self forgetConnection:auth];
 }
 
 - (NSArray *)connections {

@@ -19,7 +19,7 @@ namespace {
 const NSTimeInterval kRequestTimeout = 15;
 const NSTimeInterval kReplyTimeout = 60;
 
-NSString *Text(NSString *format, ...) {
+NSString *formatted(NSString *format, ...) {
   va_list args;
   va_start(args, format);
   NSString *text = [[[NSString alloc] initWithFormat:format arguments:args] autorelease];
@@ -29,19 +29,19 @@ NSString *Text(NSString *format, ...) {
 
 // The first IPv4 address of host, a name or a dotted address, and the host it names; nil with
 // the error set when it has none.
-NSString *IPv4AddressOf(NSString *host, NSHost **named, NSError **error) {
+NSString *ipv4AddressOf(NSString *host, NSHost **named, NSError **error) {
   if ([host length] == 0) {
     KXMakeError(error, KXErrorAddressUnusable, @"no host given");
     return nil;
   }
   if ([host rangeOfString:@":"].location != NSNotFound) {
     KXMakeError(error, KXErrorAddressUnusable,
-                Text(@"%@ is an IPv6 address, and address-book servers are reached over IPv4 only", host));
+                formatted(@"%@ is an IPv6 address, and address-book servers are reached over IPv4 only", host));
     return nil;
   }
   NSHost *found = *named = [NSHost hostWithName:host];
   if (found == nil) {
-    KXMakeError(error, KXErrorAddressUnusable, Text(@"cannot find the host %@", host));
+    KXMakeError(error, KXErrorAddressUnusable, formatted(@"cannot find the host %@", host));
     return nil;
   }
   NSArray *addresses = [found addresses];
@@ -50,7 +50,7 @@ NSString *IPv4AddressOf(NSString *host, NSHost **named, NSError **error) {
     if ([address rangeOfString:@":"].location == NSNotFound) return address;
   }
   KXMakeError(error, KXErrorAddressUnusable,
-              Text(@"%@ has no IPv4 address, and address-book servers are reached over IPv4 only", host));
+              formatted(@"%@ has no IPv4 address, and address-book servers are reached over IPv4 only", host));
   return nil;
 }
 
@@ -66,11 +66,11 @@ NSString *IPv4AddressOf(NSString *host, NSHost **named, NSError **error) {
                                 replyTimeout:(NSTimeInterval)replyTimeout
                                        error:(NSError **)error {
   if (port < 1 || port > 65535) {
-    KXMakeError(error, KXErrorAddressUnusable, Text(@"%d is not a port number (1 to 65535)", port));
+    KXMakeError(error, KXErrorAddressUnusable, formatted(@"%d is not a port number (1 to 65535)", port));
     return nil;
   }
   NSHost *named = nil;
-  NSString *address = IPv4AddressOf(host, &named, error);
+  NSString *address = ipv4AddressOf(host, &named, error);
   if (address == nil) return nil;
 
   NSConnection *connection = nil;
@@ -112,14 +112,14 @@ NSString *IPv4AddressOf(NSString *host, NSHost **named, NSError **error) {
   }
   [connection invalidate];
   [connection release];
-  NSString *where = Text(@"%@:%d", host, port);
+  NSString *where = formatted(@"%@:%d", host, port);
   if (answered && granted == nil) {
     KXMakeError(error, KXErrorPasswordRefused,
-                Text(readOnly ? @"the server at %@ refused the password for reading"
+                formatted(readOnly ? @"the server at %@ refused the password for reading"
                               : @"the server at %@ refused the password for changing the book",
                      where));
   } else {
-    KXMakeError(error, KXErrorNoServer, Text(@"no address-book server answers at %@", where));
+    KXMakeError(error, KXErrorNoServer, formatted(@"no address-book server answers at %@", where));
   }
   return nil;
 }

@@ -12,6 +12,6 @@
 namespace convert_test {
 
 // The lines of the book stored at location, sorted; one line "no book" when none opens there.
-std::vector<std::string> DumpBook(const std::string &location);
+std::vector<std::string> dumpBook(const std::string &location);
 
 }  // namespace convert_test

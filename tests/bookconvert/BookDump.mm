@@ -5,7 +5,7 @@
 namespace convert_test {
 namespace {
 
-std::string Text(id value) {
+std::string textOf(id value) {
   if (value == nil) return "~";
   return [[value description] UTF8String];
 }
@@ -17,26 +17,26 @@ std::string Emails(KXRecord *person) {
   for (NSUInteger i = 0; i < [emails count]; i++) {
     NSString *label = [emails labelAtIndex:i];
     if (i > 0) text += ", ";
-    text += [label isEqualToString:KXEmailWorkLabel] ? "work" : Text(label);
-    text += ":" + Text([emails valueAtIndex:i]);
+    text += [label isEqualToString:KXEmailWorkLabel] ? "work" : textOf(label);
+    text += ":" + textOf([emails valueAtIndex:i]);
   }
   return text + ">";
 }
 
-std::string Names(KXRecord *person) {
-  return Text([person valueForProperty:KXFirstNameProperty]) + " / " +
-         Text([person valueForProperty:KXLastNameProperty]);
+std::string names(KXRecord *person) {
+  return textOf([person valueForProperty:KXFirstNameProperty]) + " / " +
+         textOf([person valueForProperty:KXLastNameProperty]);
 }
 
 std::string Member(KXRecord *record) {
   if ([record isKindOfClass:[KXGroup class]])
-    return "G " + Text([record valueForProperty:KXGroupNameProperty]);
-  return Names(record);
+    return "G " + textOf([record valueForProperty:KXGroupNameProperty]);
+  return names(record);
 }
 
 }  // namespace
 
-std::vector<std::string> DumpBook(const std::string &location) {
+std::vector<std::string> dumpBook(const std::string &location) {
   std::vector<std::string> lines;
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   KXLocalAddressBook *book =
@@ -48,7 +48,7 @@ std::vector<std::string> DumpBook(const std::string &location) {
   NSArray *groups = [book groups];
   for (NSUInteger g = 0; g < [groups count]; g++) {
     KXGroup *group = [groups objectAtIndex:g];
-    std::string line = "G " + Text([group valueForProperty:KXGroupNameProperty]) + " [";
+    std::string line = "G " + textOf([group valueForProperty:KXGroupNameProperty]) + " [";
     NSArray *members = [group members];
     for (NSUInteger m = 0; m < [members count]; m++)
       line += (m > 0 ? ", " : "") + Member([members objectAtIndex:m]);
@@ -57,7 +57,7 @@ std::vector<std::string> DumpBook(const std::string &location) {
   NSArray *people = [book people];
   for (NSUInteger p = 0; p < [people count]; p++) {
     KXPerson *person = [people objectAtIndex:p];
-    lines.push_back("P " + Names(person) + " " + Emails(person));
+    lines.push_back("P " + names(person) + " " + Emails(person));
   }
   [book release];
   [pool release];

@@ -19,18 +19,18 @@
 
 namespace {
 
-std::string Text(id value) {
+std::string textOf(id value) {
   return value == nil ? "~" : [[value description] UTF8String];
 }
 
 std::string Describe(KXRecord *record) {
   if ([record isKindOfClass:[KXGroup class]])
-    return "G " + Text([record valueForProperty:KXGroupNameProperty]) + " with " +
+    return "G " + textOf([record valueForProperty:KXGroupNameProperty]) + " with " +
            std::to_string([[(KXGroup *)record members] count]) + " members";
   KXMultiValue *emails = [record valueForProperty:KXEmailProperty];
-  return "P " + Text([record valueForProperty:KXFirstNameProperty]) + " / " +
-         Text([record valueForProperty:KXLastNameProperty]) + " <" +
-         ([emails count] > 0 ? Text([emails valueAtIndex:0]) : "~") + ">";
+  return "P " + textOf([record valueForProperty:KXFirstNameProperty]) + " / " +
+         textOf([record valueForProperty:KXLastNameProperty]) + " <" +
+         ([emails count] > 0 ? textOf([emails valueAtIndex:0]) : "~") + ">";
 }
 
 }  // namespace
@@ -97,7 +97,7 @@ TEST_P(ConversionOrder, RecordsArriveFilledInAndTheBookIsSavedOnceAtTheEnd) {
   ASSERT_TRUE(book != nil);
   book->calls = &calls;
   std::string error;
-  id root = ReadArchivedBook(path.c_str(), &error);
+  id root = readArchivedBook(path.c_str(), &error);
   ASSERT_TRUE(root != nil) << error;
   {
     Conversion conversion(book);
@@ -108,7 +108,7 @@ TEST_P(ConversionOrder, RecordsArriveFilledInAndTheBookIsSavedOnceAtTheEnd) {
   [pool release];
 
   EXPECT_EQ(calls, c.calls);
-  EXPECT_EQ(DumpBook(location), c.book);
+  EXPECT_EQ(dumpBook(location), c.book);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roots, ConversionOrder, ::testing::ValuesIn(orderCases));

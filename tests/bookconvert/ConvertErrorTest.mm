@@ -30,7 +30,7 @@ class ConvertError : public ConvertFixture {
   void expectRefused(const std::string &path, const std::string &errorLine) {
     ProgramResult run = convert(path);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, ProgressLine(path));
+    EXPECT_EQ(run.output, progressLine(path));
     EXPECT_EQ(run.error, errorLine + "\n");
     EXPECT_TRUE(storeFiles() == before_) << "the stored book changed";
   }
@@ -60,7 +60,7 @@ TEST_F(ConvertError, UnreadableForLackOfPermission) {
   }
   ProgramResult run = convert(locked, options);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, ProgressLine(locked));
+  EXPECT_EQ(run.output, progressLine(locked));
   EXPECT_EQ(run.error, "Error: cannot read '" + locked + "': Permission denied\n");
   EXPECT_TRUE(storeFiles() == before_) << "the stored book changed";
 }
@@ -138,7 +138,7 @@ TEST_F(ConvertError, TruncatedArchivesAreRefused) {
     std::string path = rawFile(whole.substr(0, length));
     ProgramResult run = convert(path);
     EXPECT_EQ(run.status, 1) << length << " bytes";
-    EXPECT_EQ(run.output, ProgressLine(path));
+    EXPECT_EQ(run.output, progressLine(path));
     EXPECT_EQ(run.error.rfind("Error: '" + path + "' " + notBook, 0), 0u) << run.error;
     EXPECT_EQ(std::count(run.error.begin(), run.error.end(), '\n'), 1) << run.error;
   }
@@ -173,7 +173,7 @@ TEST_F(ConvertOpenError, SharedBookThatCannotBeOpened) {
   std::ofstream(libraryDir() + "/Kindex") << "not a folder";
   ProgramResult run = convert(path);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, ProgressLine(path));
+  EXPECT_EQ(run.output, progressLine(path));
   EXPECT_EQ(run.error, "Error: cannot open the shared address book at '" + bookLocation() +
                            "': cannot make the directory " + bookLocation() +
                            ": a file stands in its path\n");
@@ -188,7 +188,7 @@ TEST_F(ConvertError, SaveThatFails) {
   std::string path = syntheticArchive(10, 100);
   ProgramResult run = convert(path, limited);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.output, ProgressLine(path));
+  EXPECT_EQ(run.output, progressLine(path));
   EXPECT_EQ(run.error.rfind("Error: cannot save the shared address book (", 0), 0u) << run.error;
   EXPECT_NE(run.error.find("has reached the largest file size allowed)"), std::string::npos) << run.error;
   EXPECT_EQ(std::count(run.error.begin(), run.error.end(), '\n'), 1) << run.error;

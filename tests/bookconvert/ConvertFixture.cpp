@@ -22,7 +22,7 @@ std::string ConvertFixture::rawFile(const std::string &bytes) {
 std::string ConvertFixture::archive(const std::string &description, const RunOptions &options) {
   std::string plist = rawFile(description);
   std::string path = plist + ".archive";
-  ProgramResult made = RunProgram({GNUMAIL_ARCHIVE_PATH, plist, path}, dir_->path(), options);
+  ProgramResult made = runProgram({GNUMAIL_ARCHIVE_PATH, plist, path}, dir_->path(), options);
   EXPECT_EQ(made.status, 0) << made.error;
   EXPECT_EQ(made.error, "");
   return path;
@@ -30,7 +30,7 @@ std::string ConvertFixture::archive(const std::string &description, const RunOpt
 
 std::string ConvertFixture::syntheticArchive(int groups, int entriesPerGroup) {
   std::string path = dir_->file("synthetic" + std::to_string(++files_) + ".archive");
-  ProgramResult made = RunProgram(
+  ProgramResult made = runProgram(
       {GNUMAIL_ARCHIVE_PATH, "--synthetic", std::to_string(groups), std::to_string(entriesPerGroup), path},
       dir_->path());
   EXPECT_EQ(made.status, 0) << made.error;
@@ -45,10 +45,10 @@ ProgramResult ConvertFixture::runConverter(const std::vector<std::string> &argum
                                            const RunOptions &options) {
   std::vector<std::string> argv = {BOOKCONVERT_PATH};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return RunProgram(argv, dir_->path(), options);
+  return runProgram(argv, dir_->path(), options);
 }
 
-static void CollectFiles(const std::string &dir, const std::string &prefix,
+static void collectFiles(const std::string &dir, const std::string &prefix,
                          std::map<std::string, std::string> &files) {
   DIR *listing = opendir(dir.c_str());
   if (listing == nullptr) return;
@@ -59,7 +59,7 @@ static void CollectFiles(const std::string &dir, const std::string &prefix,
     struct stat info;
     if (stat(path.c_str(), &info) != 0) continue;
     if (S_ISDIR(info.st_mode))
-      CollectFiles(path, prefix + name + "/", files);
+      collectFiles(path, prefix + name + "/", files);
     else
       files[prefix + name] = kxtest::readFile(path);
   }
@@ -68,16 +68,16 @@ static void CollectFiles(const std::string &dir, const std::string &prefix,
 
 std::map<std::string, std::string> ConvertFixture::storeFiles() const {
   std::map<std::string, std::string> files;
-  CollectFiles(bookLocation(), "", files);
+  collectFiles(bookLocation(), "", files);
   return files;
 }
 
-std::string ProgressLine(const std::string &path) {
+std::string progressLine(const std::string &path) {
   return "Converting from '" + path + "'...\n";
 }
 
-std::string ConvertedOutput(const std::string &path, int groups, int people) {
-  return ProgressLine(path) + "Converted " + std::to_string(groups) + " groups and " +
+std::string convertedOutput(const std::string &path, int groups, int people) {
+  return progressLine(path) + "Converted " + std::to_string(groups) + " groups and " +
          std::to_string(people) + " people\n";
 }
 

@@ -31,7 +31,7 @@ class ConvertFixture : public ::testing::Test {
 
   std::string libraryDir() const { return library_; }
   std::string bookLocation() const { return library_ + "/Kindex/AddressBook"; }
-  std::vector<std::string> book() const { return DumpBook(bookLocation()); }
+  std::vector<std::string> book() const { return dumpBook(bookLocation()); }
   // Every file below the book's location with its bytes; empty when there is none.
   std::map<std::string, std::string> storeFiles() const;
 
@@ -44,8 +44,8 @@ class ConvertFixture : public ::testing::Test {
 };
 
 // The program's standard output for a run that converted: progress line and summary.
-std::string ConvertedOutput(const std::string &path, int groups, int people);
+std::string convertedOutput(const std::string &path, int groups, int people);
 // The progress line alone.
-std::string ProgressLine(const std::string &path);
+std::string progressLine(const std::string &path);
 
 }  // namespace convert_test

@@ -114,7 +114,7 @@ TEST_P(ConvertRun, PrintsCountsAndStoresTheBook) {
   std::string path = archive(c.description);
   ProgramResult run = convert(path);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, ConvertedOutput(path, c.groups, c.people));
+  EXPECT_EQ(run.output, convertedOutput(path, c.groups, c.people));
   EXPECT_EQ(run.error, Lines(c.warnings, path));
   EXPECT_EQ(book(), c.book);
 }
@@ -129,7 +129,7 @@ TEST_F(ConvertRuns, EveryRunAddsNewRecords) {
       R"({ groups = ( { name = A; entries = ( { name = "Alpha Beta"; email = "a@x.org"; } ); } ); })");
   ASSERT_EQ(convert(path).status, 0);
   ProgramResult second = convert(path);
-  EXPECT_EQ(second.output, ConvertedOutput(path, 1, 1));
+  EXPECT_EQ(second.output, convertedOutput(path, 1, 1));
   EXPECT_EQ(book(),
             (std::vector<std::string>{"G A [Alpha / Beta]", "G A [Alpha / Beta]",
                                       "P Alpha / Beta <work:a@x.org>", "P Alpha / Beta <work:a@x.org>"}));
@@ -140,7 +140,7 @@ TEST_F(ConvertRuns, LargeGroupKeepsEveryMember) {
   std::string path = syntheticArchive(2, 700);
   ProgramResult run = convert(path);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, ConvertedOutput(path, 2, 1400));
+  EXPECT_EQ(run.output, convertedOutput(path, 2, 1400));
   std::vector<std::string> lines = book();
   ASSERT_EQ(lines.size(), 1402u);
   for (int g = 0; g < 2; g++) {

@@ -7,7 +7,7 @@
 namespace {
 
 using bookconvert::NameRule;
-using bookconvert::SplitWholeName;
+using bookconvert::splitWholeName;
 
 struct Case {
   std::string name;
@@ -54,7 +54,7 @@ const Case cases[] = {
 
 TEST(NameSplit, EveryRowAndExample) {
   for (const Case &c : cases) {
-    auto split = SplitWholeName(c.name);
+    auto split = splitWholeName(c.name);
     EXPECT_EQ(split.rule, c.rule) << "name '" << c.name << "'";
     EXPECT_EQ(split.first, c.first) << "name '" << c.name << "'";
     EXPECT_EQ(split.last, c.last) << "name '" << c.name << "'";

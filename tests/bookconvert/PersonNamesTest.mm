@@ -26,7 +26,7 @@
 
 namespace {
 
-NSString *Utf8(const char *text) {
+NSString *utf8(const char *text) {
   return text == nullptr ? nil : [NSString stringWithUTF8String:text];
 }
 
@@ -58,7 +58,7 @@ TEST(PersonNames, SetInTheRowsOrderWithUnicodeIntact) {
     std::vector<std::string> calls;
     RecordingPerson *person = [[RecordingPerson alloc] init];
     person->calls = &calls;
-    SetPersonNames(person, Utf8(c.name), Utf8(c.email));
+    setPersonNames(person, utf8(c.name), utf8(c.email));
     EXPECT_EQ(calls, c.calls) << "name '" << (c.name ? c.name : "(absent)") << "'";
     [person release];
     [pool release];

@@ -11,7 +11,7 @@
 
 namespace convert_test {
 
-ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
+ProgramResult runProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
                          const RunOptions &options) {
   const std::string outPath = scratchDir + "/run.stdout", errPath = scratchDir + "/run.stderr";
   ProgramResult result;

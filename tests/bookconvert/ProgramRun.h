@@ -28,7 +28,7 @@ struct RunOptions {
 
 // argv[0] is what the child sees as its name and also what is executed. scratchDir holds
 // the capture files.
-ProgramResult RunProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
+ProgramResult runProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
                          const RunOptions &options = RunOptions());
 
 }  // namespace convert_test

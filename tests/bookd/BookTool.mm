@@ -15,7 +15,7 @@
 
 namespace {
 
-int Fill(NSString *dir, int count) {
+int fill(NSString *dir, int count) {
   KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:dir] autorelease];
   if (book == nil) return 1;
   KXGroup *friends = [[[KXGroup alloc] init] autorelease];
@@ -36,7 +36,7 @@ int Fill(NSString *dir, int count) {
   return [book save] ? 0 : 1;
 }
 
-int Print(NSArray *people) {
+int print(NSArray *people) {
   std::vector<std::string> lines;
   for (NSUInteger i = 0; i < [people count]; i++) {
     KXPerson *person = [people objectAtIndex:i];
@@ -55,10 +55,10 @@ int Print(NSArray *people) {
 int List(NSString *dir) {
   KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:dir] autorelease];
   if (book == nil) return 1;
-  return Print([book people]);
+  return print([book people]);
 }
 
-int RemoteList(NSString *host, int port, NSString *password) {
+int remoteList(NSString *host, int port, NSString *password) {
   NSError *error = nil;
   KXPublicAddressBook *view = [KXPublicAddressBook viewOfServerAtHost:host
                                                                  port:port
@@ -66,7 +66,7 @@ int RemoteList(NSString *host, int port, NSString *password) {
                                                              password:password
                                                                 error:&error];
   if (view == nil) return [error code] == KXErrorPasswordRefused ? 2 : 3;
-  return Print([view people]);
+  return print([view people]);
 }
 
 }  // namespace
@@ -75,11 +75,11 @@ int main(int argc, char **argv) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   int status = 64;
   if (argc == 4 && std::strcmp(argv[1], "fill") == 0)
-    status = Fill([NSString stringWithUTF8String:argv[2]], std::atoi(argv[3]));
+    status = fill([NSString stringWithUTF8String:argv[2]], std::atoi(argv[3]));
   else if (argc == 3 && std::strcmp(argv[1], "list") == 0)
     status = List([NSString stringWithUTF8String:argv[2]]);
   else if (argc == 5 && std::strcmp(argv[1], "remote-list") == 0)
-    status = RemoteList([NSString stringWithUTF8String:argv[2]], std::atoi(argv[3]),
+    status = remoteList([NSString stringWithUTF8String:argv[2]], std::atoi(argv[3]),
                         [NSString stringWithUTF8String:argv[4]]);
   else
     std::fprintf(stderr, "usage: %s fill DIR COUNT | list DIR | remote-list HOST PORT PASSWORD\n",

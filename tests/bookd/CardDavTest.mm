@@ -41,7 +41,7 @@ std::string Card(const std::string &uid, const std::string &fn) {
          ";;;;\r\nEMAIL:" + uid + "@example.com\r\nEND:VCARD\r\n";
 }
 
-std::set<std::string> FilesIn(const std::string &dir) {
+std::set<std::string> filesIn(const std::string &dir) {
   std::set<std::string> names;
   if (DIR *d = opendir(dir.c_str())) {
     while (dirent *entry = readdir(d))
@@ -143,7 +143,7 @@ TEST_F(CardDav, OneBookForCardDavDistributedObjectsAndOtherProcesses) {
   const std::string rw = config(kReadWrite, "null");
   ASSERT_EQ(0, run(rw, "discover")) << output_;
   ASSERT_EQ(0, run(rw, "sync")) << output_;
-  EXPECT_EQ(static_cast<size_t>(kCards), FilesIn(local_ + "/book").size());
+  EXPECT_EQ(static_cast<size_t>(kCards), filesIn(local_ + "/book").size());
   EXPECT_NE(std::string::npos, localCard("u7.vcf").find("FN:Person 7\r\n")) << localCard("u7.vcf");
 
   // Every side changes the book: the phone (vdirsyncer's folder), a Distributed Objects client
@@ -170,7 +170,7 @@ TEST_F(CardDav, OneBookForCardDavDistributedObjectsAndOtherProcesses) {
   EXPECT_NE(std::string::npos, localCard("u3.vcf").find("NOTE:From a GNUstep client")) << localCard("u3.vcf");
   EXPECT_NE(std::string::npos, localCard("u8.vcf").find("ORG:Elsewhere Inc.")) << localCard("u8.vcf");
   EXPECT_EQ("", localCard("u4.vcf"));
-  EXPECT_EQ(static_cast<size_t>(kCards), FilesIn(local_ + "/book").size());  // -u2 -u4 +newlocal +added
+  EXPECT_EQ(static_cast<size_t>(kCards), filesIn(local_ + "/book").size());  // -u2 -u4 +newlocal +added
   KXAddressBook *fresh = view(YES);
   ASSERT_TRUE(fresh != nil);
   EXPECT_EQ("Edited Here", S([[fresh recordForUniqueId:@"u1"] valueForProperty:KXFormattedNameProperty]));
@@ -216,7 +216,7 @@ int Connect(int port) {
 }
 
 // Reads until the text holds want or a second passes.
-std::string ReadFor(int fd, const std::string &want) {
+std::string readFor(int fd, const std::string &want) {
   std::string text;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (text.find(want) == std::string::npos && std::chrono::steady_clock::now() < end) {
@@ -247,9 +247,9 @@ TEST_F(CardDav, SlowAndSurplusCardDavClientsCostTheOtherServicesNothing) {
     EXPECT_TRUE(view(YES) != nil);
     int login = Connect(loginPort_);
     ASSERT_GE(login, 0);
-    EXPECT_EQ("Hello\n", ReadFor(login, "\n"));
+    EXPECT_EQ("Hello\n", readFor(login, "\n"));
     ASSERT_EQ(18, write(login, "auth ro ro-secret\n", 18));
-    EXPECT_EQ("OK\n", ReadFor(login, "\n"));
+    EXPECT_EQ("OK\n", readFor(login, "\n"));
     close(login);
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
   }

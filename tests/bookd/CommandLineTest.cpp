@@ -84,7 +84,7 @@ struct Refusal {
 
 // With afterLogLines, the library or GNUstep may log why first (lines through NSLog); what
 // bookd itself writes must still be the last bytes, exactly.
-void ExpectRefusal(CommandLine &fixture, const std::vector<std::string> &argv,
+void expectRefusal(CommandLine &fixture, const std::vector<std::string> &argv,
                    const std::string &expected, bool afterLogLines = false) {
   ChildProcess bookd;
   ASSERT_TRUE(bookd.start(BOOKD_PATH, argv));
@@ -116,7 +116,7 @@ TEST_F(CommandLine, RefusesBadArgumentsWithUsage) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row));
-    ExpectRefusal(*this, argv(row), kUsage);
+    expectRefusal(*this, argv(row), kUsage);
   }
 }
 
@@ -147,7 +147,7 @@ TEST_F(CommandLine, RefusesMissingSettingsInOrder) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.args));
-    ExpectRefusal(*this, argv(row.args), row.error);
+    expectRefusal(*this, argv(row.args), row.error);
   }
 }
 
@@ -176,7 +176,7 @@ TEST_F(CommandLine, RefusesUnreadableConfiguration) {
     args.push_back(std::string("{") + file + "}");
     std::string expected = message;
     expected.replace(expected.find("%s"), 2, expand(std::string("{") + file + "}"));
-    ExpectRefusal(*this, argv(args), expected);
+    expectRefusal(*this, argv(args), expected);
   }
 }
 
@@ -208,10 +208,10 @@ TEST_F(CommandLine, RefusesListenAddressesNoServiceCanUse) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.args));
-    ExpectRefusal(*this, argv(row.args), row.error);
+    expectRefusal(*this, argv(row.args), row.error);
   }
   // An address of no interface here: GNUstep says why first, then bookd's own line.
-  ExpectRefusal(*this, argv(with({"--listen", "203.0.113.7"})),
+  expectRefusal(*this, argv(with({"--listen", "203.0.113.7"})),
                 expand("Error: Couldn't open receive port {RP} on 203.0.113.7\n"), true);
 }
 
@@ -241,16 +241,16 @@ TEST_F(CommandLine, RefusesCardDavSettingsItCannotServe) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.args));
-    ExpectRefusal(*this, argv(row.args), row.error);
+    expectRefusal(*this, argv(row.args), row.error);
   }
   // Passwords would cross the network in the clear.
-  ExpectRefusal(*this, argv(with({"--dav", "{RP2}", "--dav-listen", "0.0.0.0"})),
+  expectRefusal(*this, argv(with({"--dav", "{RP2}", "--dav-listen", "0.0.0.0"})),
                 "Error: CardDAV: refusing plain HTTP on 0.0.0.0, which is not a loopback address: passwords "
                 "would cross the network unencrypted. Give a certificate and key, or allow plain HTTP when a "
                 "TLS proxy is in front\n",
                 true);
   // The receive port is bookd's own by then.
-  ExpectRefusal(*this, argv(with({"--dav", "{RP}"})),
+  expectRefusal(*this, argv(with({"--dav", "{RP}"})),
                 expand("Error: CardDAV: couldn't listen on 127.0.0.1 port {RP}\n"), true);
 }
 
@@ -265,7 +265,7 @@ TEST_F(CommandLine, RefusesBookThatDoesNotOpen) {
   for (const auto &row : rows) {
     const std::string &location = row.first;
     SCOPED_TRACE(location);
-    ExpectRefusal(
+    expectRefusal(
         *this,
         argv({"--ab", location, "--ro", "a", "--rw", "b", "--rp", "{RP}", "--sp", "{SP}", "--sock", "-1"}),
         "Error: " + location + " isn't a valid AddressBookLocation\nReason: " + row.second + "\n", true);
@@ -282,7 +282,7 @@ TEST_F(CommandLine, RefusesReceivePortInUse) {
   ASSERT_EQ(listen(holder, 1), 0);
   ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr *>(&addr), &len), 0);
   const std::string busy = std::to_string(ntohs(addr.sin_port));
-  ExpectRefusal(*this,
+  expectRefusal(*this,
                 argv({"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--rp", busy, "--sp", "{SP}",
                       "--sock", "-1"}),
                 "Error: Couldn't open receive port " + busy + "\n", true);
@@ -295,7 +295,7 @@ struct PortLines {
   long sendSetting = 0, sendOpened = -1;
 };
 
-bool ParsePortLines(const std::string &log, PortLines &lines) {
+bool parsePortLines(const std::string &log, PortLines &lines) {
   std::smatch m;
   static const std::regex receive("Sendport at (-?[0-9]+): <[^>]*,([0-9]+)>\n");
   static const std::regex send("Receiveport at (-?[0-9]+): <[^>]*,([0-9]+)>\n");
@@ -360,7 +360,7 @@ TEST_F(CommandLine, StartsWithPortsFromSettings) {
     ASSERT_TRUE(bookd.waitForError("Running.\n", 30)) << bookd.error();
     bookd.kill();
     PortLines lines;
-    ASSERT_TRUE(ParsePortLines(bookd.error(), lines)) << bookd.error();
+    ASSERT_TRUE(parsePortLines(bookd.error(), lines)) << bookd.error();
     EXPECT_EQ(std::to_string(lines.receiveSetting), expand(row.receiveSetting));
     if (!row.receiveOpened.empty())
       EXPECT_EQ(std::to_string(lines.receiveOpened), expand(row.receiveOpened));

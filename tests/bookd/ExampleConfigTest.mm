@@ -7,7 +7,7 @@
 
 TEST(ExampleConfig, BookdReadsEverySetting) {
   ConfigValues values;
-  ASSERT_TRUE(ReadConfigFile(EXAMPLE_CONFIG, values));
+  ASSERT_TRUE(readConfigFile(EXAMPLE_CONFIG, values));
   EXPECT_EQ(values.location, std::optional<std::string>("/var/lib/kindex/book"));
   EXPECT_TRUE(values.readOnlyPassword.has_value());
   EXPECT_TRUE(values.readWritePassword.has_value());

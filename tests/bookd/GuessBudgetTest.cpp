@@ -10,7 +10,7 @@
 namespace {
 
 // Failures until the budget refuses, at one instant; stops at limit.
-int FailuresUntilRefused(GuessBudget &budget, const std::string &address, double now, int limit = 1000) {
+int failuresUntilRefused(GuessBudget &budget, const std::string &address, double now, int limit = 1000) {
   int failures = 0;
   while (failures < limit && budget.mayCheck(address, now)) {
     budget.noteFailure(address, now);
@@ -21,13 +21,13 @@ int FailuresUntilRefused(GuessBudget &budget, const std::string &address, double
 
 TEST(GuessBudget, TwentyAtOnceThenAboutOneASecond) {
   GuessBudget budget;
-  EXPECT_EQ(20, FailuresUntilRefused(budget, "192.0.2.1", 100.0));
+  EXPECT_EQ(20, failuresUntilRefused(budget, "192.0.2.1", 100.0));
   EXPECT_FALSE(budget.mayCheck("192.0.2.1", 100.9));
-  EXPECT_EQ(1, FailuresUntilRefused(budget, "192.0.2.1", 101.0));
+  EXPECT_EQ(1, failuresUntilRefused(budget, "192.0.2.1", 101.0));
   // A minute of hammering buys sixty more, not more.
   int checked = 0;
   for (double now = 101.0; now < 161.0; now += 0.01)
-    checked += FailuresUntilRefused(budget, "192.0.2.1", now);
+    checked += failuresUntilRefused(budget, "192.0.2.1", now);
   EXPECT_NEAR(60, checked, 1);
 }
 
@@ -40,29 +40,29 @@ TEST(GuessBudget, SuccessCostsNothingAndRefundsNothing) {
   EXPECT_EQ(0u, budget.size());
   for (int i = 0; i < 19; i++) budget.noteFailure("192.0.2.1", 5.0);
   budget.noteSuccess("192.0.2.1", 5.0);
-  EXPECT_EQ(1, FailuresUntilRefused(budget, "192.0.2.1", 5.0));
+  EXPECT_EQ(1, failuresUntilRefused(budget, "192.0.2.1", 5.0));
 }
 
 TEST(GuessBudget, AddressesAreIndependent) {
   GuessBudget budget;
-  EXPECT_EQ(20, FailuresUntilRefused(budget, "192.0.2.1", 0));
+  EXPECT_EQ(20, failuresUntilRefused(budget, "192.0.2.1", 0));
   EXPECT_TRUE(budget.mayCheck("192.0.2.2", 0));
   EXPECT_TRUE(budget.mayCheck("::1", 0));
-  EXPECT_EQ(20, FailuresUntilRefused(budget, "192.0.2.2", 0));
+  EXPECT_EQ(20, failuresUntilRefused(budget, "192.0.2.2", 0));
 }
 
 TEST(GuessBudget, OneLoggedRefusalPerEpisode) {
   GuessBudget budget;
-  FailuresUntilRefused(budget, "192.0.2.1", 0);
+  failuresUntilRefused(budget, "192.0.2.1", 0);
   EXPECT_TRUE(budget.noteRefusal("192.0.2.1", 0));
   EXPECT_FALSE(budget.noteRefusal("192.0.2.1", 0.5));
   // A check allowed again between refusals does not end the episode...
-  EXPECT_EQ(1, FailuresUntilRefused(budget, "192.0.2.1", 1.5));
+  EXPECT_EQ(1, failuresUntilRefused(budget, "192.0.2.1", 1.5));
   EXPECT_FALSE(budget.noteRefusal("192.0.2.1", 1.6));
   // ...a full budget again does, and the address is forgotten.
   EXPECT_TRUE(budget.mayCheck("192.0.2.1", 100));
   EXPECT_EQ(0u, budget.size());
-  FailuresUntilRefused(budget, "192.0.2.1", 100);
+  failuresUntilRefused(budget, "192.0.2.1", 100);
   EXPECT_TRUE(budget.noteRefusal("192.0.2.1", 100));
 }
 
@@ -70,18 +70,18 @@ TEST(GuessBudget, TableStaysBoundedUnderAFloodOfAddresses) {
   GuessBudget::Limits limits;
   limits.maxAddresses = 100;
   GuessBudget budget(limits);
-  FailuresUntilRefused(budget, "attacker", 0);
+  failuresUntilRefused(budget, "attacker", 0);
   for (int i = 0; i < 10000; i++) budget.noteFailure("flood-" + std::to_string(i), 0);
   EXPECT_EQ(100u, budget.size());
   // The least recently touched went first: the attacker is forgotten, the last flood kept.
   EXPECT_TRUE(budget.mayCheck("attacker", 0));
   budget.noteFailure("flood-9999", 0);
-  EXPECT_EQ(18, FailuresUntilRefused(budget, "flood-9999", 0));
+  EXPECT_EQ(18, failuresUntilRefused(budget, "flood-9999", 0));
 }
 
 TEST(GuessBudget, ClockThatGoesBackRefillsNothing) {
   GuessBudget budget;
-  FailuresUntilRefused(budget, "192.0.2.1", 50);
+  failuresUntilRefused(budget, "192.0.2.1", 50);
   EXPECT_FALSE(budget.mayCheck("192.0.2.1", 10));
   EXPECT_FALSE(budget.mayCheck("192.0.2.1", 50.5));
   EXPECT_TRUE(budget.mayCheck("192.0.2.1", 51));

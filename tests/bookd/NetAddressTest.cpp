@@ -38,17 +38,17 @@ TEST(NetAddress, ListenAddressesAndTheirDistributedObjectsCounterpart) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(std::string("[") + row.text + "]");
-    const std::optional<ListenAddress> address = ParseListenAddress(row.text);
+    const std::optional<ListenAddress> address = parseListenAddress(row.text);
     ASSERT_EQ(row.parses, address.has_value());
     if (!address) continue;
     EXPECT_EQ(row.family, address->family);
-    const std::optional<std::string> objects = DistributedObjectsAddress(*address);
+    const std::optional<std::string> objects = distributedObjectsAddress(*address);
     ASSERT_EQ(row.objects != nullptr, objects.has_value());
     if (objects) {
       EXPECT_EQ(row.objects, *objects);
     }
     socklen_t length = 0;
-    const sockaddr_storage bound = WithPort(*address, 4242, length);
+    const sockaddr_storage bound = withPort(*address, 4242, length);
     EXPECT_EQ(row.family, bound.ss_family);
     EXPECT_EQ(row.family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6), length);
   }
@@ -62,12 +62,12 @@ TEST(NetAddress, PeerTextNamesAnIPv4ClientTheSameOnEitherSocket) {
   mapped.sin6_family = v6.sin6_family = AF_INET6;
   inet_pton(AF_INET6, "::ffff:127.0.0.2", &mapped.sin6_addr);
   inet_pton(AF_INET6, "2001:db8::1", &v6.sin6_addr);
-  EXPECT_EQ("127.0.0.2", PeerText(reinterpret_cast<sockaddr *>(&v4), sizeof v4));
-  EXPECT_EQ("127.0.0.2", PeerText(reinterpret_cast<sockaddr *>(&mapped), sizeof mapped));
-  EXPECT_EQ("2001:db8::1", PeerText(reinterpret_cast<sockaddr *>(&v6), sizeof v6));
-  EXPECT_EQ("", PeerText(reinterpret_cast<sockaddr *>(&v4), 4));
-  EXPECT_EQ("", PeerText(nullptr, 0));
-  EXPECT_EQ("", PeerOfSocket(-1));
+  EXPECT_EQ("127.0.0.2", peerText(reinterpret_cast<sockaddr *>(&v4), sizeof v4));
+  EXPECT_EQ("127.0.0.2", peerText(reinterpret_cast<sockaddr *>(&mapped), sizeof mapped));
+  EXPECT_EQ("2001:db8::1", peerText(reinterpret_cast<sockaddr *>(&v6), sizeof v6));
+  EXPECT_EQ("", peerText(reinterpret_cast<sockaddr *>(&v4), 4));
+  EXPECT_EQ("", peerText(nullptr, 0));
+  EXPECT_EQ("", peerOfSocket(-1));
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ struct GrantRow {
 
 // Each kind of client against a bookd of its own: together their wrong passwords would exceed
 // the budget of one address.
-void ExpectGrantTable(Remote &remote, bool plain) {
+void expectGrantTable(Remote &remote, bool plain) {
   const std::vector<GrantRow> rows = {
       {false, Str(kReadOnly), true},      {true, Str(kReadWrite), true},
       {false, nil, false},                {true, nil, false},
@@ -199,12 +199,12 @@ void ExpectGrantTable(Remote &remote, bool plain) {
 
 TEST_F(Remote, GrantsOnlyForTheExactPasswordOfEachOperation) {
   startBookd();
-  ExpectGrantTable(*this, false);
+  expectGrantTable(*this, false);
 }
 
 TEST_F(Remote, PlainClientIsGrantedExactlyTheSame) {
   startBookd();
-  ExpectGrantTable(*this, true);
+  expectGrantTable(*this, true);
 }
 
 TEST_F(Remote, EmptyStoredPasswordMatchesOnlyTheEmptyString) {
@@ -332,38 +332,38 @@ struct Attack {
   id (*send)(id proxy);
 };
 
-id SendValueForKeyRwPwd(id p) { return [p valueForKey:@"_rwPwd"]; }
-id SendValueForKeyRoPwd(id p) { return [p valueForKey:@"_roPwd"]; }
-id SendValueForKeyBook(id p) { return [p valueForKey:@"_book"]; }
-id SendTarget(id p) { return [p target]; }
-id SendProtocol(id p) { return [p protocol]; }
-id SendPerformTarget(id p) { return [p performSelector:@selector(target)]; }
-id SendPerformValueForKey(id p) {
+id sendValueForKeyRwPwd(id p) { return [p valueForKey:@"_rwPwd"]; }
+id sendValueForKeyRoPwd(id p) { return [p valueForKey:@"_roPwd"]; }
+id sendValueForKeyBook(id p) { return [p valueForKey:@"_book"]; }
+id sendTarget(id p) { return [p target]; }
+id sendProtocol(id p) { return [p protocol]; }
+id sendPerformTarget(id p) { return [p performSelector:@selector(target)]; }
+id sendPerformValueForKey(id p) {
   return [p performSelector:@selector(valueForKey:) withObject:@"_book"];
 }
-id SendSetValueForKey(id p) {
+id sendSetValueForKey(id p) {
   [p setValue:@"owned" forKey:@"_rwPwd"];
   return @"returned";  // reaching here without a raise counts as a breach
 }
-id SendCopy(id p) { return [p copy]; }
-id SendMutableCopy(id p) { return [p mutableCopy]; }
+id sendCopy(id p) { return [p copy]; }
+id sendMutableCopy(id p) { return [p mutableCopy]; }
 
 const Attack kAttacks[] = {
-    {"valueForKey: _rwPwd", SendValueForKeyRwPwd},
-    {"valueForKey: _roPwd", SendValueForKeyRoPwd},
-    {"valueForKey: _book", SendValueForKeyBook},
-    {"target", SendTarget},
-    {"protocol", SendProtocol},
-    {"performSelector: target", SendPerformTarget},
-    {"performSelector: valueForKey:", SendPerformValueForKey},
-    {"setValue:forKey:", SendSetValueForKey},
-    {"copy", SendCopy},
-    {"mutableCopy", SendMutableCopy},
+    {"valueForKey: _rwPwd", sendValueForKeyRwPwd},
+    {"valueForKey: _roPwd", sendValueForKeyRoPwd},
+    {"valueForKey: _book", sendValueForKeyBook},
+    {"target", sendTarget},
+    {"protocol", sendProtocol},
+    {"performSelector: target", sendPerformTarget},
+    {"performSelector: valueForKey:", sendPerformValueForKey},
+    {"setValue:forKey:", sendSetValueForKey},
+    {"copy", sendCopy},
+    {"mutableCopy", sendMutableCopy},
 };
 
 // plain: the proxy is left without a protocol, so that it asks the server for each
 // signature first, as a plain client's does.
-void ExpectAttacksFail(id proxy, const std::string &on, bool plain = false) {
+void expectAttacksFail(id proxy, const std::string &on, bool plain = false) {
   if (!plain) [proxy setProtocolForProxy:@protocol(BookdAttack)];
   for (const auto &attack : kAttacks) {
     SCOPED_TRACE(on + ": " + attack.name);
@@ -375,7 +375,7 @@ void ExpectAttacksFail(id proxy, const std::string &on, bool plain = false) {
 
 // Sends release straight down the wire, as many times as asked: an object that obeyed would
 // be freed under the server's feet.
-void SendCraftedReleases(id proxy, int times) {
+void sendCraftedReleases(id proxy, int times) {
   SEL release = @selector(release);
   NSMethodSignature *signature = [NSObject instanceMethodSignatureForSelector:release];
   for (int i = 0; i < times; i++) {
@@ -389,7 +389,7 @@ void SendCraftedReleases(id proxy, int times) {
 TEST_F(Remote, NothingButTheOfferedMethodsAnswers) {
   startBookd();
   id root = server();
-  ExpectAttacksFail(root, "root");
+  expectAttacksFail(root, "root");
   // The password fields stay where they were: a new server proxy still works as before.
   ASSERT_NE(readWrite(), nil);
 
@@ -397,12 +397,12 @@ TEST_F(Remote, NothingButTheOfferedMethodsAnswers) {
   KXAddressBook *rw = readWrite();
   ASSERT_NE(endpointOf(ro), nil);
   ASSERT_NE(endpointOf(rw), nil);
-  ExpectAttacksFail(endpointOf(ro), "read-only view");
-  ExpectAttacksFail(endpointOf(rw), "read-write view");
+  expectAttacksFail(endpointOf(ro), "read-only view");
+  expectAttacksFail(endpointOf(rw), "read-write view");
   EXPECT_TRUE([(KXPublicAddressBook *)readOnly() isReadOnly]);
 
-  SendCraftedReleases(root, 50);
-  SendCraftedReleases(endpointOf(ro), 50);
+  sendCraftedReleases(root, 50);
+  sendCraftedReleases(endpointOf(ro), 50);
   // The views whose proxies were given the attacker's protocol serve no more; a new one does.
   EXPECT_EQ([[readOnly() people] count], 0u);
   ASSERT_NE(readWrite(), nil);
@@ -411,7 +411,7 @@ TEST_F(Remote, NothingButTheOfferedMethodsAnswers) {
 
 // Sends a message through the proxy as it is, past the proxy's own methods and its cache of
 // signatures; answers the object the server returned.
-id SendCrafted(id proxy, SEL selector, const char *types, SEL argument) {
+id sendCrafted(id proxy, SEL selector, const char *types, SEL argument) {
   NSInvocation *invocation =
       [NSInvocation invocationWithMethodSignature:[NSMethodSignature signatureWithObjCTypes:types]];
   [invocation setSelector:selector];
@@ -428,7 +428,7 @@ id SendCrafted(id proxy, SEL selector, const char *types, SEL argument) {
 TEST_F(Remote, PlainClientGetsNothingMore) {
   startBookd();
   id root = server(true);
-  ExpectAttacksFail(root, "plain root", true);
+  expectAttacksFail(root, "plain root", true);
   KXAddressBook *view = [root addressBookForReadWriteAccessWithAuth:Str(kReadWrite)];
   ASSERT_NE(view, nil);
   EXPECT_FALSE([(KXPublicAddressBook *)view isReadOnly]);
@@ -437,19 +437,19 @@ TEST_F(Remote, PlainClientGetsNothingMore) {
   // The question a plain proxy asks, sent by hand: answered for the protocol's methods only,
   // and the answer itself offers its types and nothing else.
   const SEL ask = @selector(methodSignatureForSelector:);
-  EXPECT_EQ(SendCrafted(root, ask, "@@::", @selector(valueForKey:)), nil);
-  EXPECT_EQ(SendCrafted(root, ask, "@@::", @selector(performSelector:)), nil);
-  EXPECT_EQ(SendCrafted(root, ask, "@@::", @selector(target)), nil);
-  id answer = SendCrafted(root, ask, "@@::", @selector(addressBookForReadOnlyAccessWithAuth:));
+  EXPECT_EQ(sendCrafted(root, ask, "@@::", @selector(valueForKey:)), nil);
+  EXPECT_EQ(sendCrafted(root, ask, "@@::", @selector(performSelector:)), nil);
+  EXPECT_EQ(sendCrafted(root, ask, "@@::", @selector(target)), nil);
+  id answer = sendCrafted(root, ask, "@@::", @selector(addressBookForReadOnlyAccessWithAuth:));
   ASSERT_NE(answer, nil);
   ASSERT_TRUE([answer isProxy]);
   const char *types = [(id<SignatureAnswer>)answer methodType];
   ASSERT_NE(types, nullptr);
   EXPECT_EQ(std::string(types).substr(0, 1), "@") << types;
-  ExpectAttacksFail(answer, "signature answer");
-  ExpectAttacksFail(answer, "signature answer, plain", true);
-  SendCraftedReleases(answer, 50);
-  SendCraftedReleases(root, 50);
+  expectAttacksFail(answer, "signature answer");
+  expectAttacksFail(answer, "signature answer, plain", true);
+  sendCraftedReleases(answer, 50);
+  sendCraftedReleases(root, 50);
 
   EXPECT_NE(readOnly(Str(kReadOnly), true), nil);
   EXPECT_NE(readWrite(), nil);
@@ -495,7 +495,7 @@ TEST_F(Remote, AGuesserOverBudgetIsAnsweredAtMostTwiceASecond) {
   EXPECT_TRUE(bookd_.running()) << bookd_.error();
 }
 
-int OpenDescriptors(pid_t pid) {
+int openDescriptors(pid_t pid) {
   DIR *dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
   if (dir == nullptr) return -1;
   int count = 0;
@@ -504,7 +504,7 @@ int OpenDescriptors(pid_t pid) {
   return count;
 }
 
-double CpuSeconds(pid_t pid) {
+double cpuSeconds(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
   std::istringstream fields(text.substr(text.rfind(')') + 2));
@@ -522,7 +522,7 @@ TEST_F(Remote, ClientsRefusedForLackOfDescriptorsAreLogged) {
   startBookd();
   id early = server();
   ASSERT_NE([early addressBookForReadOnlyAccessWithAuth:Str(kReadOnly)], nil);
-  const int open = OpenDescriptors(bookd_.pid());
+  const int open = openDescriptors(bookd_.pid());
   ASSERT_GT(open, 0);
   rlimit tight{static_cast<rlim_t>(open), static_cast<rlim_t>(open)}, saved{};
   ASSERT_EQ(0, prlimit(bookd_.pid(), RLIMIT_NOFILE, nullptr, &saved));
@@ -543,9 +543,9 @@ TEST_F(Remote, ClientsRefusedForLackOfDescriptorsAreLogged) {
     }
   }
   EXPECT_GE(rootless, 3);  // a descriptor bookd had open a moment ago may have been freed since
-  const double cpuBefore = CpuSeconds(bookd_.pid());
+  const double cpuBefore = cpuSeconds(bookd_.pid());
   usleep(500 * 1000);
-  EXPECT_LT(CpuSeconds(bookd_.pid()) - cpuBefore, 0.25) << "the failing accept spins";
+  EXPECT_LT(cpuSeconds(bookd_.pid()) - cpuBefore, 0.25) << "the failing accept spins";
   EXPECT_NE([early addressBookForReadOnlyAccessWithAuth:Str(kReadOnly)], nil);
 
   ASSERT_EQ(0, prlimit(bookd_.pid(), RLIMIT_NOFILE, &saved, nullptr));
@@ -557,7 +557,7 @@ TEST_F(Remote, ClientsRefusedForLackOfDescriptorsAreLogged) {
 }
 
 // Sends bytes to the receive port and goes away, gracefully or with a reset.
-void Vanish(int port, const std::string &bytes, bool reset) {
+void vanish(int port, const std::string &bytes, bool reset) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -577,9 +577,9 @@ void Vanish(int port, const std::string &bytes, bool reset) {
 TEST_F(Remote, ServesOnAfterClientsVanishMidRequest) {
   tool({"fill", book_, "10000"});
   startBookd();
-  Vanish(receivePort_, "", false);
-  Vanish(receivePort_, std::string("\0\0\0\1\0\0\0\x40partial", 15), false);
-  Vanish(receivePort_, std::string(200, '\xff'), true);
+  vanish(receivePort_, "", false);
+  vanish(receivePort_, std::string("\0\0\0\1\0\0\0\x40partial", 15), false);
+  vanish(receivePort_, std::string(200, '\xff'), true);
 
   // A real client killed while the server answers it, at a few points of the exchange.
   for (int delayMs : {0, 20, 60, 120}) {

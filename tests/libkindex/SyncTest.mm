@@ -11,7 +11,7 @@
 
 namespace {
 
-std::string Bytes(const char *text, size_t length) {
+std::string bytes(const char *text, size_t length) {
   return text != nullptr ? std::string(text, length) : "(none)";
 }
 
@@ -26,7 +26,7 @@ struct Info {
 
 Info Copy(const KXSavedRecordInfo &info) {
   return Info{std::string(info.uniqueId, info.uniqueIdLength), info.isGroup != NO, info.version,
-              info.modified, Bytes(info.resourceName, info.resourceNameLength)};
+              info.modified, bytes(info.resourceName, info.resourceNameLength)};
 }
 
 // Everything enumerateChangesSinceSaveCount: reports, in order: "-uid name" per removal,
@@ -36,7 +36,7 @@ struct Changes {
   std::map<std::string, Info> written;
 };
 
-bool ChangesSince(KXLocalAddressBook *book, uint64_t since, Changes *changes) {
+bool changesSince(KXLocalAddressBook *book, uint64_t since, Changes *changes) {
   return [book enumerateChangesSinceSaveCount:since
       written:[](const KXSavedRecordInfo *info, void *context) {
         Changes *changes = static_cast<Changes *>(context);
@@ -46,7 +46,7 @@ bool ChangesSince(KXLocalAddressBook *book, uint64_t since, Changes *changes) {
       }
       removed:[](const char *uid, size_t length, const char *name, size_t nameLength, void *context) {
         static_cast<Changes *>(context)->lines.push_back("-" + std::string(uid, length) + " " +
-                                                         Bytes(name, nameLength));
+                                                         bytes(name, nameLength));
       }
       context:changes
       error:NULL];
@@ -227,7 +227,7 @@ TEST_F(SyncTest, ATokenIsTakenOnlyByItsOwnBookUpToItsLastSave) {
     }
   }
   Changes changes;
-  EXPECT_FALSE(ChangesSince(book_, now + 1, &changes));
+  EXPECT_FALSE(changesSince(book_, now + 1, &changes));
   EXPECT_TRUE(changes.lines.empty());
 }
 
@@ -245,7 +245,7 @@ TEST_F(SyncTest, ResourceNamesAreKeptUniqueAndGoWithTheirRecords) {
   EXPECT_EQ(S([ann_ uniqueId]), S([reopened uniqueIdForResourceName:@"ann.vcf"]));
   KXSavedRecordInfo named;
   ASSERT_TRUE([reopened getSavedRecordInfo:&named forResourceNameBytes:"ann.vcf" length:7]);
-  EXPECT_EQ(S([ann_ uniqueId]), Bytes(named.uniqueId, named.uniqueIdLength));
+  EXPECT_EQ(S([ann_ uniqueId]), bytes(named.uniqueId, named.uniqueIdLength));
   EXPECT_FALSE([reopened getSavedRecordInfo:&named forResourceNameBytes:"ann" length:3]);
   // A name stays with its record; a read-only view names nothing.
   EXPECT_FALSE([view() setResourceName:@"anne.vcf" forUniqueId:[ann_ uniqueId]]);
@@ -270,12 +270,12 @@ TEST_F(SyncTest, ResourceNamesAreKeptUniqueAndGoWithTheirRecords) {
   ASSERT_TRUE([remover saveRequiringVersions:nil error:NULL]);
   EXPECT_TRUE([book_ uniqueIdForResourceName:@"ann.vcf"] == nil);
   Changes changes;
-  ASSERT_TRUE(ChangesSince(book_, before, &changes));
+  ASSERT_TRUE(changesSince(book_, before, &changes));
   EXPECT_EQ(std::vector<std::string>{"-" + S([ann_ uniqueId]) + " ann.vcf"}, changes.lines);
   EXPECT_TRUE([w saveRequiringVersions:nil error:&error]) << S([error localizedDescription]);
   EXPECT_EQ(S([bob uniqueId]), S([open(location_) uniqueIdForResourceName:@"ann.vcf"]));
   Changes later;
-  ASSERT_TRUE(ChangesSince(book_, before + 1, &later));
+  ASSERT_TRUE(changesSince(book_, before + 1, &later));
   EXPECT_EQ(std::vector<std::string>{"+" + S([bob uniqueId])}, later.lines);
 }
 
@@ -296,10 +296,10 @@ TEST_F(SyncTest, ChangesSinceASaveNameWhatWasWrittenAndRemoved) {
   EXPECT_EQ(middle + 1, [book_ saveCount]);  // not caught up yet
 
   Changes sinceStart, sinceMiddle, sinceNow;
-  ASSERT_TRUE(ChangesSince(book_, start, &sinceStart));
+  ASSERT_TRUE(changesSince(book_, start, &sinceStart));
   EXPECT_EQ(middle + 2, [book_ saveCount]);
-  ASSERT_TRUE(ChangesSince(book_, middle, &sinceMiddle));
-  ASSERT_TRUE(ChangesSince(book_, [book_ saveCount], &sinceNow));
+  ASSERT_TRUE(changesSince(book_, middle, &sinceMiddle));
+  ASSERT_TRUE(changesSince(book_, [book_ saveCount], &sinceNow));
   std::string ann = S([ann_ uniqueId]), b = S([bob uniqueId]), c = S([cy uniqueId]);
   auto sorted = [](std::vector<std::string> lines) {
     std::sort(lines.begin(), lines.end());

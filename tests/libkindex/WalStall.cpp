@@ -12,7 +12,7 @@ namespace {
 const sqlite3_int64 kWalHeaderSize = 32;
 const int kFrameHeaderSize = 24;
 
-bool IsCommitFrameHeader(const void *buffer, int amount, sqlite3_int64 offset) {
+bool isCommitFrameHeader(const void *buffer, int amount, sqlite3_int64 offset) {
   if (offset < kWalHeaderSize || amount != kFrameHeaderSize) return false;
   const unsigned char *bytes = static_cast<const unsigned char *>(buffer);
   return (bytes[4] | bytes[5] | bytes[6] | bytes[7]) != 0;
@@ -42,7 +42,7 @@ struct StallFile {
 sqlite3_file *Real(sqlite3_file *file) {
   return reinterpret_cast<StallFile *>(file)->real;
 }
-bool IsLog(sqlite3_file *file) {
+bool isLog(sqlite3_file *file) {
   return reinterpret_cast<StallFile *>(file)->log;
 }
 
@@ -59,14 +59,14 @@ int Read(sqlite3_file *f, void *buffer, int amount, sqlite3_int64 offset) {
   return Real(f)->pMethods->xRead(Real(f), buffer, amount, offset);
 }
 int Write(sqlite3_file *f, const void *buffer, int amount, sqlite3_int64 offset) {
-  const bool watched = gState.armed && IsLog(f);
+  const bool watched = gState.armed && isLog(f);
   if (watched && gState.writes + 1 == gState.plan.beforeWrite) Stop('w');
   if (watched && gState.commitHeaderWritten && gState.plan.beforeCommitPage) Stop('c');
   int rc = Real(f)->pMethods->xWrite(Real(f), buffer, amount, offset);
   if (watched) {
     gState.writes++;
     if (offset >= kWalHeaderSize) gState.framesWritten = true;
-    gState.commitHeaderWritten = IsCommitFrameHeader(buffer, amount, offset);
+    gState.commitHeaderWritten = isCommitFrameHeader(buffer, amount, offset);
   }
   return rc;
 }
@@ -75,49 +75,49 @@ int Truncate(sqlite3_file *f, sqlite3_int64 size) {
 }
 int Sync(sqlite3_file *f, int flags) {
   // A fresh log's header is synced before any frame; only a sync after frames ends a commit.
-  if (gState.armed && IsLog(f) && gState.framesWritten && gState.writesAtCommit < 0) {
+  if (gState.armed && isLog(f) && gState.framesWritten && gState.writesAtCommit < 0) {
     gState.writesAtCommit = gState.writes;
     if (gState.plan.atCommitSync) Stop('s');
   }
   return Real(f)->pMethods->xSync(Real(f), flags);
 }
-int FileSize(sqlite3_file *f, sqlite3_int64 *size) {
+int fileSize(sqlite3_file *f, sqlite3_int64 *size) {
   return Real(f)->pMethods->xFileSize(Real(f), size);
 }
 int Lock(sqlite3_file *f, int level) {
   return Real(f)->pMethods->xLock(Real(f), level);
 }
-int Unlock(sqlite3_file *f, int level) {
+int unlock(sqlite3_file *f, int level) {
   return Real(f)->pMethods->xUnlock(Real(f), level);
 }
-int CheckReservedLock(sqlite3_file *f, int *out) {
+int checkReservedLock(sqlite3_file *f, int *out) {
   return Real(f)->pMethods->xCheckReservedLock(Real(f), out);
 }
-int FileControl(sqlite3_file *f, int op, void *arg) {
+int fileControl(sqlite3_file *f, int op, void *arg) {
   return Real(f)->pMethods->xFileControl(Real(f), op, arg);
 }
-int SectorSize(sqlite3_file *f) {
+int sectorSize(sqlite3_file *f) {
   return Real(f)->pMethods->xSectorSize(Real(f));
 }
-int DeviceCharacteristics(sqlite3_file *f) {
+int deviceCharacteristics(sqlite3_file *f) {
   return Real(f)->pMethods->xDeviceCharacteristics(Real(f));
 }
-int ShmMap(sqlite3_file *f, int region, int size, int extend, void volatile **out) {
+int shmMap(sqlite3_file *f, int region, int size, int extend, void volatile **out) {
   return Real(f)->pMethods->xShmMap(Real(f), region, size, extend, out);
 }
-int ShmLock(sqlite3_file *f, int offset, int n, int flags) {
+int shmLock(sqlite3_file *f, int offset, int n, int flags) {
   return Real(f)->pMethods->xShmLock(Real(f), offset, n, flags);
 }
-void ShmBarrier(sqlite3_file *f) {
+void shmBarrier(sqlite3_file *f) {
   Real(f)->pMethods->xShmBarrier(Real(f));
 }
-int ShmUnmap(sqlite3_file *f, int deleteFlag) {
+int shmUnmap(sqlite3_file *f, int deleteFlag) {
   return Real(f)->pMethods->xShmUnmap(Real(f), deleteFlag);
 }
-int Fetch(sqlite3_file *f, sqlite3_int64 offset, int amount, void **out) {
+int fetch(sqlite3_file *f, sqlite3_int64 offset, int amount, void **out) {
   return Real(f)->pMethods->xFetch(Real(f), offset, amount, out);
 }
-int Unfetch(sqlite3_file *f, sqlite3_int64 offset, void *page) {
+int unfetch(sqlite3_file *f, sqlite3_int64 offset, void *page) {
   return Real(f)->pMethods->xUnfetch(Real(f), offset, page);
 }
 
@@ -129,19 +129,19 @@ const sqlite3_io_methods kMethods = {
     Write,
     Truncate,
     Sync,
-    FileSize,
+    fileSize,
     Lock,
-    Unlock,
-    CheckReservedLock,
-    FileControl,
-    SectorSize,
-    DeviceCharacteristics,
-    ShmMap,
-    ShmLock,
-    ShmBarrier,
-    ShmUnmap,
-    Fetch,
-    Unfetch,
+    unlock,
+    checkReservedLock,
+    fileControl,
+    sectorSize,
+    deviceCharacteristics,
+    shmMap,
+    shmLock,
+    shmBarrier,
+    shmUnmap,
+    fetch,
+    unfetch,
 };
 // clang-format on
 
@@ -169,7 +169,7 @@ int Delete(sqlite3_vfs *, const char *name, int syncDir) {
 int Access(sqlite3_vfs *, const char *name, int flags, int *out) {
   return gDefault->xAccess(gDefault, name, flags, out);
 }
-int FullPathname(sqlite3_vfs *, const char *name, int size, char *out) {
+int fullPathname(sqlite3_vfs *, const char *name, int size, char *out) {
   return gDefault->xFullPathname(gDefault, name, size, out);
 }
 
@@ -187,7 +187,7 @@ void installWalStall() {
   gStall.xOpen = Open;
   gStall.xDelete = Delete;
   gStall.xAccess = Access;
-  gStall.xFullPathname = FullPathname;
+  gStall.xFullPathname = fullPathname;
   sqlite3_vfs_register(&gStall, 1);
 }
 

@@ -16,7 +16,7 @@ namespace davbench {
 
 namespace {
 
-bool SendAll(int fd, const std::string &bytes) {
+bool sendAll(int fd, const std::string &bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
     ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
@@ -28,7 +28,7 @@ bool SendAll(int fd, const std::string &bytes) {
 }
 
 // Serves one kept-alive connection until the client closes it.
-void Serve(int fd, const std::string &answer) {
+void serve(int fd, const std::string &answer) {
   std::string buffer;
   char chunk[1 << 16];
   for (;;) {
@@ -47,7 +47,7 @@ void Serve(int fd, const std::string &answer) {
       buffer.append(chunk, static_cast<size_t>(n));
     }
     buffer.erase(0, headEnd + 4 + length);
-    if (!SendAll(fd, answer)) return;
+    if (!sendAll(fd, answer)) return;
   }
 }
 
@@ -78,7 +78,7 @@ bool CannedServer::start(int status, const std::string &contentType, const std::
       if (fd < 0) continue;
       int on = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-      Serve(fd, answer);
+      serve(fd, answer);
       close(fd);
     }
   }

@@ -10,16 +10,16 @@ namespace davbench {
 
 extern const char kNeedle[];
 
-std::string CardUid(int i);
+std::string cardUid(int i);
 // Card i; a revision above 0 changes its note, as an edit would. With photos, one card in ten
 // carries an 8 KB photo, as a phone's address book does.
-std::string CardText(int i, int revision = 0, bool photos = false);
-bool CardHasNeedle(int i);
-int CardsWithNeedle(int count);
+std::string cardText(int i, int revision = 0, bool photos = false);
+bool cardHasNeedle(int i);
+int cardsWithNeedle(int count);
 
 // Cards 0 .. count-1 in one file, as kindex imports them.
-bool WriteCardsFile(const std::string &path, int count, bool photos = false);
+bool writeCardsFile(const std::string &path, int count, bool photos = false);
 // Cards 0 .. count-1, one file each named <UID>.vcf in dir, as a vdir (Radicale's store) holds them.
-bool WriteCardFiles(const std::string &dir, int count);
+bool writeCardFiles(const std::string &dir, int count);
 
 }  // namespace davbench

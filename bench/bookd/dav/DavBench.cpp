@@ -69,7 +69,7 @@ const double kRepeatBudget = 10;
 const double kPutBudget = 20;
 
 // The best of `runs` runs; stops repeating once the runs so far took `budget` seconds.
-double BestOf(int runs, const std::function<double()> &run, double budget = kRepeatBudget) {
+double bestOf(int runs, const std::function<double()> &run, double budget = kRepeatBudget) {
   double best = 1e300, spent = 0;
   for (int i = 0; i < runs && spent < budget; i++) {
     const double seconds = run();
@@ -79,11 +79,11 @@ double BestOf(int runs, const std::function<double()> &run, double budget = kRep
   return best;
 }
 
-std::string Thousands(int count) {
+std::string thousands(int count) {
   return std::to_string(count / 1000) + "k";
 }
 
-double Median(std::vector<double> values) {
+double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
 }
@@ -91,7 +91,7 @@ double Median(std::vector<double> values) {
 // Stops the server however the measuring ends.
 struct RunningPeer {
   DavPeer peer;
-  ~RunningPeer() { StopPeer(&peer); }
+  ~RunningPeer() { stopPeer(&peer); }
 };
 
 // Removes a folder however the measuring ends.
@@ -102,19 +102,19 @@ struct Scratch {
   }
 };
 
-Figures MeasureComparison(const DavPeer &peer, const std::string &vdirsyncerDir, int count) {
+Figures measureComparison(const DavPeer &peer, const std::string &vdirsyncerDir, int count) {
   Figures f;
   DavDriver driver(peer);
   std::vector<std::string> hrefs;
   driver.listEtags(count, &hrefs);
-  f.list = BestOf(3, [&] { return driver.listEtags(count, &hrefs); });
-  f.multiget = BestOf(3, [&] { return driver.multiget(hrefs); });
-  f.query = BestOf(3, [&] { return driver.queryEmail(kNeedle, CardsWithNeedle(count)); });
+  f.list = bestOf(3, [&] { return driver.listEtags(count, &hrefs); });
+  f.multiget = bestOf(3, [&] { return driver.multiget(hrefs); });
+  f.query = bestOf(3, [&] { return driver.queryEmail(kNeedle, cardsWithNeedle(count)); });
   const int changed = count / 3;
-  const std::string href = DavDriver::HrefOf(hrefs, CardUid(changed));
+  const std::string href = DavDriver::HrefOf(hrefs, cardUid(changed));
   int revision = 0;
-  f.sync = BestOf(3, [&] { return driver.syncAfterChange(driver.syncToken(), href, changed, ++revision); });
-  f.vdirsyncer = BestOf(3, [&] { return VdirsyncerFirstSync(peer, vdirsyncerDir, count); });
+  f.sync = bestOf(3, [&] { return driver.syncAfterChange(driver.syncToken(), href, changed, ++revision); });
+  f.vdirsyncer = bestOf(3, [&] { return vdirsyncerFirstSync(peer, vdirsyncerDir, count); });
   // kPuts new cards one after another, as many times as the budget allows; a server too slow
   // for kPuts within the budget is timed over those it stored, and the time scaled.
   int next = count;
@@ -137,13 +137,13 @@ Figures MeasureComparison(const DavPeer &peer, const std::string &vdirsyncerDir,
   return f;
 }
 
-std::string Scaled(const std::string &name, const Figures &f) {
+std::string scaled(const std::string &name, const Figures &f) {
   return f.putsTimed < kPuts ? " (" + name + ": " + std::to_string(f.putsTimed) + " timed, scaled)" : "";
 }
 
-void PrintComparison(int count, const Figures &bookd, const Figures &radicale) {
+void printComparison(int count, const Figures &bookd, const Figures &radicale) {
   const std::string twenty = "ratio <= 0.05 (20x Radicale)";
-  const std::string size = "CardDAV " + Thousands(count) + ": ";
+  const std::string size = "CardDAV " + thousands(count) + ": ";
   const std::string told = "informative";
   bench::line(size + "PROPFIND depth 1 ETags (floor Radicale)", bookd.list * 1000, "ms", radicale.list * 1000,
               twenty);
@@ -154,24 +154,24 @@ void PrintComparison(int count, const Figures &bookd, const Figures &radicale) {
   bench::line(size + "sync after 1 change (floor Radicale)", bookd.sync * 1000, "ms", radicale.sync * 1000,
               told);
   bench::line(size + "200 PUTs in a row (floor Radicale)", bookd.puts * 1000, "ms", radicale.puts * 1000,
-              twenty + Scaled("bookd", bookd) + Scaled("Radicale", radicale));
+              twenty + scaled("bookd", bookd) + scaled("Radicale", radicale));
   bench::line(size + "vdirsyncer 1st sync (floor Radicale)", bookd.vdirsyncer, "s", radicale.vdirsyncer,
               told);
 }
 
-void PrintAlone(int count, const std::string &name, const Figures &f) {
+void printAlone(int count, const std::string &name, const Figures &f) {
   const std::string told = "informative (" + name + " alone)";
-  const std::string size = "CardDAV " + Thousands(count) + " " + name + ": ";
+  const std::string size = "CardDAV " + thousands(count) + " " + name + ": ";
   bench::line(size + "PROPFIND depth 1 ETags", f.list * 1000, "ms", told);
   bench::line(size + "multiget every card", f.multiget * 1000, "ms", told);
   bench::line(size + "query EMAIL contains", f.query * 1000, "ms", told);
   bench::line(size + "sync after 1 change", f.sync * 1000, "ms", told);
-  bench::line(size + "200 PUTs in a row", f.puts * 1000, "ms", told + Scaled(name, f));
+  bench::line(size + "200 PUTs in a row", f.puts * 1000, "ms", told + scaled(name, f));
   bench::line(size + "vdirsyncer first sync", f.vdirsyncer, "s", told);
 }
 
 // The least a durable save of a card costs: its bytes written to a new file and synced.
-double DurableWrite(const std::string &dir, const std::string &card, int i) {
+double durableWrite(const std::string &dir, const std::string &card, int i) {
   const std::string path = dir + "/floor-" + std::to_string(i) + ".vcf";
   auto start = std::chrono::steady_clock::now();
   int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
@@ -184,7 +184,7 @@ double DurableWrite(const std::string &dir, const std::string &card, int i) {
   return seconds;
 }
 
-long DiskKiB(const std::string &dir) {
+long diskKiB(const std::string &dir) {
   long kib = 0;
   const std::string command = "du -sk '" + dir + "'";
   if (FILE *du = popen(command.c_str(), "r")) {
@@ -194,33 +194,33 @@ long DiskKiB(const std::string &dir) {
   return kib;
 }
 
-void MeasureLarge(const std::string &parentDir, int count) {
+void measureLarge(const std::string &parentDir, int count) {
   const std::string workDir = parentDir + "/large";
   if (mkdir(workDir.c_str(), 0700) != 0) throw DavFailure("cannot make " + workDir);
   RunningPeer bookd;
   std::string error;
-  if (!StartBookd(BOOKD_PATH, KINDEX_PATH, workDir, count, true, &bookd.peer, &error))
+  if (!startBookd(BOOKD_PATH, KINDEX_PATH, workDir, count, true, &bookd.peer, &error))
     throw DavFailure(error);
-  const std::string label = "bookd " + Thousands(count) + ": ";
+  const std::string label = "bookd " + thousands(count) + ": ";
   DavDriver driver(bookd.peer);
   std::vector<std::string> hrefs;
   std::string answer;
   driver.listEtags(count, &hrefs, &answer);
-  const double list = BestOf(3, [&] { return driver.listEtags(count, &hrefs); });
+  const double list = bestOf(3, [&] { return driver.listEtags(count, &hrefs); });
 
   const int changed = count / 3;
-  const std::string href = DavDriver::HrefOf(hrefs, CardUid(changed));
+  const std::string href = DavDriver::HrefOf(hrefs, cardUid(changed));
   std::string syncAnswer;
   int revision = 0;
   // Five runs where a run is this short, for the figure and its floor alike: on a machine
   // shared with other work a millisecond is easily lost to the scheduler.
-  const double sync = BestOf(
+  const double sync = bestOf(
       5, [&] { return driver.syncAfterChange(driver.syncToken(), href, changed, ++revision, &syncAnswer); });
 
   std::vector<double> puts, writes;
   for (int i = 0; i < 50; i++) {
     puts.push_back(driver.putNew(count + i));
-    writes.push_back(DurableWrite(workDir, CardText(count + i), i));
+    writes.push_back(durableWrite(workDir, cardText(count + i), i));
   }
 
   // The floors: the same answers from a server that only sends them, to the same client.
@@ -233,24 +233,24 @@ void MeasureLarge(const std::string &parentDir, int count) {
   canned.port = listFloor.port();
   DavDriver listDriver(canned);
   listDriver.listEtags(count, &hrefs);  // the connection opened, as bookd's was
-  const double listFloorSeconds = BestOf(3, [&] { return listDriver.listEtags(count, &hrefs); });
+  const double listFloorSeconds = bestOf(3, [&] { return listDriver.listEtags(count, &hrefs); });
   canned.port = syncFloor.port();
   DavDriver syncDriver(canned);
   syncDriver.syncReport("canned", href);
-  const double syncFloorSeconds = BestOf(5, [&] { return syncDriver.syncReport("canned", href); });
+  const double syncFloorSeconds = bestOf(5, [&] { return syncDriver.syncReport("canned", href); });
 
-  const long peak = PeakResidentKiB(bookd.peer.pid);
+  const long peak = peakResidentKiB(bookd.peer.pid);
   if (peak <= 0) throw DavFailure("cannot read bookd's peak memory");
   bench::line(label + "PROPFIND depth 1 ETags (floor: bytes)", list, "s", listFloorSeconds, "< 1 s");
   bench::line(label + "sync after 1 change (floor: bytes)", sync * 1000, "ms", syncFloorSeconds * 1000,
               "< 10 ms");
-  bench::line(label + "PUT, median of 50 (floor: fsync)", Median(puts) * 1000, "ms", Median(writes) * 1000,
+  bench::line(label + "PUT, median of 50 (floor: fsync)", median(puts) * 1000, "ms", median(writes) * 1000,
               "< 5 ms");
   bench::line(label + "peak RSS (floor: book on disk)", peak / 1024.0, "MB",
-              DiskKiB(bookd.peer.dataDir) / 1024.0, "<= 400 MB");
+              diskKiB(bookd.peer.dataDir) / 1024.0, "<= 400 MB");
 }
 
-bool ParseOptions(int argc, char **argv, Options *options) {
+bool parseOptions(int argc, char **argv, Options *options) {
   for (int i = 1; i < argc; i++) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return false;
@@ -274,11 +274,11 @@ bool ParseOptions(int argc, char **argv, Options *options) {
 
 int main(int argc, char **argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
+  if (!parseOptions(argc, argv, &options)) {
     std::fprintf(stderr, "usage: bench_carddav [--only bookd|radicale] [--cards N] [--large N]\n");
     return 2;
   }
-  if (options.radicale && !RadicaleInstalled()) {
+  if (options.radicale && !radicaleInstalled()) {
     std::fprintf(stderr,
                  "bench_carddav: Radicale is not installed (scripts/install-bench-deps installs it as root): "
                  "the comparison with it is skipped\n");
@@ -287,28 +287,28 @@ int main(int argc, char **argv) {
   }
   try {
     kxtest::TempDir work("bench_carddav");
-    Scratch vdirsyncer{VdirsyncerScratch(work.path())};
+    Scratch vdirsyncer{vdirsyncerScratch(work.path())};
     if (vdirsyncer.path.empty()) throw DavFailure("no folder for vdirsyncer");
     Figures radicale, bookd;
     std::string error;
     if (options.radicale) {
       RunningPeer peer;
-      if (!StartRadicale(work.path(), options.cards, &peer.peer, &error)) throw DavFailure(error);
-      radicale = MeasureComparison(peer.peer, vdirsyncer.path, options.cards);
+      if (!startRadicale(work.path(), options.cards, &peer.peer, &error)) throw DavFailure(error);
+      radicale = measureComparison(peer.peer, vdirsyncer.path, options.cards);
     }
     if (options.bookd) {
       RunningPeer peer;
-      if (!StartBookd(BOOKD_PATH, KINDEX_PATH, work.path(), options.cards, false, &peer.peer, &error))
+      if (!startBookd(BOOKD_PATH, KINDEX_PATH, work.path(), options.cards, false, &peer.peer, &error))
         throw DavFailure(error);
-      bookd = MeasureComparison(peer.peer, vdirsyncer.path, options.cards);
+      bookd = measureComparison(peer.peer, vdirsyncer.path, options.cards);
     }
     if (options.radicale && options.bookd)
-      PrintComparison(options.cards, bookd, radicale);
+      printComparison(options.cards, bookd, radicale);
     else if (options.radicale)
-      PrintAlone(options.cards, "Radicale", radicale);
+      printAlone(options.cards, "Radicale", radicale);
     else if (options.bookd)
-      PrintAlone(options.cards, "bookd", bookd);
-    if (options.large > 0) MeasureLarge(work.path(), options.large);
+      printAlone(options.cards, "bookd", bookd);
+    if (options.large > 0) measureLarge(work.path(), options.large);
   } catch (const DavFailure &failure) {
     std::fprintf(stderr, "bench_carddav: %s\n", failure.what());
     return 1;

@@ -21,7 +21,7 @@ const char kPropfindSyncToken[] =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
     "<d:propfind xmlns:d=\"DAV:\"><d:prop><d:sync-token/></d:prop></d:propfind>";
 
-std::string XmlEscape(const std::string &text) {
+std::string appendEscaped(const std::string &text) {
   std::string out;
   for (char c : text) {
     switch (c) {
@@ -41,13 +41,13 @@ std::string XmlEscape(const std::string &text) {
   return out;
 }
 
-MultiStatus Parse(const Response &response, const std::string &what) {
+MultiStatus parse(const Response &response, const std::string &what) {
   MultiStatus status;
   std::string error;
   if (response.status != 207)
     throw DavFailure(what + ": status " + std::to_string(response.status) +
                      " where 207 was due: " + response.body.substr(0, 300));
-  if (!ParseMultiStatus(response.body, &status, &error)) throw DavFailure(what + ": " + error);
+  if (!parseMultiStatus(response.body, &status, &error)) throw DavFailure(what + ": " + error);
   return status;
 }
 
@@ -59,7 +59,7 @@ std::vector<DavEntry> Cards(const MultiStatus &status, const std::string &collec
   return cards;
 }
 
-void CheckCount(const std::vector<DavEntry> &cards, size_t count, const std::string &what) {
+void checkCount(const std::vector<DavEntry> &cards, size_t count, const std::string &what) {
   if (cards.size() != count)
     throw DavFailure(what + ": " + std::to_string(cards.size()) + " cards where " + std::to_string(count) +
                      " were due");
@@ -68,7 +68,7 @@ void CheckCount(const std::vector<DavEntry> &cards, size_t count, const std::str
 }  // namespace
 
 DavDriver::DavDriver(const DavPeer &peer)
-    : peer_(peer), client_(peer.port, BasicAuthorization(peer.user, peer.password)) {}
+    : peer_(peer), client_(peer.port, basicAuthorization(peer.user, peer.password)) {}
 
 Response DavDriver::send(const std::string &method, const std::string &path, const std::string &headers,
                          const std::string &body, double *seconds) {
@@ -91,8 +91,8 @@ double DavDriver::listEtags(size_t count, std::vector<std::string> *hrefs, std::
   Response response =
       send("PROPFIND", peer_.collection, std::string("Depth: 1\r\n") + kXmlHeaders, kPropfindEtags, &seconds);
   const std::string what = peer_.name + " PROPFIND depth 1";
-  std::vector<DavEntry> cards = Cards(Parse(response, what), peer_.collection);
-  CheckCount(cards, count, what);
+  std::vector<DavEntry> cards = Cards(parse(response, what), peer_.collection);
+  checkCount(cards, count, what);
   std::set<std::string> distinct;
   hrefs->clear();
   for (const DavEntry &card : cards) {
@@ -112,14 +112,14 @@ double DavDriver::multiget(const std::vector<std::string> &hrefs) {
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
       "<c:addressbook-multiget xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:carddav\">"
       "<d:prop><d:getetag/><c:address-data/></d:prop>";
-  for (const std::string &href : hrefs) body += "<d:href>" + XmlEscape(href) + "</d:href>";
+  for (const std::string &href : hrefs) body += "<d:href>" + appendEscaped(href) + "</d:href>";
   body += "</c:addressbook-multiget>";
   double seconds;
   Response response =
       send("REPORT", peer_.collection, std::string("Depth: 0\r\n") + kXmlHeaders, body, &seconds);
   const std::string what = peer_.name + " addressbook-multiget";
-  std::vector<DavEntry> cards = Cards(Parse(response, what), peer_.collection);
-  CheckCount(cards, hrefs.size(), what);
+  std::vector<DavEntry> cards = Cards(parse(response, what), peer_.collection);
+  checkCount(cards, hrefs.size(), what);
   for (const DavEntry &card : cards)
     if (card.status != 200 || card.etag.empty() || card.addressData.find("BEGIN:VCARD") == std::string::npos)
       throw DavFailure(what + ": " + card.href + " came without its ETag or text");
@@ -133,13 +133,13 @@ double DavDriver::queryEmail(const std::string &text, size_t matches) {
       "<d:prop><d:getetag/><c:address-data/></d:prop>"
       "<c:filter><c:prop-filter name=\"EMAIL\">"
       "<c:text-match collation=\"i;unicode-casemap\" match-type=\"contains\">" +
-      XmlEscape(text) + "</c:text-match></c:prop-filter></c:filter></c:addressbook-query>";
+      appendEscaped(text) + "</c:text-match></c:prop-filter></c:filter></c:addressbook-query>";
   double seconds;
   Response response =
       send("REPORT", peer_.collection, std::string("Depth: 1\r\n") + kXmlHeaders, body, &seconds);
   const std::string what = peer_.name + " addressbook-query";
-  std::vector<DavEntry> cards = Cards(Parse(response, what), peer_.collection);
-  CheckCount(cards, matches, what);
+  std::vector<DavEntry> cards = Cards(parse(response, what), peer_.collection);
+  checkCount(cards, matches, what);
   for (const DavEntry &card : cards)
     if (card.status != 200 || card.addressData.find(text) == std::string::npos)
       throw DavFailure(what + ": " + card.href + " does not hold " + text);
@@ -150,7 +150,7 @@ std::string DavDriver::syncToken() {
   Response response = send("PROPFIND", peer_.collection, std::string("Depth: 0\r\n") + kXmlHeaders,
                            kPropfindSyncToken, nullptr);
   const std::string what = peer_.name + " PROPFIND sync-token";
-  MultiStatus status = Parse(response, what);
+  MultiStatus status = parse(response, what);
   if (status.entries.size() != 1 || status.syncToken.empty())
     throw DavFailure(what + ": no token in " + response.body);
   return status.syncToken;
@@ -159,7 +159,7 @@ std::string DavDriver::syncToken() {
 double DavDriver::syncAfterChange(const std::string &token, const std::string &href, int index, int revision,
                                   std::string *answer) {
   Response stored =
-      send("PUT", href, "Content-Type: text/vcard; charset=utf-8\r\n", CardText(index, revision), nullptr);
+      send("PUT", href, "Content-Type: text/vcard; charset=utf-8\r\n", cardText(index, revision), nullptr);
   if (stored.status != 204 && stored.status != 200 && stored.status != 201)
     throw DavFailure(peer_.name + " PUT of a changed card: status " + std::to_string(stored.status));
   return syncReport(token, href, answer);
@@ -169,13 +169,13 @@ double DavDriver::syncReport(const std::string &token, const std::string &href, 
   const std::string body =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
       "<d:sync-collection xmlns:d=\"DAV:\"><d:sync-token>" +
-      XmlEscape(token) +
+      appendEscaped(token) +
       "</d:sync-token><d:sync-level>1</d:sync-level><d:prop><d:getetag/></d:prop>"
       "</d:sync-collection>";
   double seconds;
   Response response = send("REPORT", peer_.collection, kXmlHeaders, body, &seconds);
   const std::string what = peer_.name + " sync-collection";
-  MultiStatus status = Parse(response, what);
+  MultiStatus status = parse(response, what);
   std::vector<DavEntry> cards = Cards(status, peer_.collection);
   if (cards.size() != 1 || cards[0].href != href || cards[0].status != 200 || cards[0].etag.empty())
     throw DavFailure(what + ": the one changed card " + href + " was due, got " +
@@ -189,8 +189,8 @@ double DavDriver::syncReport(const std::string &token, const std::string &href, 
 double DavDriver::putNew(int index) {
   double seconds;
   Response response =
-      send("PUT", peer_.collection + CardUid(index) + ".vcf",
-           "Content-Type: text/vcard; charset=utf-8\r\nIf-None-Match: *\r\n", CardText(index), &seconds);
+      send("PUT", peer_.collection + cardUid(index) + ".vcf",
+           "Content-Type: text/vcard; charset=utf-8\r\nIf-None-Match: *\r\n", cardText(index), &seconds);
   if (response.status != 201 && response.status != 204)
     throw DavFailure(peer_.name + " PUT of a new card: status " + std::to_string(response.status));
   return seconds;

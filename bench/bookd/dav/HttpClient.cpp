@@ -21,12 +21,12 @@ namespace {
 // for this long has hung, and the benchmark stops rather than waits for ever.
 const int kSilenceMs = 300 * 1000;
 
-std::string Lower(std::string text) {
+std::string lower(std::string text) {
   for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
-std::string Trim(const std::string &text) {
+std::string trimmedText(const std::string &text) {
   size_t begin = text.find_first_not_of(" \t");
   size_t end = text.find_last_not_of(" \t\r");
   return begin == std::string::npos ? "" : text.substr(begin, end - begin + 1);
@@ -34,7 +34,7 @@ std::string Trim(const std::string &text) {
 
 }  // namespace
 
-std::string BasicAuthorization(const std::string &user, const std::string &password) {
+std::string basicAuthorization(const std::string &user, const std::string &password) {
   static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   const std::string in = user + ":" + password;
   std::string out;
@@ -143,13 +143,13 @@ bool HttpClient::readResponse(Response *response, bool *keepAlive) {
         head.substr(lineEnd + 2, next == std::string::npos ? std::string::npos : next - lineEnd - 2);
     size_t colon = line.find(':');
     if (colon != std::string::npos)
-      response->headers[Lower(line.substr(0, colon))] = Trim(line.substr(colon + 1));
+      response->headers[lower(line.substr(0, colon))] = trimmedText(line.substr(colon + 1));
     lineEnd = next;
   }
-  const std::string connection = Lower(response->header("connection"));
+  const std::string connection = lower(response->header("connection"));
   *keepAlive = http10 ? connection == "keep-alive" : connection != "close";
 
-  if (Lower(response->header("transfer-encoding")) == "chunked") {
+  if (lower(response->header("transfer-encoding")) == "chunked") {
     for (;;) {
       size_t sizeEnd;
       while ((sizeEnd = buffer_.find("\r\n", start_)) == std::string::npos)

@@ -56,6 +56,6 @@ class HttpClient {
 };
 
 // "Basic " + base64(user:password)
-std::string BasicAuthorization(const std::string &user, const std::string &password);
+std::string basicAuthorization(const std::string &user, const std::string &password);
 
 }  // namespace davbench

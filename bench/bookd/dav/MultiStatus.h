@@ -21,6 +21,6 @@ struct MultiStatus {
 };
 
 // False with a reason when xml is not a well-formed DAV:multistatus.
-bool ParseMultiStatus(const std::string &xml, MultiStatus *out, std::string *error);
+bool parseMultiStatus(const std::string &xml, MultiStatus *out, std::string *error);
 
 }  // namespace davbench

@@ -24,21 +24,21 @@ const char kUser[] = "bench";
 const char kBookdReadOnly[] = "bench-ro";
 const char kBookdReadWrite[] = "bench-rw";
 
-bool WriteFile(const std::string &path, const std::string &text) {
+bool writeFile(const std::string &path, const std::string &text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
   out.close();
   return static_cast<bool>(out);
 }
 
-bool MakeDir(const std::string &path, std::string *error) {
+bool makeDir(const std::string &path, std::string *error) {
   if (mkdir(path.c_str(), 0700) == 0) return true;
   *error = "cannot make " + path;
   return false;
 }
 
 // Until the port takes connections; false when the child ended or a minute went by first.
-bool WaitForPort(const DavPeer &peer, std::string *error) {
+bool waitForPort(const DavPeer &peer, std::string *error) {
   auto start = std::chrono::steady_clock::now();
   while (bench::seconds(start) < 60) {
     int status;
@@ -59,19 +59,19 @@ bool WaitForPort(const DavPeer &peer, std::string *error) {
 
 }  // namespace
 
-bool RadicaleInstalled() {
+bool radicaleInstalled() {
   return access(kRadicalePath, X_OK) == 0;
 }
 
-bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::string *error) {
+bool startRadicale(const std::string &workDir, int count, DavPeer *peer, std::string *error) {
   const std::string root = workDir + "/radicale";
   const std::string store = root + "/collections";
   const std::string book = store + "/collection-root/" + kUser + "/book";
-  if (!MakeDir(root, error) || !MakeDir(store, error) || !MakeDir(store + "/collection-root", error) ||
-      !MakeDir(store + "/collection-root/" + kUser, error) || !MakeDir(book, error))
+  if (!makeDir(root, error) || !makeDir(store, error) || !makeDir(store + "/collection-root", error) ||
+      !makeDir(store + "/collection-root/" + kUser, error) || !makeDir(book, error))
     return false;
-  if (!WriteFile(book + "/.Radicale.props", "{\"tag\": \"VADDRESSBOOK\", \"D:displayname\": \"Contacts\"}") ||
-      !WriteCardFiles(book, count)) {
+  if (!writeFile(book + "/.Radicale.props", "{\"tag\": \"VADDRESSBOOK\", \"D:displayname\": \"Contacts\"}") ||
+      !writeCardFiles(book, count)) {
     *error = "cannot write Radicale's store in " + book;
     return false;
   }
@@ -84,7 +84,7 @@ bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::st
   // No authentication: any user name logs in, as with bookd; the password is not checked, so
   // Radicale spends nothing on it (bookd compares one string).
   const std::string config = root + "/config";
-  if (!WriteFile(config, "[server]\nhosts = 127.0.0.1:" + std::to_string(peer->port) +
+  if (!writeFile(config, "[server]\nhosts = 127.0.0.1:" + std::to_string(peer->port) +
                              "\n\n[auth]\ntype = none\n\n[rights]\ntype = authenticated\n\n"
                              "[storage]\nfilesystem_folder = " +
                              store + "\n\n[web]\ntype = none\n\n[logging]\nlevel = warning\n")) {
@@ -92,16 +92,16 @@ bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::st
     return false;
   }
   peer->pid = bench::spawnQuiet({kRadicalePath, "--config", config});
-  return WaitForPort(*peer, error);
+  return waitForPort(*peer, error);
 }
 
-bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
+bool startBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
                 int count, bool photos, DavPeer *peer, std::string *error) {
   const std::string dir = workDir + "/bookd";
   const std::string book = dir + "/book";
   const std::string cards = dir + "/cards.vcf";
-  if (!MakeDir(dir, error) || !MakeDir(book, error)) return false;
-  if (!WriteCardsFile(cards, count, photos)) {
+  if (!makeDir(dir, error) || !makeDir(book, error)) return false;
+  if (!writeCardsFile(cards, count, photos)) {
     *error = "cannot write " + cards;
     return false;
   }
@@ -122,15 +122,15 @@ bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, con
       bench::spawnQuiet({bookdPath, "--ab", book, "--ro", kBookdReadOnly, "--rw", kBookdReadWrite, "--rp",
                          std::to_string(kxtest::freePort()), "--sp", std::to_string(kxtest::freePort()),
                          "--sock", "-1", "--dav", std::to_string(peer->port)});
-  return WaitForPort(*peer, error);
+  return waitForPort(*peer, error);
 }
 
-void StopPeer(DavPeer *peer) {
+void stopPeer(DavPeer *peer) {
   bench::stop(peer->pid);
   peer->pid = -1;
 }
 
-long PeakResidentKiB(pid_t pid) {
+long peakResidentKiB(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line))

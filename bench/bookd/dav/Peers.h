@@ -19,19 +19,19 @@ struct DavPeer {
 };
 
 extern const char kRadicalePath[];
-bool RadicaleInstalled();
+bool radicaleInstalled();
 
 // Writes count cards into a Radicale store under workDir and starts Radicale on it.
-bool StartRadicale(const std::string &workDir, int count, DavPeer *peer, std::string *error);
+bool startRadicale(const std::string &workDir, int count, DavPeer *peer, std::string *error);
 
 // Imports count cards (with photos: see CardText) into a new book under workDir with kindex
 // and starts bookd on it with its CardDAV service on.
-bool StartBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
+bool startBookd(const std::string &bookdPath, const std::string &kindexPath, const std::string &workDir,
                 int count, bool photos, DavPeer *peer, std::string *error);
 
-void StopPeer(DavPeer *peer);
+void stopPeer(DavPeer *peer);
 
 // bookd's peak resident memory so far (VmHWM), in KiB; -1 when it cannot be read.
-long PeakResidentKiB(pid_t pid);
+long peakResidentKiB(pid_t pid);
 
 }  // namespace davbench

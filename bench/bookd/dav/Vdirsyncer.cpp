@@ -17,7 +17,7 @@ const char kVdirsyncerPath[] = "/usr/bin/vdirsyncer";
 
 namespace {
 
-size_t CountCards(const std::string &dir) {
+size_t countCards(const std::string &dir) {
   size_t count = 0;
   DIR *d = opendir(dir.c_str());
   if (d == nullptr) return 0;
@@ -31,7 +31,7 @@ size_t CountCards(const std::string &dir) {
 
 }  // namespace
 
-double VdirsyncerFirstSync(const DavPeer &peer, const std::string &workDir, size_t count) {
+double vdirsyncerFirstSync(const DavPeer &peer, const std::string &workDir, size_t count) {
   static int runs = 0;
   const std::string dir = workDir + "/vdirsyncer-" + peer.name + "-" + std::to_string(++runs);
   const std::string local = dir + "/local";
@@ -57,7 +57,7 @@ double VdirsyncerFirstSync(const DavPeer &peer, const std::string &workDir, size
   if (sync.status != 0)
     throw DavFailure("vdirsyncer sync against " + peer.name + " failed with status " +
                      std::to_string(sync.status));
-  const size_t synced = CountCards(local + "/book");
+  const size_t synced = countCards(local + "/book");
   if (synced != count)
     throw DavFailure("vdirsyncer synced " + std::to_string(synced) + " cards from " + peer.name + " where " +
                      std::to_string(count) + " were due");
@@ -65,7 +65,7 @@ double VdirsyncerFirstSync(const DavPeer &peer, const std::string &workDir, size
   return sync.seconds;
 }
 
-std::string VdirsyncerScratch(const std::string &fallback) {
+std::string vdirsyncerScratch(const std::string &fallback) {
   char shm[] = "/dev/shm/bench_carddav_XXXXXX";
   if (mkdtemp(shm) != nullptr) return shm;
   const std::string dir = fallback + "/vdirsyncer";

@@ -16,14 +16,14 @@ namespace loginbench {
 
 namespace {
 
-bool IsBlank(char c) {
+bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-std::string Trimmed(const char *bytes, size_t length) {
-  size_t begin = 0, end = login::LengthUpToZero(bytes, length);
-  while (begin < end && IsBlank(bytes[begin])) begin++;
-  while (end > begin && IsBlank(bytes[end - 1])) end--;
+std::string trimmed(const char *bytes, size_t length) {
+  size_t begin = 0, end = login::lengthUpToZero(bytes, length);
+  while (begin < end && isBlank(bytes[begin])) begin++;
+  while (end > begin && isBlank(bytes[end - 1])) end--;
   return std::string(bytes + begin, end - begin);
 }
 
@@ -33,7 +33,7 @@ void Send(int fd, const char *text) {
 
 }  // namespace
 
-void RunFloorServer(int listenFd, const char *roPwd, const char *rwPwd) {
+void runFloorServer(int listenFd, const char *roPwd, const char *rwPwd) {
   const std::string ro = roPwd, rw = rwPwd;
   std::unordered_map<int, login::Flags> flags;
   int ep = epoll_create1(0);
@@ -64,8 +64,8 @@ void RunFloorServer(int listenFd, const char *roPwd, const char *rwPwd) {
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       bool end = got <= 0;
       if (!end) {
-        const std::string input = Trimmed(buffer, static_cast<size_t>(got));
-        login::Outcome outcome = login::Interpret(&input, &ro, &rw, flags[fd]);
+        const std::string input = trimmed(buffer, static_cast<size_t>(got));
+        login::Outcome outcome = login::interpret(&input, &ro, &rw, flags[fd]);
         if (outcome.close) {
           end = true;
         } else {

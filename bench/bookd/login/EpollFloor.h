@@ -5,6 +5,6 @@
 namespace loginbench {
 
 // Serves the login protocol on listenFd until the process is killed; never returns.
-[[noreturn]] void RunFloorServer(int listenFd, const char *roPwd, const char *rwPwd);
+[[noreturn]] void runFloorServer(int listenFd, const char *roPwd, const char *rwPwd);
 
 }  // namespace loginbench

@@ -23,7 +23,7 @@ double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int ConnectNonBlocking(int port) {
+int connectNonBlocking(int port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
   int one = 1;
@@ -37,7 +37,7 @@ int ConnectNonBlocking(int port) {
 }
 
 // Reads what is there; false when the peer closed or the connection failed.
-bool Drain(Connection &c) {
+bool drain(Connection &c) {
   char buffer[4096];
   for (;;) {
     ssize_t n = recv(c.fd, buffer, sizeof buffer, 0);
@@ -51,12 +51,12 @@ bool Drain(Connection &c) {
   }
 }
 
-bool SendAll(int fd, const std::string &text) {
+bool sendAll(int fd, const std::string &text) {
   return send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
 }
 
 // Takes prefix off the front of in when it is there.
-bool Consume(std::string &in, const std::string &prefix) {
+bool consume(std::string &in, const std::string &prefix) {
   if (in.compare(0, prefix.size(), prefix) != 0) return false;
   in.erase(0, prefix.size());
   return true;
@@ -75,8 +75,8 @@ BurstResult Burst(int port, int n, double seconds) {
     const int ready = epoll_wait(epoll, events, 256, timeoutMs);
     for (int i = 0; i < ready; i++) {
       Connection &c = conns[events[i].data.u32];
-      const bool open = Drain(c);
-      if (Consume(c.in, "Hello\n")) {
+      const bool open = drain(c);
+      if (consume(c.in, "Hello\n")) {
         result.latencies.push_back(Since(started[events[i].data.u32]));
         result.greeted++;
         epoll_ctl(epoll, EPOLL_CTL_DEL, c.fd, nullptr);
@@ -88,7 +88,7 @@ BurstResult Burst(int port, int n, double seconds) {
   };
   for (int i = 0; i < n && Since(start) < seconds; i++) {
     started[i] = Clock::now();
-    conns[i].fd = ConnectNonBlocking(port);
+    conns[i].fd = connectNonBlocking(port);
     if (conns[i].fd < 0) continue;
     epoll_event event{};
     event.events = EPOLLIN;
@@ -117,7 +117,7 @@ void Clients::closeAll() {
 }
 
 bool Clients::receive(Connection &c) {
-  if (Drain(c)) return true;
+  if (drain(c)) return true;
   c.closed = true;
   epoll_ctl(epoll_, EPOLL_CTL_DEL, c.fd, nullptr);
   return false;
@@ -142,7 +142,7 @@ int Clients::openGreeted(int port, int n, int pending, double seconds) {
     while (static_cast<int>(conns_.size() - first) < n &&
            static_cast<int>(conns_.size() - first) - greeted < pending) {
       Connection c;
-      c.fd = ConnectNonBlocking(port);
+      c.fd = connectNonBlocking(port);
       if (c.fd < 0) return greeted;
       epoll_event event{};
       event.events = EPOLLIN;
@@ -157,13 +157,13 @@ int Clients::openGreeted(int port, int n, int pending, double seconds) {
   }
   int good = 0;
   for (size_t i = first; i < conns_.size(); i++)
-    if (!conns_[i].closed && Consume(conns_[i].in, "Hello\n")) good++;
+    if (!conns_[i].closed && consume(conns_[i].in, "Hello\n")) good++;
   return good;
 }
 
 int Clients::roundTripAll(const std::string &text, const std::string &reply, double seconds) {
   for (Connection &c : conns_)
-    if (!c.closed && !SendAll(c.fd, text)) c.closed = true;
+    if (!c.closed && !sendAll(c.fd, text)) c.closed = true;
   const auto start = Clock::now();
   auto done = [&] {
     for (const Connection &c : conns_)
@@ -173,13 +173,13 @@ int Clients::roundTripAll(const std::string &text, const std::string &reply, dou
   while (!done() && Since(start) < seconds) pollOnce(10);
   int good = 0;
   for (Connection &c : conns_)
-    if (!c.closed && Consume(c.in, reply)) good++;
+    if (!c.closed && consume(c.in, reply)) good++;
   return good;
 }
 
 int Clients::sendAndAwaitClose(const std::string &text, double seconds) {
   for (Connection &c : conns_)
-    if (!c.closed) SendAll(c.fd, text);
+    if (!c.closed) sendAll(c.fd, text);
   const auto start = Clock::now();
   auto done = [&] {
     for (const Connection &c : conns_)
@@ -195,7 +195,7 @@ int Clients::sendAndAwaitClose(const std::string &text, double seconds) {
 
 double Clients::loginRate(const std::string &login, double seconds) {
   for (Connection &c : conns_)
-    if (!c.closed) SendAll(c.fd, login);
+    if (!c.closed) sendAll(c.fd, login);
   long answered = 0;
   const auto start = Clock::now();
   epoll_event events[256];
@@ -204,9 +204,9 @@ double Clients::loginRate(const std::string &login, double seconds) {
     for (int i = 0; i < n; i++) {
       Connection &c = conns_[events[i].data.u64];
       if (c.closed || !receive(c)) continue;
-      while (Consume(c.in, "OK\n")) {
+      while (consume(c.in, "OK\n")) {
         answered++;
-        SendAll(c.fd, login);
+        sendAll(c.fd, login);
       }
     }
   }
@@ -215,13 +215,13 @@ double Clients::loginRate(const std::string &login, double seconds) {
   const auto settle = Clock::now();
   while (Since(settle) < 0.2) pollOnce(10);
   for (Connection &c : conns_) {
-    while (Consume(c.in, "OK\n")) {
+    while (consume(c.in, "OK\n")) {
     }
   }
   return answered / elapsed;
 }
 
-long CyclesWith(int port, long count, int parallel, double seconds,
+long cyclesWith(int port, long count, int parallel, double seconds,
                 void (*afterEach)(long done, void *context), void *context) {
   enum class Step { Greeting, Login, Quit };
   struct Slot {
@@ -236,7 +236,7 @@ long CyclesWith(int port, long count, int parallel, double seconds,
     s = Slot();
     s.c.fd = -1;
     if (started >= count) return;
-    for (int attempt = 0; attempt < 100 && s.c.fd < 0; attempt++) s.c.fd = ConnectNonBlocking(port);
+    for (int attempt = 0; attempt < 100 && s.c.fd < 0; attempt++) s.c.fd = connectNonBlocking(port);
     if (s.c.fd < 0) return;
     started++;
     epoll_event event{};
@@ -252,14 +252,14 @@ long CyclesWith(int port, long count, int parallel, double seconds,
     for (int e = 0; e < n; e++) {
       const size_t i = events[e].data.u64;
       Slot &s = slots[i];
-      const bool open = Drain(s.c);
+      const bool open = drain(s.c);
       bool finished = false, failed = !open;
-      if (s.step == Step::Greeting && Consume(s.c.in, "Hello\n")) {
-        failed = !SendAll(s.c.fd, "auth ro secret\n");
+      if (s.step == Step::Greeting && consume(s.c.in, "Hello\n")) {
+        failed = !sendAll(s.c.fd, "auth ro secret\n");
         s.step = Step::Login;
       }
-      if (s.step == Step::Login && Consume(s.c.in, "OK\n")) {
-        failed = !SendAll(s.c.fd, "quit\n");
+      if (s.step == Step::Login && consume(s.c.in, "OK\n")) {
+        failed = !sendAll(s.c.fd, "quit\n");
         s.step = Step::Quit;
       }
       if (s.step == Step::Quit && !open && s.c.in.empty()) {

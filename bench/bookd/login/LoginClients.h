@@ -62,15 +62,15 @@ BurstResult Burst(int port, int n, double seconds);
 // count connect, login, quit cycles against port with `parallel` of them at a time;
 // afterEach(done) runs after each finished cycle. Answers the cycles that completed.
 template <typename F>
-long Cycles(int port, long count, int parallel, double seconds, F afterEach);
+long cycles(int port, long count, int parallel, double seconds, F afterEach);
 
 // Implementation of Cycles without the template: calls back through a function pointer.
-long CyclesWith(int port, long count, int parallel, double seconds,
+long cyclesWith(int port, long count, int parallel, double seconds,
                 void (*afterEach)(long done, void *context), void *context);
 
 template <typename F>
-long Cycles(int port, long count, int parallel, double seconds, F afterEach) {
-  return CyclesWith(port, count, parallel, seconds,
+long cycles(int port, long count, int parallel, double seconds, F afterEach) {
+  return cyclesWith(port, count, parallel, seconds,
                     [](long done, void *context) { (*static_cast<F *>(context))(done); },
                     &afterEach);
 }

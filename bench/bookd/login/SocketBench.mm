@@ -40,7 +40,7 @@ namespace {
 const char kReadOnly[] = "secret";
 const char kReadWrite[] = "rw-secret";
 
-long ResidentKiB(pid_t pid) {
+long residentKiB(pid_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line))
@@ -49,7 +49,7 @@ long ResidentKiB(pid_t pid) {
 }
 
 // CPU seconds a process has used so far, user and system.
-double CpuSeconds(pid_t pid) {
+double cpuSeconds(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
   const size_t close = text.rfind(')');
@@ -65,7 +65,7 @@ double CpuSeconds(pid_t pid) {
 }
 
 // The service answers when a client gets its greeting.
-bool WaitForService(int port, double seconds) {
+bool waitForService(int port, double seconds) {
   for (int i = 0; i < seconds * 20; i++) {
     loginbench::Clients probe;
     if (probe.openGreeted(port, 1, 1, 0.05) == 1) return true;
@@ -74,14 +74,14 @@ bool WaitForService(int port, double seconds) {
   return false;
 }
 
-pid_t StartBookd(const std::string &book, int socketPort, int receivePort, int sendPort) {
+pid_t startBookd(const std::string &book, int socketPort, int receivePort, int sendPort) {
   std::vector<std::string> args = {BOOKD_PATH, "--ab", book, "--ro", kReadOnly, "--rw", kReadWrite,
                                    "--rp", std::to_string(receivePort), "--sp", std::to_string(sendPort),
                                    "--sock", std::to_string(socketPort)};
   return bench::spawnQuiet(args);
 }
 
-pid_t StartFloor(int port) {
+pid_t startFloor(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -91,7 +91,7 @@ pid_t StartFloor(int port) {
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd, 5) != 0) return -1;
   pid_t pid = fork();
-  if (pid == 0) loginbench::RunFloorServer(fd, kReadOnly, kReadWrite);
+  if (pid == 0) loginbench::runFloorServer(fd, kReadOnly, kReadWrite);
   close(fd);
   return pid;
 }
@@ -102,7 +102,7 @@ pid_t g_server = -1;
 // A Distributed Objects client that opens read-only views, each on a connection of its own as
 // every kindex run does, until its standard input closes, then prints how many views it got,
 // how many times the password was refused and how many times the server did not answer.
-int RunViewClient(int receivePort) {
+int runViewClient(int receivePort) {
   NSAutoreleasePool *outer = [NSAutoreleasePool new];
   long views = 0, nils = 0, failures = 0;
   NSString *password = [NSString stringWithUTF8String:kReadOnly];
@@ -137,7 +137,7 @@ struct ViewClient {
   int result = -1;   // its report
 };
 
-ViewClient StartViewClient(int receivePort) {
+ViewClient startViewClient(int receivePort) {
   int in[2], out[2];
   ViewClient client;
   if (pipe(in) != 0 || pipe(out) != 0) return client;
@@ -159,7 +159,7 @@ ViewClient StartViewClient(int receivePort) {
   return client;
 }
 
-void FinishViewClient(ViewClient &client, long &views, long &nils, long &failures) {
+void finishViewClient(ViewClient &client, long &views, long &nils, long &failures) {
   close(client.stop);
   char text[128] = {0};
   ssize_t n = read(client.result, text, sizeof text - 1);
@@ -169,21 +169,21 @@ void FinishViewClient(ViewClient &client, long &views, long &nils, long &failure
   waitpid(client.pid, nullptr, 0);
 }
 
-void AllAtOnce(int socketPort, int receivePort) {
+void allAtOnce(int socketPort, int receivePort) {
   const int kClients = 2000;
-  ViewClient viewer = StartViewClient(receivePort);
+  ViewClient viewer = startViewClient(receivePort);
   usleep(200000);  // let it connect and start asking
   loginbench::Clients clients;
   const int greeted = clients.openGreeted(socketPort, kClients, 4, 120);
   const int answered = clients.roundTripAll("auth ro secret\n", "OK\n", 60);
   const int closed = clients.sendAndAwaitClose("quit\n", 60);
   long views, nils, failures;
-  FinishViewClient(viewer, views, nils, failures);
-  const int after = static_cast<int>(loginbench::Cycles(socketPort, 1, 1, 5, [](long) {}));
-  ViewClient check = StartViewClient(receivePort);
+  finishViewClient(viewer, views, nils, failures);
+  const int after = static_cast<int>(loginbench::cycles(socketPort, 1, 1, 5, [](long) {}));
+  ViewClient check = startViewClient(receivePort);
   usleep(300000);
   long viewsAfter, nilsAfter, failuresAfter;
-  FinishViewClient(check, viewsAfter, nilsAfter, failuresAfter);
+  finishViewClient(check, viewsAfter, nilsAfter, failuresAfter);
 
   bench::line("2000 at once: greeted", greeted, "conns", "2000");
   bench::line("2000 at once: logins answered OK", answered, "conns", "2000");
@@ -194,14 +194,14 @@ void AllAtOnce(int socketPort, int receivePort) {
   bench::line("after the run: DO views granted", viewsAfter, "views", "> 0");
 }
 
-void Cycles(int socketPort) {
+void cycles(int socketPort) {
   const long kCycles = 100000;
   const auto start = std::chrono::steady_clock::now();
-  const long done = loginbench::Cycles(socketPort, kCycles, 8, 150, [](long n) {
-    if (n == 1000) g_rssAfterFirst = ResidentKiB(g_server);
+  const long done = loginbench::cycles(socketPort, kCycles, 8, 150, [](long n) {
+    if (n == 1000) g_rssAfterFirst = residentKiB(g_server);
   });
   const double seconds = bench::seconds(start);
-  const long rssEnd = ResidentKiB(g_server);
+  const long rssEnd = residentKiB(g_server);
   bench::line("connect/login/quit cycles completed", done, "cycles", "100000");
   bench::line("connect/login/quit cycles per second", done / seconds, "1/s", "-");
   bench::line("server RSS after 100000 cycles (floor: after 1000)", rssEnd, "KiB", g_rssAfterFirst,
@@ -211,7 +211,7 @@ void Cycles(int socketPort) {
 // One client opening 5,000 connections in a loop, as fast as it can. With a backlog of 5 and
 // one accept per pass of the run loop, every sixth or so connect waited 1.02 s for the kernel
 // to retry its SYN (189 of 5,000 opened in 20 s).
-void Connects(int socketPort) {
+void connects(int socketPort) {
   const int kConnections = 5000;
   const loginbench::BurstResult burst = loginbench::Burst(socketPort, kConnections, 60);
   std::vector<double> latencies = burst.latencies;
@@ -226,7 +226,7 @@ void Connects(int socketPort) {
 
 // Other work on the machine slows either server at random moments; the best of a few
 // alternating trials on the same connections is what each server can do.
-void Rates(int socketPort, int floorPort) {
+void rates(int socketPort, int floorPort) {
   const int kTrials = 3;
   double at10 = 0, at1000 = 0;
   const int counts[] = {1, 10, 100, 1000};
@@ -242,9 +242,9 @@ void Rates(int socketPort, int floorPort) {
     floored.loginRate("auth ro secret\n", 0.2);
     double best = 0, bestFloor = 0, cpu = 0, logins = 0;
     for (int trial = 0; trial < kTrials; trial++) {
-      const double cpuBefore = CpuSeconds(g_server);
+      const double cpuBefore = cpuSeconds(g_server);
       const double rate = served.loginRate("auth ro secret\n", 1.0);
-      cpu += CpuSeconds(g_server) - cpuBefore;
+      cpu += cpuSeconds(g_server) - cpuBefore;
       logins += rate * 1.0;
       best = std::max(best, rate);
       bestFloor = std::max(bestFloor, floored.loginRate("auth ro secret\n", 1.0));
@@ -265,7 +265,7 @@ void Rates(int socketPort, int floorPort) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--view-client") == 0) return RunViewClient(std::atoi(argv[2]));
+  if (argc == 3 && std::strcmp(argv[1], "--view-client") == 0) return runViewClient(std::atoi(argv[2]));
   signal(SIGPIPE, SIG_IGN);
   // 2,000 connections at once need as many descriptors here and in bookd, which inherits this.
   rlimit limit{};
@@ -277,21 +277,21 @@ int main(int argc, char **argv) {
   const std::string book = mkdtemp(bookTemplate) ? bookTemplate : "/tmp/bench_socket_book";
   const int socketPort = kxtest::freePort(), receivePort = kxtest::freePort(),
             sendPort = kxtest::freePort();
-  g_server = StartBookd(book, socketPort, receivePort, sendPort);
-  if (!WaitForService(socketPort, 10)) {
+  g_server = startBookd(book, socketPort, receivePort, sendPort);
+  if (!waitForService(socketPort, 10)) {
     std::fprintf(stderr, "bench_socket: bookd did not start\n");
     bench::stop(g_server);
     return 1;
   }
   const int floorPort = kxtest::freePort();
-  const pid_t floor = StartFloor(floorPort);
+  const pid_t floor = startFloor(floorPort);
 
   // One phase alone when named ("burst", "connects", "cycles", "rates"); all by default.
   const std::string only = argc > 1 ? argv[1] : "";
-  if (only.empty() || only == "burst") AllAtOnce(socketPort, receivePort);
-  if (only.empty() || only == "connects") Connects(socketPort);
-  if (only.empty() || only == "cycles") Cycles(socketPort);
-  if (only.empty() || only == "rates") Rates(socketPort, floorPort);
+  if (only.empty() || only == "burst") allAtOnce(socketPort, receivePort);
+  if (only.empty() || only == "connects") connects(socketPort);
+  if (only.empty() || only == "cycles") cycles(socketPort);
+  if (only.empty() || only == "rates") rates(socketPort, floorPort);
 
   bench::stop(floor);
   bench::stop(g_server);

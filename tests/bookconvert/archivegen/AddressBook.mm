@@ -20,7 +20,7 @@
 
 - (void)encodeWithCoder:(NSCoder *)coder {
   if (fields != nil) {
-    WriteFieldList(coder, fields);
+    writeFieldList(coder, fields);
     return;
   }
   [coder encodeObject:allGroups];

@@ -18,4 +18,4 @@
 #import <Foundation/Foundation.h>
 
 // The root object, or nil with *error set to a one-line reason.
-id BuildBookFromDescription(id description, NSString **error);
+id buildBookFromDescription(id description, NSString **error);

@@ -80,7 +80,7 @@ id Builder::node(id description, NSString *defaultKind) {
 
 }  // namespace
 
-id BuildBookFromDescription(id description, NSString **error) {
+id buildBookFromDescription(id description, NSString **error) {
   Builder builder;
   builder.labelled = [NSMutableDictionary dictionary];
   builder.error = nil;

@@ -5,4 +5,4 @@
 // dictionary as an absent object, and a dictionary { int = N; } as a plain C int.
 #import <Foundation/Foundation.h>
 
-void WriteFieldList(NSCoder *coder, NSArray *fields);
+void writeFieldList(NSCoder *coder, NSArray *fields);

@@ -1,6 +1,6 @@
 #import "FieldList.h"
 
-void WriteFieldList(NSCoder *coder, NSArray *fields) {
+void writeFieldList(NSCoder *coder, NSArray *fields) {
   for (NSUInteger i = 0; i < [fields count]; i++) {
     id item = [fields objectAtIndex:i];
     if ([item isKindOfClass:[NSDictionary class]] && [item objectForKey:@"int"] != nil) {

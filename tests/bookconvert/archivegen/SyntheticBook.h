@@ -3,4 +3,4 @@
 
 // groupCount groups of entriesPerGroup entries each; every entry has a two-word name and
 // its own e-mail address.
-id BuildSyntheticBook(int groupCount, int entriesPerGroup);
+id buildSyntheticBook(int groupCount, int entriesPerGroup);

@@ -3,7 +3,7 @@
 #import "AddressBook.h"
 #import "Group.h"
 
-id BuildSyntheticBook(int groupCount, int entriesPerGroup) {
+id buildSyntheticBook(int groupCount, int entriesPerGroup) {
   NSMutableArray *groups = [NSMutableArray arrayWithCapacity:groupCount];
   int serial = 0;
   for (int g = 0; g < groupCount; g++) {

@@ -17,7 +17,7 @@ static int Usage(const char *program) {
   return 2;
 }
 
-static id RootFromDescriptionFile(const char *path) {
+static id rootFromDescriptionFile(const char *path) {
   NSData *data = strcmp(path, "-") == 0
                      ? [[NSFileHandle fileHandleWithStandardInput] readDataToEndOfFile]
                      : [NSData dataWithContentsOfFile:[NSString stringWithUTF8String:path]];
@@ -34,7 +34,7 @@ static id RootFromDescriptionFile(const char *path) {
     return nil;
   }
   NSString *error = nil;
-  id root = BuildBookFromDescription(description, &error);
+  id root = buildBookFromDescription(description, &error);
   if (root == nil) fprintf(stderr, "gnumail-archive: %s: %s\n", path, [error UTF8String]);
   return root;
 }
@@ -47,10 +47,10 @@ int main(int argc, char **argv) {
     int groups = atoi(argv[2]);
     int entries = atoi(argv[3]);
     if (groups < 0 || entries < 0) return Usage(argv[0]);
-    root = BuildSyntheticBook(groups, entries);
+    root = buildSyntheticBook(groups, entries);
     output = argv[4];
   } else if (argc == 3 && (argv[1][0] != '-' || strcmp(argv[1], "-") == 0)) {
-    root = RootFromDescriptionFile(argv[1]);
+    root = rootFromDescriptionFile(argv[1]);
     output = argv[2];
   } else {
     return Usage(argv[0]);

@@ -22,35 +22,35 @@ TEST_F(Access, DiscoveryFromTheWellKnownAddress) {
   EXPECT_EQ(301, wellKnown.status);
   EXPECT_EQ("/", wellKnown.header("location"));
 
-  HttpResponse root = request("PROPFIND", "/", "Depth: 0\r\n", Propfind("<d:current-user-principal/>"));
+  HttpResponse root = request("PROPFIND", "/", "Depth: 0\r\n", propfind("<d:current-user-principal/>"));
   EXPECT_EQ(401, root.status);
-  root = rw("PROPFIND", "/", "Depth: 0\r\n", Propfind("<d:current-user-principal/><d:resourcetype/>"));
+  root = rw("PROPFIND", "/", "Depth: 0\r\n", propfind("<d:current-user-principal/><d:resourcetype/>"));
   ASSERT_EQ(207, root.status);
-  const std::string principal = XPathString(root.body, Found("/", "d:current-user-principal/d:href"));
+  const std::string principal = xPathString(root.body, found("/", "d:current-user-principal/d:href"));
   EXPECT_EQ("/principal/", principal);
 
   HttpResponse home =
       rw("PROPFIND", principal, "Depth: 0\r\n",
-         Propfind("<c:addressbook-home-set/><d:displayname/><d:principal-URL/><d:resourcetype/>"));
+         propfind("<c:addressbook-home-set/><d:displayname/><d:principal-URL/><d:resourcetype/>"));
   ASSERT_EQ(207, home.status);
-  EXPECT_EQ("", CheckXml(home.body, {Found(principal, "d:displayname='someone'"),
-                                     Found(principal, "d:principal-URL/d:href='/principal/'"),
-                                     Found(principal, "d:resourcetype/d:principal")}));
-  const std::string homeSet = XPathString(home.body, Found(principal, "c:addressbook-home-set/d:href"));
+  EXPECT_EQ("", checkXml(home.body, {found(principal, "d:displayname='someone'"),
+                                     found(principal, "d:principal-URL/d:href='/principal/'"),
+                                     found(principal, "d:resourcetype/d:principal")}));
+  const std::string homeSet = xPathString(home.body, found(principal, "c:addressbook-home-set/d:href"));
   EXPECT_EQ("/addressbooks/", homeSet);
 
   HttpResponse books = rw("PROPFIND", homeSet, "Depth: 1\r\n",
-                          Propfind("<d:resourcetype/><d:displayname/><d:current-user-privilege-set/>"));
+                          propfind("<d:resourcetype/><d:displayname/><d:current-user-privilege-set/>"));
   ASSERT_EQ(207, books.status);
-  EXPECT_EQ("", CheckXml(books.body,
-                         {Responses(2), Found(homeSet, "d:resourcetype/d:collection"),
-                          Found(kCollection, "d:resourcetype/c:addressbook"),
-                          Found(kCollection, "d:displayname='Contacts & Co'"), "count(//c:addressbook)=1"}));
+  EXPECT_EQ("", checkXml(books.body,
+                         {responses(2), found(homeSet, "d:resourcetype/d:collection"),
+                          found(kCollection, "d:resourcetype/c:addressbook"),
+                          found(kCollection, "d:displayname='Contacts & Co'"), "count(//c:addressbook)=1"}));
 
   HttpResponse options = rw("OPTIONS", kCollection);
   EXPECT_EQ("1, 3, addressbook", options.header("dav"));
-  HttpResponse cards = rw("PROPFIND", kCollection, "Depth: 1\r\n", Propfind("<d:getetag/>"));
-  EXPECT_EQ("", CheckXml(cards.body, {Responses(5)}));
+  HttpResponse cards = rw("PROPFIND", kCollection, "Depth: 1\r\n", propfind("<d:getetag/>"));
+  EXPECT_EQ("", checkXml(cards.body, {responses(5)}));
   EXPECT_EQ(200, rw("GET", kUmlaut).status);
 }
 
@@ -58,9 +58,9 @@ TEST_F(Access, DiscoveryFromTheWellKnownAddress) {
 // nothing; no login and a wrong one get the same 401.
 TEST_F(Access, EveryMethodUnderEveryLogin) {
   const std::string none = "";
-  const std::string wrong = BasicAuth("wrong");
-  const std::string ro = BasicAuth(kReadOnlyPassword);
-  const std::string rwAuth = BasicAuth(kReadWritePassword);
+  const std::string wrong = basicAuth("wrong");
+  const std::string ro = basicAuth(kReadOnlyPassword);
+  const std::string rwAuth = basicAuth(kReadWritePassword);
   const std::string card = "Content-Type: text/vcard\r\n";
   const struct {
     const char *method;
@@ -70,8 +70,8 @@ TEST_F(Access, EveryMethodUnderEveryLogin) {
       {"OPTIONS", kCollection, "", "", 200, 200},
       {"GET", kAlice, "", "", 200, 200},
       {"HEAD", kAlice, "", "", 200, 200},
-      {"PROPFIND", kCollection, "Depth: 1\r\n", Propfind("<d:getetag/>"), 207, 207},
-      {"REPORT", kCollection, "", SyncReport(""), 207, 207},
+      {"PROPFIND", kCollection, "Depth: 1\r\n", propfind("<d:getetag/>"), 207, 207},
+      {"REPORT", kCollection, "", syncReport(""), 207, 207},
       {"PUT", "/addressbooks/book/new.vcf", card, kxtest::Card("new", "New"), 403, 201},
       {"PUT", kAlice, card + "If-Match: \"1-3\"\r\n", kxtest::Card("alice", "Changed"), 403, 204},
       {"DELETE", kBob, "", "", 403, 204},
@@ -100,7 +100,7 @@ TEST_F(Access, EveryMethodUnderEveryLogin) {
     const std::string before = collection_.syncToken();
     EXPECT_EQ(row.roStatus, request(row.method, row.path, ro + row.headers, row.body).status);
     EXPECT_EQ(before, collection_.syncToken()) << "a read-only login changed the book";
-    EXPECT_EQ(AliceCard(), collection_.text(kAliceName));
+    EXPECT_EQ(aliceCard(), collection_.text(kAliceName));
     EXPECT_EQ(row.rwStatus, request(row.method, row.path, rwAuth + row.headers, row.body).status);
   }
   EXPECT_FALSE(unauthorizedBody.empty());
@@ -108,15 +108,15 @@ TEST_F(Access, EveryMethodUnderEveryLogin) {
 
 // A read-only client is told it may not write before it tries.
 TEST_F(Access, ReadOnlyLoginSeesNoWritePrivilege) {
-  const std::string privileges = Propfind("<d:current-user-privilege-set/>");
+  const std::string privileges = propfind("<d:current-user-privilege-set/>");
   HttpResponse ro =
-      request("PROPFIND", kCollection, BasicAuth(kReadOnlyPassword) + "Depth: 0\r\n", privileges);
+      request("PROPFIND", kCollection, basicAuth(kReadOnlyPassword) + "Depth: 0\r\n", privileges);
   EXPECT_EQ(
       "",
-      CheckXml(ro.body, {Found(kCollection, "d:current-user-privilege-set/d:privilege/d:read"),
+      checkXml(ro.body, {found(kCollection, "d:current-user-privilege-set/d:privilege/d:read"),
                          "not(//d:write) and not(//d:bind) and not(//d:unbind) and not(//d:write-content)"}));
   HttpResponse rwAnswer = rw("PROPFIND", kCollection, "Depth: 0\r\n", privileges);
-  EXPECT_EQ("", CheckXml(rwAnswer.body, {"//d:write", "//d:bind", "//d:unbind", "//d:write-content"}));
+  EXPECT_EQ("", checkXml(rwAnswer.body, {"//d:write", "//d:bind", "//d:unbind", "//d:write-content"}));
 }
 
 // The password is compared on its exact bytes; the user name does not matter; an empty
@@ -137,12 +137,12 @@ TEST_F(Access, PasswordsAreExactBytes) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     HttpResponse answer =
-        request("PROPFIND", kCollection, BasicAuth(row.password, row.user) + "Depth: 0\r\n", "");
+        request("PROPFIND", kCollection, basicAuth(row.password, row.user) + "Depth: 0\r\n", "");
     EXPECT_EQ(row.status, answer.status);
   }
   config_.readOnlyPassword = "";
   restart();
-  EXPECT_EQ(401, request("PROPFIND", kCollection, BasicAuth("") + "Depth: 0\r\n", "").status);
+  EXPECT_EQ(401, request("PROPFIND", kCollection, basicAuth("") + "Depth: 0\r\n", "").status);
 }
 
 // After five failures from an address its passwords are not checked any more: even the right
@@ -151,7 +151,7 @@ TEST_F(Access, PasswordsAreExactBytes) {
 TEST_F(Access, FailedLoginsAreBoundedPerAddress) {
   const std::string forwarded = "X-Forwarded-For: 192.0.2.7\r\n";
   for (int i = 0; i < 5; ++i)
-    EXPECT_EQ(401, request("OPTIONS", kCollection, BasicAuth("guess") + forwarded).status);
+    EXPECT_EQ(401, request("OPTIONS", kCollection, basicAuth("guess") + forwarded).status);
   EXPECT_EQ(401, rw("OPTIONS", kCollection, forwarded).status);
   EXPECT_EQ(401, rw("OPTIONS", kCollection, "X-Forwarded-For: 192.0.2.8\r\n").status);
   EXPECT_FALSE(budget_->mayCheckPassword("127.0.0.1"));
@@ -159,7 +159,7 @@ TEST_F(Access, FailedLoginsAreBoundedPerAddress) {
   config_.trustedProxies = {"127.0.0.1"};
   restart();
   for (int i = 0; i < 5; ++i)
-    EXPECT_EQ(401, request("OPTIONS", kCollection, BasicAuth("guess") + forwarded).status);
+    EXPECT_EQ(401, request("OPTIONS", kCollection, basicAuth("guess") + forwarded).status);
   EXPECT_EQ(401, rw("OPTIONS", kCollection, forwarded).status);
   EXPECT_EQ(200, rw("OPTIONS", kCollection, "X-Forwarded-For: 192.0.2.8\r\n").status);
   EXPECT_EQ(200, rw("OPTIONS", kCollection, "Forwarded: for=\"[2001:db8::1]:4711\"\r\n").status);
@@ -194,7 +194,7 @@ TEST(ClientAddress, OnlyTrustedProxiesAreBelieved) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     EXPECT_EQ(row.client,
-              carddav::ClientAddress(carddav::CanonicalAddress(row.peer), proxies, row.forwarded, row.xff));
+              carddav::clientAddressOf(carddav::canonicalAddress(row.peer), proxies, row.forwarded, row.xff));
   }
 }
 

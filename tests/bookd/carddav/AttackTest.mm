@@ -36,7 +36,7 @@ class Attack : public DavTest {};
 
 TEST_F(Attack, BadRequestsGetTheirAnswerAndChangeNothing) {
   addKnownCards();
-  const std::string auth = BasicAuth(kReadWritePassword);
+  const std::string auth = basicAuth(kReadWritePassword);
   const std::string garbage("\x01\xff\x00\x02zz", 6);
   const struct {
     const char *name;
@@ -94,7 +94,7 @@ TEST_F(Attack, BadRequestsGetTheirAnswerAndChangeNothing) {
     }
   }
   EXPECT_EQ(4u, collection_.size());
-  EXPECT_EQ(AliceCard(), collection_.text(kAliceName));
+  EXPECT_EQ(aliceCard(), collection_.text(kAliceName));
   EXPECT_EQ(200, rw("GET", kAlice).status);
 }
 
@@ -112,8 +112,8 @@ TEST_F(Attack, SlowClientsAreCutOffWithoutStoppingTheLoop) {
                                                   userInfo:nil
                                                    repeats:YES];
   const std::string headers =
-      RawRequest("PROPFIND", kCollection, BasicAuth(kReadWritePassword) + "Depth: 1\r\n", "");
-  const std::string withBody = RawRequest("PUT", "/addressbooks/book/slow.vcf", BasicAuth(kReadWritePassword),
+      rawRequest("PROPFIND", kCollection, basicAuth(kReadWritePassword) + "Depth: 1\r\n", "");
+  const std::string withBody = rawRequest("PUT", "/addressbooks/book/slow.vcf", basicAuth(kReadWritePassword),
                                           kxtest::Card("slow", "Slow"));
   HttpClient inHeaders, inBody, idle;
   ASSERT_TRUE(inHeaders.connectTo(port_));
@@ -123,7 +123,7 @@ TEST_F(Attack, SlowClientsAreCutOffWithoutStoppingTheLoop) {
   // nothing at all after one complete request.
   const size_t bodyStart = withBody.find("\r\n\r\n") + 4;
   ASSERT_TRUE(inBody.sendBytes(withBody.substr(0, bodyStart)));
-  ASSERT_TRUE(idle.sendBytes(RawRequest("OPTIONS", kCollection, BasicAuth(kReadWritePassword), "")));
+  ASSERT_TRUE(idle.sendBytes(rawRequest("OPTIONS", kCollection, basicAuth(kReadWritePassword), "")));
   EXPECT_EQ(200, idle.readResponse().status);
 
   const double start = Now();
@@ -150,7 +150,7 @@ TEST_F(Attack, SlowClientsAreCutOffWithoutStoppingTheLoop) {
     }
     if (!idleClosed) idleClosed = idle.waitForClose(0.001);
     answered += rw("OPTIONS", kCollection).status == 200;
-    RunFor(0.25);
+    runFor(0.25);
   }
   [timer invalidate];
   EXPECT_TRUE(headersClosed);
@@ -164,7 +164,7 @@ TEST_F(Attack, SlowClientsAreCutOffWithoutStoppingTheLoop) {
   EXPECT_GE(answered, 4);
   EXPECT_GT(counter->ticks, 20);  // 20 a second while the clients trickled
   EXPECT_EQ("", collection_.text("slow.vcf"));
-  EXPECT_TRUE(RunUntil([&] { return [service_ openConnections] == 0; }, 5));
+  EXPECT_TRUE(runUntil([&] { return [service_ openConnections] == 0; }, 5));
 }
 
 // Connections beyond the limits cost nothing: past the total one they wait in the system's
@@ -176,7 +176,7 @@ TEST_F(Attack, ConnectionsBeyondTheLimitsAreHeldOff) {
     size_t allowed;
     bool waits;  // the extra connection waits (true) or is closed (false)
   } rows[] = {{"total", 4, 0, 4, true}, {"per address", 10, 2, 2, false}};
-  const std::string options = RawRequest("OPTIONS", kCollection, BasicAuth(kReadWritePassword), "");
+  const std::string options = rawRequest("OPTIONS", kCollection, basicAuth(kReadWritePassword), "");
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     config_.connectionLimit = row.total;
@@ -187,7 +187,7 @@ TEST_F(Attack, ConnectionsBeyondTheLimitsAreHeldOff) {
       held.emplace_back(new HttpClient);
       ASSERT_TRUE(held.back()->connectTo(port_));
     }
-    ASSERT_TRUE(RunUntil([&] { return [service_ openConnections] == row.allowed; }));
+    ASSERT_TRUE(runUntil([&] { return [service_ openConnections] == row.allowed; }));
     HttpClient extra;
     ASSERT_TRUE(extra.connectTo(port_));
     extra.sendBytes(options);
@@ -201,7 +201,7 @@ TEST_F(Attack, ConnectionsBeyondTheLimitsAreHeldOff) {
     if (row.waits) {
       EXPECT_EQ(200, extra.readResponse().status);
     } else {
-      ASSERT_TRUE(RunUntil([&] { return [service_ openConnections] == row.allowed - 1; }));
+      ASSERT_TRUE(runUntil([&] { return [service_ openConnections] == row.allowed - 1; }));
       EXPECT_EQ(200, rw("OPTIONS", kCollection).status);
     }
   }
@@ -265,13 +265,13 @@ TEST_F(Attack, TlsServesRealClients) {
   ASSERT_TRUE(curl.start("/usr/bin/curl", {"curl", "-sS", "--cacert", config_.tlsCertificateFile, "-u",
                                            std::string("me:") + kReadWritePassword, "-w", "\n%{http_code}",
                                            "https://localhost:" + std::to_string(port_) + kAlice}));
-  ASSERT_TRUE(RunUntil([&] { return curl.waitForExit(0.02); }, 20));
+  ASSERT_TRUE(runUntil([&] { return curl.waitForExit(0.02); }, 20));
   EXPECT_EQ(0, curl.status()) << curl.error();
-  EXPECT_EQ(AliceCard() + "\n200", curl.output());
+  EXPECT_EQ(aliceCard() + "\n200", curl.output());
 
   HttpClient plain;
   ASSERT_TRUE(plain.connectTo(port_));
-  plain.sendBytes(RawRequest("GET", kAlice, BasicAuth(kReadWritePassword), ""));
+  plain.sendBytes(rawRequest("GET", kAlice, basicAuth(kReadWritePassword), ""));
   EXPECT_EQ(0, plain.readResponse(false, 5).status);
 }
 

@@ -32,12 +32,12 @@ namespace {
 
 const std::string kVcardType = "Content-Type: text/vcard; charset=utf-8\r\n";
 
-std::string CardPathOf(const std::string &name) {
+std::string cardPathOf(const std::string &name) {
   return std::string(kCollection) + name;
 }
 
 // Runs body in a forked child (another process on the book); true when it gave true.
-bool InAnotherProcess(const std::function<bool()> &body) {
+bool inAnotherProcess(const std::function<bool()> &body) {
   pid_t pid = fork();
   if (pid == 0) {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
@@ -72,7 +72,7 @@ class BookDav : public DavTest {
     if (::access(location_.c_str(), F_OK) != 0) tmp_.makeDir(name);
     book_ = [[KXLocalAddressBook alloc] initWithLocation:NS(location_)];
     ASSERT_TRUE(book_ != nil);
-    bookCollection_ = carddav::NewBookCollection(book_);
+    bookCollection_ = carddav::newBookCollection(book_);
     served_ = bookCollection_.get();
   }
   void closeBook() {
@@ -105,13 +105,13 @@ class BookDav : public DavTest {
   }
 
   HttpResponse put(const std::string &name, const std::string &card, const std::string &headers = "") {
-    return rw("PUT", CardPathOf(name), kVcardType + headers, card);
+    return rw("PUT", cardPathOf(name), kVcardType + headers, card);
   }
   std::string syncToken() {
-    return XPathString(rw("REPORT", kCollection, "", SyncReport("")).body, "/d:multistatus/d:sync-token");
+    return xPathString(rw("REPORT", kCollection, "", syncReport("")).body, "/d:multistatus/d:sync-token");
   }
   HttpResponse syncSince(const std::string &token) {
-    return rw("REPORT", kCollection, "", SyncReport(token));
+    return rw("REPORT", kCollection, "", syncReport(token));
   }
 
   kxtest::TempDir tmp_{"kindex-dav-book"};
@@ -154,8 +154,8 @@ TEST_F(BookDav, RequestRowsOverABook) {
       "query: is-not-defined",
       "query: negate-condition",
   };
-  std::vector<Row> rows = PropfindRows();
-  for (auto more : {ReadRows(), WriteRows(), ReportRows()}) rows.insert(rows.end(), more.begin(), more.end());
+  std::vector<Row> rows = propfindRows();
+  for (auto more : {readRows(), writeRows(), reportRows()}) rows.insert(rows.end(), more.begin(), more.end());
   size_t ran = 0, book = 0;
   for (const Row &row : rows) {
     if (chosen.count(row.name) == 0) continue;
@@ -163,7 +163,7 @@ TEST_F(BookDav, RequestRowsOverABook) {
     ++ran;
     reopen("rows-" + std::to_string(++book));
     addKnownCards();
-    CheckAnswer(row, rw(row.method, row.path, row.headers, row.body));
+    checkAnswer(row, rw(row.method, row.path, row.headers, row.body));
   }
   EXPECT_EQ(chosen.size(), ran);
 }
@@ -172,14 +172,14 @@ TEST_F(BookDav, RequestRowsOverABook) {
 TEST_F(BookDav, NamesAndVersionsOutlastARestart) {
   addKnownCards();
   ASSERT_EQ(201, put("0A1B-c d~_.x", kxtest::Card("carol", "Carol")).status);
-  const std::string before = rw("PROPFIND", kCollection, "Depth: 1\r\n", Propfind("<d:getetag/>")).body;
-  const std::string carol = rw("GET", CardPathOf("0A1B-c d~_.x")).body;
+  const std::string before = rw("PROPFIND", kCollection, "Depth: 1\r\n", propfind("<d:getetag/>")).body;
+  const std::string carol = rw("GET", cardPathOf("0A1B-c d~_.x")).body;
   reopen("book");
-  const std::string after = rw("PROPFIND", kCollection, "Depth: 1\r\n", Propfind("<d:getetag/>")).body;
+  const std::string after = rw("PROPFIND", kCollection, "Depth: 1\r\n", propfind("<d:getetag/>")).body;
   EXPECT_EQ(before, after);
   EXPECT_EQ(
-      "", CheckXml(after, {Responses(6), Found("/addressbooks/book/0A1B-c%20d~_.x", "d:getetag='\"5-3\"'")}));
-  EXPECT_EQ(carol, rw("GET", CardPathOf("0A1B-c d~_.x")).body);
+      "", checkXml(after, {responses(6), found("/addressbooks/book/0A1B-c%20d~_.x", "d:getetag='\"5-3\"'")}));
+  EXPECT_EQ(carol, rw("GET", cardPathOf("0A1B-c d~_.x")).body);
 }
 
 // Records other clients made have no name of a client's: each is named after its uid, which
@@ -194,7 +194,7 @@ TEST_F(BookDav, RecordsOfOtherClientsAreNamedAfterTheirUids) {
       {"plain-uid", "plain-uid.vcf"},
       {"a/b%c", "a%2Fb%25c.vcf"},
       {"tab\there", "tab%09here.vcf"},
-      {longUid, carddav::HashedName(longUid)},
+      {longUid, carddav::hashedName(longUid)},
   };
   for (const Row &row : rows) addThroughAView(Person(NS(row.uid), @"Someone"));
   std::set<std::string> listed;
@@ -204,7 +204,7 @@ TEST_F(BookDav, RecordsOfOtherClientsAreNamedAfterTheirUids) {
     SCOPED_TRACE(row.name);
     EXPECT_LE(row.name.size(), carddav::kMaxNameLength);
     std::string uid;
-    EXPECT_EQ(row.uid.size() < 250, carddav::UidOfName(row.name, &uid) && uid == row.uid);
+    EXPECT_EQ(row.uid.size() < 250, carddav::uidOfName(row.name, &uid) && uid == row.uid);
     carddav::CardInfo info;
     ASSERT_TRUE(served().find(row.name, &info));
     EXPECT_EQ(row.name, info.name);
@@ -222,7 +222,7 @@ TEST_F(BookDav, RecordsOfOtherClientsAreNamedAfterTheirUids) {
   // A name that looks like one of these but names no record is free.
   carddav::CardInfo info;
   EXPECT_FALSE(served().find("nobody-here.vcf", &info));
-  EXPECT_FALSE(served().find(carddav::HashedName("nobody"), &info));
+  EXPECT_FALSE(served().find(carddav::hashedName("nobody"), &info));
 
   // Removed, they are reported under the names they had.
   const std::string token = served().syncToken();
@@ -251,13 +251,13 @@ TEST_F(BookDav, UidConflicts) {
       {"another card's UID under a new name", "bob2.vcf", kxtest::Card("bob", "Bob Again"), kBob},
       {"another card's UID with urn:uuid:", "bob3.vcf", kxtest::Card("urn:uuid:bob", "Bob Again"), kBob},
       {"another UID over a card", kBobName, kxtest::Card("robert", "Robert"), kBob},
-      {"another card's UID over a card", kBobName, AliceCard(), kAlice},
+      {"another card's UID over a card", kBobName, aliceCard(), kAlice},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.what);
     HttpResponse answer = put(row.name, row.card);
     EXPECT_EQ(409, answer.status);
-    EXPECT_EQ("", CheckXml(answer.body, {"/d:error/c:no-uid-conflict/d:href='" + row.other + "'"}));
+    EXPECT_EQ("", checkXml(answer.body, {"/d:error/c:no-uid-conflict/d:href='" + row.other + "'"}));
   }
   EXPECT_EQ(4u, [[book_ people] count] + [[book_ groups] count]);
   EXPECT_EQ(std::string("Bob"),
@@ -270,7 +270,7 @@ TEST_F(BookDav, AnETagOnlyForACardStoredAsSent) {
   HttpResponse normalised = put("carol.vcf", kxtest::Card("carol", "Carol", "N:;Carol;;;\r\n"));
   EXPECT_EQ(201, normalised.status);
   EXPECT_EQ("", normalised.header("etag"));
-  HttpResponse get = rw("GET", CardPathOf("carol.vcf"));
+  HttpResponse get = rw("GET", cardPathOf("carol.vcf"));
   ASSERT_EQ(200, get.status);
   // Sent back unchanged it changes nothing, version included.
   HttpResponse same = put("carol.vcf", get.body, "If-Match: " + get.header("etag") + "\r\n");
@@ -283,8 +283,8 @@ TEST_F(BookDav, AnETagOnlyForACardStoredAsSent) {
   EXPECT_EQ(204, again.status);
   EXPECT_NE("", again.header("etag"));
   EXPECT_NE(get.header("etag"), again.header("etag"));
-  EXPECT_EQ(again.header("etag"), rw("GET", CardPathOf("carol.vcf")).header("etag"));
-  EXPECT_EQ(changed, rw("GET", CardPathOf("carol.vcf")).body);
+  EXPECT_EQ(again.header("etag"), rw("GET", cardPathOf("carol.vcf")).header("etag"));
+  EXPECT_EQ(changed, rw("GET", cardPathOf("carol.vcf")).body);
 
   // A card without a UID gets one, and so no ETag either; sent again to the same name it
   // updates that card rather than making another.
@@ -294,7 +294,7 @@ TEST_F(BookDav, AnETagOnlyForACardStoredAsSent) {
   EXPECT_EQ("", made.header("etag"));
   EXPECT_EQ(204, put("dora.vcf", noUid).status);
   EXPECT_EQ(2u, [[book_ people] count]);
-  EXPECT_NE(std::string::npos, rw("GET", CardPathOf("dora.vcf")).body.find("\r\nUID:"));
+  EXPECT_NE(std::string::npos, rw("GET", cardPathOf("dora.vcf")).body.find("\r\nUID:"));
 }
 
 TEST_F(BookDav, CardsTheBookRefuse) {
@@ -311,7 +311,7 @@ TEST_F(BookDav, CardsTheBookRefuse) {
     SCOPED_TRACE(row.what);
     HttpResponse answer = put("refused.vcf", row.card);
     EXPECT_TRUE(answer.status == 403 || answer.status == 400) << answer.status;
-    EXPECT_EQ("", CheckXml(answer.body, {"/d:error/c:valid-address-data"}));
+    EXPECT_EQ("", checkXml(answer.body, {"/d:error/c:valid-address-data"}));
   }
   // A group card under a person's UID is refused too.
   addThroughAView(Person(@"ann", @"Ann"));
@@ -344,8 +344,8 @@ TEST_F(BookDav, GroupsBothWays) {
   ASSERT_TRUE([view addRecord:team]);
   ASSERT_TRUE([team addMember:[view recordForUniqueId:@"bob"]]);
   ASSERT_TRUE([view save]);
-  const std::string three = rw("GET", CardPathOf("team.vcf")).body;
-  const std::string four = rw("GET", CardPathOf("team.vcf"), "Accept: text/vcard; version=4.0\r\n").body;
+  const std::string three = rw("GET", cardPathOf("team.vcf")).body;
+  const std::string four = rw("GET", cardPathOf("team.vcf"), "Accept: text/vcard; version=4.0\r\n").body;
   EXPECT_NE(std::string::npos, three.find("X-ADDRESSBOOKSERVER-KIND:group\r\n")) << three;
   EXPECT_NE(std::string::npos, three.find("X-ADDRESSBOOKSERVER-MEMBER:urn:uuid:bob\r\n")) << three;
   EXPECT_NE(std::string::npos, four.find("KIND:group\r\n")) << four;
@@ -357,7 +357,7 @@ TEST_F(BookDav, GroupsBothWays) {
 TEST_F(BookDav, SavesShowEveryWay) {
   addKnownCards();
   const std::string location = location_;
-  ASSERT_TRUE(InAnotherProcess([location] {
+  ASSERT_TRUE(inAnotherProcess([location] {
     KXLocalAddressBook *other = [[[KXLocalAddressBook alloc] initWithLocation:NS(location)] autorelease];
     [[other recordForUniqueId:@"bob"] setValue:@"Robert" forProperty:KXFirstNameProperty];
     return [other save] == YES;
@@ -367,19 +367,19 @@ TEST_F(BookDav, SavesShowEveryWay) {
   EXPECT_EQ("\"5-3\"", bob.header("etag"));
 
   NSString *uid = addThroughAView(Person(@"vera", @"Vera"));
-  EXPECT_EQ(200, rw("GET", CardPathOf("vera.vcf")).status);
+  EXPECT_EQ(200, rw("GET", cardPathOf("vera.vcf")).status);
   KXPublicAddressBook *view = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
                                                                        readOnly:NO] autorelease];
   ASSERT_TRUE([view removeRecord:[view recordForUniqueId:uid]]);
   ASSERT_TRUE([view save]);
-  EXPECT_EQ(404, rw("GET", CardPathOf("vera.vcf")).status);
+  EXPECT_EQ(404, rw("GET", cardPathOf("vera.vcf")).status);
 
   // The other way: a CardDAV save shows to the next view and to another process.
   ASSERT_EQ(201, put("w-7.vcf", kxtest::Card("walt", "Walt", "N:;Walt;;;\r\n")).status);
   KXPublicAddressBook *next = [[[KXPublicAddressBook alloc] initWithAddressBook:book_
                                                                        readOnly:YES] autorelease];
   EXPECT_TRUE([next recordForUniqueId:@"walt"] != nil);
-  EXPECT_TRUE(InAnotherProcess([location] {
+  EXPECT_TRUE(inAnotherProcess([location] {
     KXLocalAddressBook *other = [[[KXLocalAddressBook alloc] initWithLocation:NS(location)] autorelease];
     return [other recordForUniqueId:@"walt"] != nil &&
            [[other uniqueIdForResourceName:@"w-7.vcf"] isEqual:@"walt"];
@@ -392,7 +392,7 @@ TEST_F(BookDav, ConditionalWritesAndSomeoneElseInBetween) {
   addKnownCards();
   const std::string etag = rw("GET", kAlice).header("etag");
   const std::string location = location_;
-  ASSERT_TRUE(InAnotherProcess([location] {
+  ASSERT_TRUE(inAnotherProcess([location] {
     KXLocalAddressBook *other = [[[KXLocalAddressBook alloc] initWithLocation:NS(location)] autorelease];
     [[other recordForUniqueId:@"alice"] setValue:@"Ally" forProperty:KXNicknameProperty];
     return [other save] == YES;
@@ -418,22 +418,22 @@ TEST_F(BookDav, SyncCollectionOverTheBook) {
   ASSERT_EQ(204, rw("DELETE", kAlice).status);  // alice was in friends
   addThroughAView(Person(@"vic", @"Vic"));
   const std::string location = location_;
-  ASSERT_TRUE(InAnotherProcess([location] {
+  ASSERT_TRUE(inAnotherProcess([location] {
     KXLocalAddressBook *other = [[[KXLocalAddressBook alloc] initWithLocation:NS(location)] autorelease];
     return [other removeRecord:[other recordForUniqueId:@"umlaut"]] && [other save];
   }));
   HttpResponse changes = syncSince(token);
   EXPECT_EQ(207, changes.status);
-  EXPECT_EQ("", CheckXml(changes.body,
-                         {Responses(5), Found("/addressbooks/book/dora.vcf", "d:getetag"),
-                          Found("/addressbooks/book/vic.vcf", "d:getetag"), Found(kGroup, "d:getetag"),
-                          Resp(kAlice) + "[d:status='HTTP/1.1 404 Not Found']",
-                          Resp(kUmlaut) + "[d:status='HTTP/1.1 404 Not Found']"}));
-  const std::string next = XPathString(changes.body, "/d:multistatus/d:sync-token");
-  EXPECT_EQ("", CheckXml(syncSince(next).body, {Responses(0)}));
+  EXPECT_EQ("", checkXml(changes.body,
+                         {responses(5), found("/addressbooks/book/dora.vcf", "d:getetag"),
+                          found("/addressbooks/book/vic.vcf", "d:getetag"), found(kGroup, "d:getetag"),
+                          resp(kAlice) + "[d:status='HTTP/1.1 404 Not Found']",
+                          resp(kUmlaut) + "[d:status='HTTP/1.1 404 Not Found']"}));
+  const std::string next = xPathString(changes.body, "/d:multistatus/d:sync-token");
+  EXPECT_EQ("", checkXml(syncSince(next).body, {responses(0)}));
   // A removed name a card takes again is that card's change.
   ASSERT_EQ(201, put(kAliceName, kxtest::Card("alice2", "Alice Again", "N:;Alice;;;\r\n")).status);
-  EXPECT_EQ("", CheckXml(syncSince(next).body, {Responses(1), Found(kAlice, "d:getetag")}));
+  EXPECT_EQ("", checkXml(syncSince(next).body, {responses(1), found(kAlice, "d:getetag")}));
 
   const std::string identity = token.substr(token.rfind('/') + 1, token.rfind('-') - token.rfind('/') - 1);
   const std::string prefix = "http://kindex.invalid/sync/";
@@ -442,7 +442,7 @@ TEST_F(BookDav, SyncCollectionOverTheBook) {
     SCOPED_TRACE(bad);
     HttpResponse refused = syncSince(bad);
     EXPECT_EQ(403, refused.status);
-    EXPECT_EQ("", CheckXml(refused.body, {"/d:error/d:valid-sync-token"}));
+    EXPECT_EQ("", checkXml(refused.body, {"/d:error/d:valid-sync-token"}));
   }
   reopen("another");
   HttpResponse foreign = syncSince(next);

@@ -22,10 +22,10 @@ TEST(CardName, UidsRoundTripThroughNames) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.uid);
-    EXPECT_EQ(row.name, carddav::NameOfUid(row.uid));
-    EXPECT_TRUE(carddav::ValidCardName(row.name));
+    EXPECT_EQ(row.name, carddav::nameOfUid(row.uid));
+    EXPECT_TRUE(carddav::validCardName(row.name));
     std::string uid;
-    ASSERT_TRUE(carddav::UidOfName(row.name, &uid));
+    ASSERT_TRUE(carddav::uidOfName(row.name, &uid));
     EXPECT_EQ(row.uid, uid);
   }
 }
@@ -34,7 +34,7 @@ TEST(CardName, OtherSpellingsAreNoUidsName) {
   for (const std::string name :
        {"a%2fb.vcf", "%41.vcf", "a%2F", "a%2.vcf", "a%zz.vcf", ".vcf", "a.VCF", "a"}) {
     std::string uid;
-    EXPECT_FALSE(carddav::UidOfName(name, &uid)) << name;
+    EXPECT_FALSE(carddav::uidOfName(name, &uid)) << name;
   }
 }
 
@@ -45,13 +45,13 @@ TEST(CardName, HashedNamesFitAndDiffer) {
   // Cut short, a name stays whole UTF-8 and whole escapes.
   for (const std::string &uid :
        {longUid, other, umlauts, std::string("x") + umlauts, slashes, std::string("short")}) {
-    const std::string name = carddav::HashedName(uid);
-    EXPECT_TRUE(carddav::ValidCardName(name)) << name;
-    EXPECT_TRUE(carddav::LooksHashed(name)) << name;
+    const std::string name = carddav::hashedName(uid);
+    EXPECT_TRUE(carddav::validCardName(name)) << name;
+    EXPECT_TRUE(carddav::looksHashed(name)) << name;
     EXPECT_EQ(std::string::npos, name.find('%', name.size() - 23)) << name;
   }
-  EXPECT_NE(carddav::HashedName(longUid), carddav::HashedName(other));
-  EXPECT_FALSE(carddav::LooksHashed("plain.vcf"));
+  EXPECT_NE(carddav::hashedName(longUid), carddav::hashedName(other));
+  EXPECT_FALSE(carddav::looksHashed("plain.vcf"));
 }
 
 }  // namespace

@@ -23,12 +23,12 @@ extern const char kReadOnlyPassword[];
 extern const char kReadWritePassword[];
 
 // Runs the current run loop until done() or the deadline; answers done() at the end.
-bool RunUntil(const std::function<bool()> &done, double seconds = 10.0);
-void RunFor(double seconds);
+bool runUntil(const std::function<bool()> &done, double seconds = 10.0);
+void runFor(double seconds);
 
-std::string Base64(const std::string &bytes);
+std::string base64(const std::string &bytes);
 // "Authorization: Basic ..." header lines (with CRLF) for a password; "" for none.
-std::string BasicAuth(const std::string &password, const std::string &user = "someone");
+std::string basicAuth(const std::string &password, const std::string &user = "someone");
 
 struct HttpResponse {
   int status = 0;                              // 0: no complete answer (closed or timed out)
@@ -62,15 +62,15 @@ class HttpClient {
 
 // A request in full: the method and path, extra header lines (each ending in CRLF) and a body
 // (Content-Length is added when the body is not empty).
-std::string RawRequest(const std::string &method, const std::string &path, const std::string &headers,
+std::string rawRequest(const std::string &method, const std::string &path, const std::string &headers,
                        const std::string &body);
 
 // Checks an XML answer: each expression is an XPath 1.0 boolean over the answer, with the
 // prefixes d (DAV:), c (CardDAV) and cs (CalendarServer). Gives "" when all hold, otherwise
 // what failed.
-std::string CheckXml(const std::string &xml, const std::vector<std::string> &xpaths);
+std::string checkXml(const std::string &xml, const std::vector<std::string> &xpaths);
 // The string value of an XPath expression over the answer.
-std::string XPathString(const std::string &xml, const std::string &xpath);
+std::string xPathString(const std::string &xml, const std::string &xpath);
 
 // The service over a MemoryCollection (or another collection: served_) holding cards the
 // tests know, with a small resource limit and a budget of five failures per address.
@@ -104,9 +104,9 @@ extern const char kAliceName[];
 extern const char kBobName[];
 extern const char kGroupName[];
 extern const char kUmlautName[];  // "münchen weiß.vcf"
-std::string AliceCard();
-std::string BobCard();
-std::string GroupCard();
-std::string UmlautCard();
+std::string aliceCard();
+std::string bobCard();
+std::string groupCard();
+std::string umlautCard();
 
 }  // namespace davtest

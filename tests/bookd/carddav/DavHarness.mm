@@ -26,22 +26,22 @@ const char kBobName[] = "bob.vcf";
 const char kGroupName[] = "friends.vcf";
 const char kUmlautName[] = "m\xC3\xBCnchen wei\xC3\x9F.vcf";
 
-std::string AliceCard() {
+std::string aliceCard() {
   return kxtest::Card(
       "alice", "Alice Liddell",
       "N:Liddell;Alice;;;\r\nEMAIL;TYPE=work:alice@example.com\r\nTEL;TYPE=cell:+44 1865 000\r\n"
       "NOTE:likes rabbits\\, tea\\nand hats\r\n");
 }
-std::string BobCard() {
+std::string bobCard() {
   return kxtest::Card("bob", "Bob Builder",
                       "N:Builder;Bob;;;\r\nNICKNAME:Bobby\r\nEMAIL;TYPE=home:bob@example.org\r\n");
 }
-std::string GroupCard() {
+std::string groupCard() {
   return kxtest::Card(
       "friends", "Friends",
       "N:Friends;;;;\r\nX-ADDRESSBOOKSERVER-KIND:group\r\nX-ADDRESSBOOKSERVER-MEMBER:urn:uuid:alice\r\n");
 }
-std::string UmlautCard() {
+std::string umlautCard() {
   return kxtest::Card("umlaut", "M\xC3\xBCnchen Wei\xC3\x9F", "ORG:Br\xC3\xA4u AG\r\n");
 }
 
@@ -51,7 +51,7 @@ double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-std::string Lower(std::string s) {
+std::string lower(std::string s) {
   for (char &c : s)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
@@ -59,7 +59,7 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-bool RunUntil(const std::function<bool()> &done, double seconds) {
+bool runUntil(const std::function<bool()> &done, double seconds) {
   const double deadline = Now() + seconds;
   while (!done()) {
     if (Now() > deadline) return done();
@@ -71,12 +71,12 @@ bool RunUntil(const std::function<bool()> &done, double seconds) {
   return true;
 }
 
-void RunFor(double seconds) {
+void runFor(double seconds) {
   const double end = Now() + seconds;
-  RunUntil([&] { return Now() >= end; }, seconds + 1);
+  runUntil([&] { return Now() >= end; }, seconds + 1);
 }
 
-std::string Base64(const std::string &bytes) {
+std::string base64(const std::string &bytes) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   size_t i = 0;
@@ -97,8 +97,8 @@ std::string Base64(const std::string &bytes) {
   return out;
 }
 
-std::string BasicAuth(const std::string &password, const std::string &user) {
-  return "Authorization: Basic " + Base64(user + ":" + password) + "\r\n";
+std::string basicAuth(const std::string &password, const std::string &user) {
+  return "Authorization: Basic " + base64(user + ":" + password) + "\r\n";
 }
 
 HttpClient::~HttpClient() {
@@ -126,7 +126,7 @@ bool HttpClient::sendBytes(const std::string &bytes) {
     }
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != ENOTCONN && errno != EINTR) return false;
     if (Now() > deadline) return false;
-    RunFor(0.001);  // the server must run for the connection to drain
+    runFor(0.001);  // the server must run for the connection to drain
   }
   return true;
 }
@@ -176,12 +176,12 @@ HttpResponse HttpClient::readResponse(bool head, double seconds) {
     if (colon != std::string::npos) {
       std::string value = line.substr(colon + 1);
       value.erase(0, value.find_first_not_of(' '));
-      response.headers[Lower(line.substr(0, colon))] = value;
+      response.headers[lower(line.substr(0, colon))] = value;
     }
     pos = next + 2;
   }
   if (!head && status != 204 && status != 304) {
-    if (Lower(response.header("transfer-encoding")) == "chunked") {
+    if (lower(response.header("transfer-encoding")) == "chunked") {
       std::string body;
       for (;;) {
         size_t sizeEnd;
@@ -222,7 +222,7 @@ bool HttpClient::waitForClose(double seconds) {
   return true;
 }
 
-std::string RawRequest(const std::string &method, const std::string &path, const std::string &headers,
+std::string rawRequest(const std::string &method, const std::string &path, const std::string &headers,
                        const std::string &body) {
   std::string request = method + " " + path + " HTTP/1.1\r\nHost: localhost\r\n" + headers;
   if (!body.empty()) request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
@@ -252,7 +252,7 @@ struct XPathDoc {
 
 }  // namespace
 
-std::string CheckXml(const std::string &xml, const std::vector<std::string> &xpaths) {
+std::string checkXml(const std::string &xml, const std::vector<std::string> &xpaths) {
   XPathDoc parsed(xml);
   if (!parsed.doc) return "the answer is not XML: " + xml.substr(0, 400);
   std::string failures;
@@ -269,7 +269,7 @@ std::string CheckXml(const std::string &xml, const std::vector<std::string> &xpa
   return failures;
 }
 
-std::string XPathString(const std::string &xml, const std::string &xpath) {
+std::string xPathString(const std::string &xml, const std::string &xpath) {
   XPathDoc parsed(xml);
   if (!parsed.doc) return "";
   xmlXPathObjectPtr result = xmlXPathEvalExpression(BAD_CAST xpath.c_str(), parsed.context);
@@ -319,23 +319,23 @@ void DavTest::TearDown() {
 
 void DavTest::addKnownCards() {
   carddav::Condition none;
-  served().put(kAliceName, AliceCard(), none);
-  served().put(kBobName, BobCard(), none);
-  served().put(kGroupName, GroupCard(), none);
-  served().put(kUmlautName, UmlautCard(), none);
+  served().put(kAliceName, aliceCard(), none);
+  served().put(kBobName, bobCard(), none);
+  served().put(kGroupName, groupCard(), none);
+  served().put(kUmlautName, umlautCard(), none);
 }
 
 HttpResponse DavTest::request(const std::string &method, const std::string &path, const std::string &headers,
                               const std::string &body) {
   HttpClient client;
   if (!client.connectTo(port_)) return HttpResponse();
-  if (!client.sendBytes(RawRequest(method, path, headers, body))) return HttpResponse();
+  if (!client.sendBytes(rawRequest(method, path, headers, body))) return HttpResponse();
   return client.readResponse(method == "HEAD");
 }
 
 HttpResponse DavTest::rw(const std::string &method, const std::string &path, const std::string &headers,
                          const std::string &body) {
-  return request(method, path, BasicAuth(kReadWritePassword) + headers, body);
+  return request(method, path, basicAuth(kReadWritePassword) + headers, body);
 }
 
 }  // namespace davtest

@@ -12,7 +12,7 @@ using carddav::RemoveResult;
 
 namespace {
 
-std::string UidOf(const std::string &text) {
+std::string uidOf(const std::string &text) {
   size_t pos = 0;
   while (pos < text.size()) {
     size_t eol = text.find('\n', pos);
@@ -142,7 +142,7 @@ PutResult MemoryCollection::put(const std::string &name, const std::string &card
     result.outcome = PutResult::kPreconditionFailed;
     return result;
   }
-  const std::string uid = UidOf(cardText);
+  const std::string uid = uidOf(cardText);
   if (uid.empty()) {
     result.outcome = PutResult::kRefused;
     result.message = "the card has no UID";

@@ -22,18 +22,18 @@ struct Row {
   std::map<std::string, std::string> answerHeaders = {};  // exact values, names in lower case
 };
 
-std::vector<Row> PropfindRows();
-std::vector<Row> ReadRows();
-std::vector<Row> WriteRows();
-std::vector<Row> ReportRows();
+std::vector<Row> propfindRows();
+std::vector<Row> readRows();
+std::vector<Row> writeRows();
+std::vector<Row> reportRows();
 
-inline void CheckAnswer(const Row &row, const HttpResponse &answer) {
+inline void checkAnswer(const Row &row, const HttpResponse &answer) {
   EXPECT_EQ(row.status, answer.status) << answer.body;
   for (const auto &header : row.answerHeaders) {
     EXPECT_EQ(header.second, answer.header(header.first)) << header.first;
   }
   if (!row.xpaths.empty()) {
-    EXPECT_EQ("", CheckXml(answer.body, row.xpaths));
+    EXPECT_EQ("", checkXml(answer.body, row.xpaths));
   }
 }
 

@@ -17,13 +17,13 @@ const std::string kDepth0 = "Depth: 0\r\n";
 const std::string kDepth1 = "Depth: 1\r\n";
 const std::string kVcard = "Content-Type: text/vcard; charset=utf-8\r\n";
 
-std::string Err(const std::string &condition) {
+std::string err(const std::string &condition) {
   return "/d:error/" + condition;
 }
 
 }  // namespace
 
-std::vector<Row> PropfindRows() {
+std::vector<Row> propfindRows() {
   const std::string collectionProps =
       "<d:resourcetype/><d:displayname/><cs:getctag/><d:sync-token/><d:supported-report-set/>"
       "<c:supported-address-data/><c:max-resource-size/><d:current-user-privilege-set/><d:owner/>"
@@ -34,46 +34,46 @@ std::vector<Row> PropfindRows() {
        "PROPFIND",
        c,
        kDepth0,
-       Propfind(collectionProps),
+       propfind(collectionProps),
        207,
-       {Responses(1), Found(c, "d:resourcetype/d:collection"), Found(c, "d:resourcetype/c:addressbook"),
-        Found(c, "d:displayname='Contacts & Co'"), Found(c, "cs:getctag='m4'"),
-        Found(c, "d:sync-token='http://kindex.invalid/sync/m4'"),
-        "count(" + Found(c, "d:supported-report-set/d:supported-report/d:report/*") + ")=3",
-        Found(c, "d:supported-report-set//c:addressbook-multiget"),
-        Found(c, "d:supported-report-set//c:addressbook-query"),
-        Found(c, "d:supported-report-set//d:sync-collection"),
-        Found(c,
+       {responses(1), found(c, "d:resourcetype/d:collection"), found(c, "d:resourcetype/c:addressbook"),
+        found(c, "d:displayname='Contacts & Co'"), found(c, "cs:getctag='m4'"),
+        found(c, "d:sync-token='http://kindex.invalid/sync/m4'"),
+        "count(" + found(c, "d:supported-report-set/d:supported-report/d:report/*") + ")=3",
+        found(c, "d:supported-report-set//c:addressbook-multiget"),
+        found(c, "d:supported-report-set//c:addressbook-query"),
+        found(c, "d:supported-report-set//d:sync-collection"),
+        found(c,
               "c:supported-address-data/c:address-data-type[@content-type='text/vcard' and @version='3.0']"),
-        Found(c, "c:supported-address-data/c:address-data-type[@version='4.0']"),
-        Found(c, "c:max-resource-size='4096'"), Found(c, "d:current-user-privilege-set/d:privilege/d:write"),
-        Found(c, "d:current-user-privilege-set/d:privilege/d:read"), Found(c, "d:owner/d:href='/principal/'"),
-        Found(c, "c:supported-collation-set[c:supported-collation='i;unicode-casemap']"),
-        Missing(c, "x:color"), Missing(c, "d:getetag")},
+        found(c, "c:supported-address-data/c:address-data-type[@version='4.0']"),
+        found(c, "c:max-resource-size='4096'"), found(c, "d:current-user-privilege-set/d:privilege/d:write"),
+        found(c, "d:current-user-privilege-set/d:privilege/d:read"), found(c, "d:owner/d:href='/principal/'"),
+        found(c, "c:supported-collation-set[c:supported-collation='i;unicode-casemap']"),
+        missing(c, "x:color"), missing(c, "d:getetag")},
        {{"content-type", "application/xml; charset=utf-8"}}},
       {"collection, depth 1: every card with its ETag, names encoded",
        "PROPFIND",
        c,
        kDepth1,
-       Propfind("<d:getetag/><d:resourcetype/>"),
+       propfind("<d:getetag/><d:resourcetype/>"),
        207,
-       {Responses(5), Found(kAlice, "d:getetag='\"1-3\"'"), Found(kBob, "d:getetag='\"2-3\"'"),
-        Found(kGroup, "d:getetag='\"3-3\"'"), Found(kUmlaut, "d:getetag='\"4-3\"'"),
-        Found(kAlice, "d:resourcetype[not(*)]"), Missing(c, "d:getetag")}},
+       {responses(5), found(kAlice, "d:getetag='\"1-3\"'"), found(kBob, "d:getetag='\"2-3\"'"),
+        found(kGroup, "d:getetag='\"3-3\"'"), found(kUmlaut, "d:getetag='\"4-3\"'"),
+        found(kAlice, "d:resourcetype[not(*)]"), missing(c, "d:getetag")}},
       {"collection, depth 1 with Accept vCard 4.0: the 4.0 ETags",
        "PROPFIND",
        c,
        kDepth1 + "Accept: text/vcard; version=4.0\r\n",
-       Propfind("<d:getetag/>"),
+       propfind("<d:getetag/>"),
        207,
-       {Responses(5), Found(kAlice, "d:getetag='\"1-4\"'")}},
+       {responses(5), found(kAlice, "d:getetag='\"1-4\"'")}},
       {"collection, depth 1, only a property nobody has",
        "PROPFIND",
        c,
        kDepth1,
-       Propfind("<x:color/>"),
+       propfind("<x:color/>"),
        207,
-       {Responses(5), "count(//d:propstat)=5", Missing(kAlice, "x:color"),
+       {responses(5), "count(//d:propstat)=5", missing(kAlice, "x:color"),
         "not(//d:status='HTTP/1.1 200 OK')"}},
       {"card, allprop by empty body",
        "PROPFIND",
@@ -81,10 +81,10 @@ std::vector<Row> PropfindRows() {
        kDepth0,
        "",
        207,
-       {Responses(1), Found(kAlice, "d:getetag='\"1-3\"'"),
-        Found(kAlice, "d:getcontenttype='text/vcard; charset=utf-8'"),
-        Found(kAlice, "d:getlastmodified='Tue, 14 Nov 2023 22:13:20 GMT'"), Found(kAlice, "d:resourcetype"),
-        "not(" + Found(kAlice, "d:current-user-privilege-set") + ")"}},
+       {responses(1), found(kAlice, "d:getetag='\"1-3\"'"),
+        found(kAlice, "d:getcontenttype='text/vcard; charset=utf-8'"),
+        found(kAlice, "d:getlastmodified='Tue, 14 Nov 2023 22:13:20 GMT'"), found(kAlice, "d:resourcetype"),
+        "not(" + found(kAlice, "d:current-user-privilege-set") + ")"}},
       {"collection, allprop with include",
        "PROPFIND",
        c,
@@ -92,49 +92,49 @@ std::vector<Row> PropfindRows() {
        std::string("<d:propfind") + kNamespaces +
            "><d:allprop/><d:include><d:sync-token/></d:include></d:propfind>",
        207,
-       {Found(c, "d:displayname"), Found(c, "cs:getctag"), Found(c, "d:sync-token"),
-        "not(" + Found(c, "c:max-resource-size") + ")"}},
+       {found(c, "d:displayname"), found(c, "cs:getctag"), found(c, "d:sync-token"),
+        "not(" + found(c, "c:max-resource-size") + ")"}},
       {"collection, propname",
        "PROPFIND",
        c,
        kDepth0,
        std::string("<d:propfind") + kNamespaces + "><d:propname/></d:propfind>",
        207,
-       {Found(c, "d:sync-token[not(node())]"), Found(c, "c:max-resource-size[not(node())]"),
-        "not(" + Found(c, "d:getetag") + ")"}},
+       {found(c, "d:sync-token[not(node())]"), found(c, "c:max-resource-size[not(node())]"),
+        "not(" + found(c, "d:getetag") + ")"}},
       {"card by its encoded name",
        "PROPFIND",
        kUmlaut,
        kDepth0,
-       Propfind("<d:getetag/>"),
+       propfind("<d:getetag/>"),
        207,
-       {Found(kUmlaut, "d:getetag='\"4-3\"'")}},
+       {found(kUmlaut, "d:getetag='\"4-3\"'")}},
       {"card name spelled with other escapes",
        "PROPFIND",
        "/addressbooks/book/m%c3%bcnchen wei%C3%9F.vcf",
        kDepth0,
-       Propfind("<d:getetag/>"),
+       propfind("<d:getetag/>"),
        207,
-       {Found(kUmlaut, "d:getetag='\"4-3\"'")}},
-      {"missing card", "PROPFIND", "/addressbooks/book/nobody.vcf", kDepth0, Propfind("<d:getetag/>"), 404},
-      {"unknown path", "PROPFIND", "/calendars/", kDepth0, Propfind("<d:getetag/>"), 404},
+       {found(kUmlaut, "d:getetag='\"4-3\"'")}},
+      {"missing card", "PROPFIND", "/addressbooks/book/nobody.vcf", kDepth0, propfind("<d:getetag/>"), 404},
+      {"unknown path", "PROPFIND", "/calendars/", kDepth0, propfind("<d:getetag/>"), 404},
       {"depth infinity",
        "PROPFIND",
        c,
        "Depth: infinity\r\n",
-       Propfind("<d:getetag/>"),
+       propfind("<d:getetag/>"),
        403,
-       {Err("d:propfind-finite-depth")}},
+       {err("d:propfind-finite-depth")}},
       {"no depth is infinity",
        "PROPFIND",
        c,
        "",
-       Propfind("<d:getetag/>"),
+       propfind("<d:getetag/>"),
        403,
-       {Err("d:propfind-finite-depth")}},
-      {"depth 2", "PROPFIND", c, "Depth: 2\r\n", Propfind("<d:getetag/>"), 400},
+       {err("d:propfind-finite-depth")}},
+      {"depth 2", "PROPFIND", c, "Depth: 2\r\n", propfind("<d:getetag/>"), 400},
       {"malformed XML", "PROPFIND", c, kDepth0, "<d:propfind xmlns:d=\"DAV:\"><d:prop>", 400},
-      {"wrong root element", "PROPFIND", c, kDepth0, Multiget("<d:getetag/>", ""), 400},
+      {"wrong root element", "PROPFIND", c, kDepth0, multiget("<d:getetag/>", ""), 400},
       {"entity declarations", "PROPFIND", c, kDepth0,
        "<?xml version=\"1.0\"?><!DOCTYPE d [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;\">]>"
        "<d:propfind xmlns:d=\"DAV:\"><d:prop><d:displayname>&b;</d:displayname></d:prop></d:propfind>",
@@ -155,7 +155,7 @@ std::vector<Row> PropfindRows() {
   };
 }
 
-std::vector<Row> ReadRows() {
+std::vector<Row> readRows() {
   return {
       {"GET a card",
        "GET",
@@ -207,7 +207,7 @@ std::vector<Row> ReadRows() {
   };
 }
 
-std::vector<Row> WriteRows() {
+std::vector<Row> writeRows() {
   const std::string carol = kxtest::Card("carol", "Carol");
   const std::string newAlice = kxtest::Card("alice", "Alice Pleasance Liddell");
   const std::string appleGroup = kxtest::Card("team", "Team",
@@ -264,37 +264,37 @@ std::vector<Row> WriteRows() {
        kVcard,
        kxtest::Card("bob", "Not Bob"),
        409,
-       {Err("c:no-uid-conflict/d:href='/addressbooks/book/bob.vcf'")}},
-      {"no vCard at all", "PUT", carolPath, kVcard, "hello", 400, {Err("c:valid-address-data")}},
-      {"two vCards", "PUT", carolPath, kVcard, carol + carol, 400, {Err("c:valid-address-data")}},
+       {err("c:no-uid-conflict/d:href='/addressbooks/book/bob.vcf'")}},
+      {"no vCard at all", "PUT", carolPath, kVcard, "hello", 400, {err("c:valid-address-data")}},
+      {"two vCards", "PUT", carolPath, kVcard, carol + carol, 400, {err("c:valid-address-data")}},
       {"a vCard without its end",
        "PUT",
        carolPath,
        kVcard,
        "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:x\r\n",
        400,
-       {Err("c:valid-address-data")}},
+       {err("c:valid-address-data")}},
       {"a card the book refuses",
        "PUT",
        carolPath,
        kVcard,
        "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:No Uid\r\nEND:VCARD\r\n",
        403,
-       {Err("c:valid-address-data"), "/d:error/d:responsedescription='the card has no UID'"}},
+       {err("c:valid-address-data"), "/d:error/d:responsedescription='the card has no UID'"}},
       {"not text/vcard",
        "PUT",
        carolPath,
        "Content-Type: text/calendar\r\n",
        carol,
        415,
-       {Err("c:supported-address-data")}},
+       {err("c:supported-address-data")}},
       {"larger than max-resource-size",
        "PUT",
        carolPath,
        kVcard,
        kxtest::Card("big", "Big", "NOTE:" + std::string(5000, 'x') + "\r\n"),
        413,
-       {Err("c:max-resource-size")}},
+       {err("c:max-resource-size")}},
       {"PUT on the collection", "PUT", kCollection, kVcard, carol, 405},
       {"PUT outside the collection", "PUT", "/addressbooks/other/carol.vcf", kVcard, carol, 409},
       {"DELETE with the current ETag", "DELETE", kAlice, "If-Match: \"1-3\"\r\n", "", 204},
@@ -312,7 +312,7 @@ std::vector<Row> WriteRows() {
        std::string("<d:propertyupdate") + kNamespaces +
            "><d:set><d:prop><d:displayname>Mine</d:displayname></d:prop></d:set></d:propertyupdate>",
        207,
-       {Resp(kCollection) + "/d:propstat[d:status='HTTP/1.1 403 Forbidden']/d:prop/d:displayname"}},
+       {resp(kCollection) + "/d:propstat[d:status='HTTP/1.1 403 Forbidden']/d:prop/d:displayname"}},
       {"MKCOL", "MKCOL", "/addressbooks/second/", "", "", 403},
       {"MOVE", "MOVE", kAlice, "Destination: /addressbooks/book/x.vcf\r\n", "", 403},
       {"LOCK", "LOCK", kAlice, "", "", 405},
@@ -320,7 +320,7 @@ std::vector<Row> WriteRows() {
   };
 }
 
-std::vector<Row> ReportRows() {
+std::vector<Row> reportRows() {
   const std::string ad = "<d:getetag/><c:address-data/>";
   const std::string textMatch = "<c:text-match";
   auto prop = [](const std::string &name, const std::string &inner, const std::string &attrs = "") {
@@ -333,8 +333,8 @@ std::vector<Row> ReportRows() {
     return "<c:filter" + attrs + ">" + inner + "</c:filter>";
   };
   auto only = [](std::vector<std::string> hrefs) {
-    std::vector<std::string> xpaths = {Responses(static_cast<int>(hrefs.size()))};
-    for (const std::string &href : hrefs) xpaths.push_back(Found(href, "d:getetag"));
+    std::vector<std::string> xpaths = {responses(static_cast<int>(hrefs.size()))};
+    for (const std::string &href : hrefs) xpaths.push_back(found(href, "d:getetag"));
     return xpaths;
   };
   const std::string c = kCollection;
@@ -343,120 +343,120 @@ std::vector<Row> ReportRows() {
        "REPORT",
        c,
        kDepth1,
-       Multiget(ad,
+       multiget(ad,
                 Href(kAlice) + Href(kUmlaut) + Href("/addressbooks/book/nobody.vcf") + Href("/principal/")),
        207,
-       {Responses(4), Found(kAlice, "d:getetag='\"1-3\"'"),
-        Found(kAlice, "c:address-data[contains(., 'FN:Alice Liddell\r\n')]"),
-        Found(kAlice, "c:address-data[contains(., 'NOTE:likes rabbits\\, tea\\nand hats\r\n')]"),
-        Found(kUmlaut, "c:address-data[contains(., 'ORG:Br\xC3\xA4u AG')]"),
-        Resp("/addressbooks/book/nobody.vcf") + "/d:status='HTTP/1.1 404 Not Found'",
-        Resp("/principal/") + "/d:status='HTTP/1.1 404 Not Found'"}},
+       {responses(4), found(kAlice, "d:getetag='\"1-3\"'"),
+        found(kAlice, "c:address-data[contains(., 'FN:Alice Liddell\r\n')]"),
+        found(kAlice, "c:address-data[contains(., 'NOTE:likes rabbits\\, tea\\nand hats\r\n')]"),
+        found(kUmlaut, "c:address-data[contains(., 'ORG:Br\xC3\xA4u AG')]"),
+        resp("/addressbooks/book/nobody.vcf") + "/d:status='HTTP/1.1 404 Not Found'",
+        resp("/principal/") + "/d:status='HTTP/1.1 404 Not Found'"}},
       {"multiget: hrefs as absolute URLs are answered as sent",
        "REPORT",
        c,
        kDepth1,
-       Multiget("<d:getetag/>", Href(std::string("http://localhost") + kBob)),
+       multiget("<d:getetag/>", Href(std::string("http://localhost") + kBob)),
        207,
-       {Found(std::string("http://localhost") + kBob, "d:getetag='\"2-3\"'")}},
+       {found(std::string("http://localhost") + kBob, "d:getetag='\"2-3\"'")}},
       {"multiget in vCard 4.0",
        "REPORT",
        c,
        kDepth1,
-       Multiget("<d:getetag/><c:address-data content-type=\"text/vcard\" version=\"4.0\"/>", Href(kAlice)),
+       multiget("<d:getetag/><c:address-data content-type=\"text/vcard\" version=\"4.0\"/>", Href(kAlice)),
        207,
-       {Found(kAlice, "d:getetag='\"1-4\"'"), Found(kAlice, "c:address-data[contains(., 'VERSION:4.0')]")}},
+       {found(kAlice, "d:getetag='\"1-4\"'"), found(kAlice, "c:address-data[contains(., 'VERSION:4.0')]")}},
       {"multiget of some properties of the cards",
        "REPORT",
        c,
        kDepth1,
-       Multiget(
+       multiget(
            "<c:address-data><c:prop name=\"FN\"/><c:prop name=\"email\" novalue=\"yes\"/></c:address-data>",
            Href(kAlice)),
        207,
-       {Found(kAlice, "c:address-data='BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Alice Liddell\r\nEMAIL;TYPE=work:\r\n"
+       {found(kAlice, "c:address-data='BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Alice Liddell\r\nEMAIL;TYPE=work:\r\n"
                       "END:VCARD\r\n'")}},
       {"multiget in vCard 2.1",
        "REPORT",
        c,
        kDepth1,
-       Multiget("<c:address-data content-type=\"text/vcard\" version=\"2.1\"/>", Href(kAlice)),
+       multiget("<c:address-data content-type=\"text/vcard\" version=\"2.1\"/>", Href(kAlice)),
        403,
-       {Err("c:supported-address-data")}},
+       {err("c:supported-address-data")}},
       {"query: contains, unicode-casemap by default", "REPORT", c, kDepth1,
-       Query(filter(prop("FN", match("ALICE")))), 207, only({kAlice})},
+       query(filter(prop("FN", match("ALICE")))), 207, only({kAlice})},
       {"query: equals, i;ascii-casemap", "REPORT", c, kDepth1,
-       Query(
+       query(
            filter(prop("FN", match("bob builder", " collation=\"i;ascii-casemap\" match-type=\"equals\"")))),
        207, only({kBob})},
       {"query: starts-with", "REPORT", c, kDepth1,
-       Query(filter(prop("EMAIL", match("BOB@", " match-type=\"starts-with\"")))), 207, only({kBob})},
+       query(filter(prop("EMAIL", match("BOB@", " match-type=\"starts-with\"")))), 207, only({kBob})},
       {"query: ends-with", "REPORT", c, kDepth1,
-       Query(filter(prop("EMAIL", match(".COM", " match-type=\"ends-with\"")))), 207, only({kAlice})},
+       query(filter(prop("EMAIL", match(".COM", " match-type=\"ends-with\"")))), 207, only({kAlice})},
       {"query: unicode-casemap folds non-ASCII letters", "REPORT", c, kDepth1,
-       Query(filter(prop("ORG", match("BR\xC3\x84U")))), 207, only({kUmlaut})},
+       query(filter(prop("ORG", match("BR\xC3\x84U")))), 207, only({kUmlaut})},
       {"query: i;ascii-casemap leaves them", "REPORT", c, kDepth1,
-       Query(filter(prop("ORG", match("BR\xC3\x84U", " collation=\"i;ascii-casemap\"")))), 207, only({})},
+       query(filter(prop("ORG", match("BR\xC3\x84U", " collation=\"i;ascii-casemap\"")))), 207, only({})},
       {"query: i;octet keeps case", "REPORT", c, kDepth1,
-       Query(filter(prop("FN", match("alice", " collation=\"i;octet\"")))), 207, only({})},
+       query(filter(prop("FN", match("alice", " collation=\"i;octet\"")))), 207, only({})},
       {"query: values are compared unescaped", "REPORT", c, kDepth1,
-       Query(filter(prop("NOTE", match("rabbits, tea\nand")))), 207, only({kAlice})},
+       query(filter(prop("NOTE", match("rabbits, tea\nand")))), 207, only({kAlice})},
       {"query: negate-condition", "REPORT", c, kDepth1,
-       Query(filter(prop("FN", match("ali", " negate-condition=\"yes\"")))), 207,
+       query(filter(prop("FN", match("ali", " negate-condition=\"yes\"")))), 207,
        only({kBob, kGroup, kUmlaut})},
-      {"query: is-not-defined", "REPORT", c, kDepth1, Query(filter(prop("EMAIL", "<c:is-not-defined/>"))),
+      {"query: is-not-defined", "REPORT", c, kDepth1, query(filter(prop("EMAIL", "<c:is-not-defined/>"))),
        207, only({kGroup, kUmlaut})},
-      {"query: a property that is there", "REPORT", c, kDepth1, Query(filter(prop("NICKNAME", ""))), 207,
+      {"query: a property that is there", "REPORT", c, kDepth1, query(filter(prop("NICKNAME", ""))), 207,
        only({kBob})},
       {"query: param-filter with text-match", "REPORT", c, kDepth1,
-       Query(filter(prop("EMAIL", "<c:param-filter name=\"TYPE\">" + match("HOME", " match-type=\"equals\"") +
+       query(filter(prop("EMAIL", "<c:param-filter name=\"TYPE\">" + match("HOME", " match-type=\"equals\"") +
                                       "</c:param-filter>"))),
        207, only({kBob})},
       {"query: param-filter is-not-defined", "REPORT", c, kDepth1,
-       Query(filter(prop("TEL", "<c:param-filter name=\"PREF\"><c:is-not-defined/></c:param-filter>"))), 207,
+       query(filter(prop("TEL", "<c:param-filter name=\"PREF\"><c:is-not-defined/></c:param-filter>"))), 207,
        only({kAlice})},
       {"query: a group card by its kind", "REPORT", c, kDepth1,
-       Query(filter(prop("X-ADDRESSBOOKSERVER-KIND", match("group", " match-type=\"equals\"")))), 207,
+       query(filter(prop("X-ADDRESSBOOKSERVER-KIND", match("group", " match-type=\"equals\"")))), 207,
        only({kGroup})},
       {"query: anyof prop-filters", "REPORT", c, kDepth1,
-       Query(filter(prop("NICKNAME", "") + prop("ORG", ""))), 207, only({kBob, kUmlaut})},
+       query(filter(prop("NICKNAME", "") + prop("ORG", ""))), 207, only({kBob, kUmlaut})},
       {"query: allof prop-filters", "REPORT", c, kDepth1,
-       Query(filter(prop("NICKNAME", "") + prop("EMAIL", ""), " test=\"allof\"")), 207, only({kBob})},
+       query(filter(prop("NICKNAME", "") + prop("EMAIL", ""), " test=\"allof\"")), 207, only({kBob})},
       {"query: allof text-matches on one property", "REPORT", c, kDepth1,
-       Query(filter(prop("FN", match("alice") + match("bob"), " test=\"allof\""))), 207, only({})},
+       query(filter(prop("FN", match("alice") + match("bob"), " test=\"allof\""))), 207, only({})},
       {"query: anyof text-matches on one property", "REPORT", c, kDepth1,
-       Query(filter(prop("FN", match("alice") + match("bob")))), 207, only({kAlice, kBob})},
-      {"query: empty filter matches every card", "REPORT", c, kDepth1, Query(filter("")), 207,
+       query(filter(prop("FN", match("alice") + match("bob")))), 207, only({kAlice, kBob})},
+      {"query: empty filter matches every card", "REPORT", c, kDepth1, query(filter("")), 207,
        only({kAlice, kBob, kGroup, kUmlaut})},
       {"query: with address data",
        "REPORT",
        c,
        kDepth1,
-       Query(filter(prop("NICKNAME", "")), "", ad),
+       query(filter(prop("NICKNAME", "")), "", ad),
        207,
-       {Responses(1), Found(kBob, "c:address-data[contains(., 'NICKNAME:Bobby')]")}},
+       {responses(1), found(kBob, "c:address-data[contains(., 'NICKNAME:Bobby')]")}},
       {"query: a limit it goes over",
        "REPORT",
        c,
        kDepth1,
-       Query(filter(""), "<c:limit><c:nresults>2</c:nresults></c:limit>"),
+       query(filter(""), "<c:limit><c:nresults>2</c:nresults></c:limit>"),
        207,
-       {Responses(3), "count(//d:propstat)=2",
-        Resp(c) +
+       {responses(3), "count(//d:propstat)=2",
+        resp(c) +
             "[d:status='HTTP/1.1 507 Insufficient Storage']/d:error/d:number-of-matches-within-limits"}},
       {"query: a limit it stays within", "REPORT", c, kDepth1,
-       Query(filter(prop("NICKNAME", "")), "<c:limit><c:nresults>1</c:nresults></c:limit>"), 207,
+       query(filter(prop("NICKNAME", "")), "<c:limit><c:nresults>1</c:nresults></c:limit>"), 207,
        only({kBob})},
       {"query: an unknown collation",
        "REPORT",
        c,
        kDepth1,
-       Query(filter(prop("FN", match("a", " collation=\"i;klingon\"")))),
+       query(filter(prop("FN", match("a", " collation=\"i;klingon\"")))),
        403,
-       {Err("c:supported-collation")}},
+       {err("c:supported-collation")}},
       {"query: an unknown match-type", "REPORT", c, kDepth1,
-       Query(filter(prop("FN", match("a", " match-type=\"sounds-like\"")))), 400},
-      {"query: depth 0 looks at no card", "REPORT", c, kDepth0, Query(filter("")), 207, {Responses(0)}},
+       query(filter(prop("FN", match("a", " match-type=\"sounds-like\"")))), 400},
+      {"query: depth 0 looks at no card", "REPORT", c, kDepth0, query(filter("")), 207, {responses(0)}},
       {"query: no filter", "REPORT", c, kDepth1,
        std::string("<c:addressbook-query") + kNamespaces +
            "><d:prop><d:getetag/></d:prop></c:addressbook-query>",
@@ -465,60 +465,60 @@ std::vector<Row> ReportRows() {
        "REPORT",
        c,
        "",
-       SyncReport(""),
+       syncReport(""),
        207,
-       {Responses(4), Found(kAlice, "d:getetag='\"1-3\"'"),
+       {responses(4), found(kAlice, "d:getetag='\"1-3\"'"),
         "/d:multistatus/d:sync-token='http://kindex.invalid/sync/m4'"}},
       {"sync: nothing changed",
        "REPORT",
        c,
        "",
-       SyncReport("http://kindex.invalid/sync/m4"),
+       syncReport("http://kindex.invalid/sync/m4"),
        207,
-       {Responses(0), "/d:multistatus/d:sync-token='http://kindex.invalid/sync/m4'"}},
+       {responses(0), "/d:multistatus/d:sync-token='http://kindex.invalid/sync/m4'"}},
       {"sync: changes since a token",
        "REPORT",
        c,
        "",
-       SyncReport("http://kindex.invalid/sync/m2"),
+       syncReport("http://kindex.invalid/sync/m2"),
        207,
-       {Responses(2), Found(kGroup, "d:getetag='\"3-3\"'"), Found(kUmlaut, "d:getetag")}},
+       {responses(2), found(kGroup, "d:getetag='\"3-3\"'"), found(kUmlaut, "d:getetag")}},
       {"sync: with address data",
        "REPORT",
        c,
        "",
-       SyncReport("http://kindex.invalid/sync/m3", ad),
+       syncReport("http://kindex.invalid/sync/m3", ad),
        207,
-       {Responses(1), Found(kUmlaut, "c:address-data[contains(., 'UID:umlaut')]")}},
+       {responses(1), found(kUmlaut, "c:address-data[contains(., 'UID:umlaut')]")}},
       {"sync: a token from the future",
        "REPORT",
        c,
        "",
-       SyncReport("http://kindex.invalid/sync/m99"),
+       syncReport("http://kindex.invalid/sync/m99"),
        403,
-       {Err("d:valid-sync-token")}},
+       {err("d:valid-sync-token")}},
       {"sync: a token that is no token of ours",
        "REPORT",
        c,
        "",
-       SyncReport("http://example.com/sync/1"),
+       syncReport("http://example.com/sync/1"),
        403,
-       {Err("d:valid-sync-token")}},
+       {err("d:valid-sync-token")}},
       {"sync: a limit it cannot keep",
        "REPORT",
        c,
        "",
-       SyncReport("", "<d:getetag/>", "<d:limit><d:nresults>2</d:nresults></d:limit>"),
+       syncReport("", "<d:getetag/>", "<d:limit><d:nresults>2</d:nresults></d:limit>"),
        507,
-       {Err("d:number-of-matches-within-limits")}},
-      {"sync: on a card", "REPORT", kAlice, "", SyncReport(""), 403, {Err("d:supported-report")}},
+       {err("d:number-of-matches-within-limits")}},
+      {"sync: on a card", "REPORT", kAlice, "", syncReport(""), 403, {err("d:supported-report")}},
       {"a report nobody knows",
        "REPORT",
        c,
        "",
        std::string("<d:expand-property") + kNamespaces + "/>",
        403,
-       {Err("d:supported-report")}},
+       {err("d:supported-report")}},
   };
 }
 
@@ -531,22 +531,22 @@ class RequestTable : public DavTest {
       SCOPED_TRACE(row.name);
       collection_ = kxtest::MemoryCollection();
       addKnownCards();
-      CheckAnswer(row, rw(row.method, row.path, row.headers, row.body));
+      checkAnswer(row, rw(row.method, row.path, row.headers, row.body));
     }
   }
 };
 
 TEST_F(RequestTable, Propfind) {
-  runRows(PropfindRows());
+  runRows(propfindRows());
 }
 TEST_F(RequestTable, GetHeadOptions) {
-  runRows(ReadRows());
+  runRows(readRows());
 }
 TEST_F(RequestTable, Writes) {
-  runRows(WriteRows());
+  runRows(writeRows());
 }
 TEST_F(RequestTable, Reports) {
-  runRows(ReportRows());
+  runRows(reportRows());
 }
 
 // What a client reads back is what it wrote: text, groups of either kind, and ETags that
@@ -576,15 +576,15 @@ TEST_F(RequestTable, WrittenCardsReadBackAsSent) {
 TEST_F(RequestTable, EveryRequestSeesWhatOthersSaved) {
   addKnownCards();
   collection_.saveElsewhere("dora.vcf", kxtest::Card("dora", "Dora"));
-  HttpResponse list = rw("PROPFIND", kCollection, kDepth1, Propfind("<d:getetag/>"));
-  EXPECT_EQ("", CheckXml(list.body, {Responses(6), Found("/addressbooks/book/dora.vcf", "d:getetag")}));
+  HttpResponse list = rw("PROPFIND", kCollection, kDepth1, propfind("<d:getetag/>"));
+  EXPECT_EQ("", checkXml(list.body, {responses(6), found("/addressbooks/book/dora.vcf", "d:getetag")}));
 
   collection_.removeElsewhere(kBobName);
   EXPECT_EQ(404, rw("GET", kBob).status);
 
   const int before = collection_.catchUps();
   rw("OPTIONS", kCollection);
-  rw("REPORT", kCollection, "", SyncReport(""));
+  rw("REPORT", kCollection, "", syncReport(""));
   EXPECT_EQ(before + 2, collection_.catchUps());
 }
 
@@ -592,8 +592,8 @@ TEST_F(RequestTable, EveryRequestSeesWhatOthersSaved) {
 // changed one and a removed one, then nothing; and a token the collection no longer answers for.
 TEST_F(RequestTable, SyncCollectionFollowsChanges) {
   addKnownCards();
-  HttpResponse first = rw("REPORT", kCollection, "", SyncReport(""));
-  const std::string token = XPathString(first.body, "/d:multistatus/d:sync-token");
+  HttpResponse first = rw("REPORT", kCollection, "", syncReport(""));
+  const std::string token = xPathString(first.body, "/d:multistatus/d:sync-token");
   ASSERT_EQ("http://kindex.invalid/sync/m4", token);
 
   ASSERT_EQ(201, rw("PUT", "/addressbooks/book/dora.vcf", kVcard, kxtest::Card("dora", "Dora")).status);
@@ -601,21 +601,21 @@ TEST_F(RequestTable, SyncCollectionFollowsChanges) {
   ASSERT_EQ(204, rw("DELETE", kBob).status);
   collection_.saveElsewhere("eve.vcf", kxtest::Card("eve", "Eve"));
 
-  HttpResponse second = rw("REPORT", kCollection, "", SyncReport(token));
+  HttpResponse second = rw("REPORT", kCollection, "", syncReport(token));
   EXPECT_EQ(207, second.status);
   EXPECT_EQ("",
-            CheckXml(second.body, {Responses(4), Found("/addressbooks/book/dora.vcf", "d:getetag='\"5-3\"'"),
-                                   Found(kAlice, "d:getetag='\"6-3\"'"),
-                                   Resp(kBob) + "[d:status='HTTP/1.1 404 Not Found' and not(d:propstat)]",
-                                   Found("/addressbooks/book/eve.vcf", "d:getetag='\"8-3\"'")}));
-  const std::string next = XPathString(second.body, "/d:multistatus/d:sync-token");
+            checkXml(second.body, {responses(4), found("/addressbooks/book/dora.vcf", "d:getetag='\"5-3\"'"),
+                                   found(kAlice, "d:getetag='\"6-3\"'"),
+                                   resp(kBob) + "[d:status='HTTP/1.1 404 Not Found' and not(d:propstat)]",
+                                   found("/addressbooks/book/eve.vcf", "d:getetag='\"8-3\"'")}));
+  const std::string next = xPathString(second.body, "/d:multistatus/d:sync-token");
   EXPECT_EQ("http://kindex.invalid/sync/m8", next);
-  EXPECT_EQ("", CheckXml(rw("REPORT", kCollection, "", SyncReport(next)).body, {Responses(0)}));
+  EXPECT_EQ("", checkXml(rw("REPORT", kCollection, "", syncReport(next)).body, {responses(0)}));
 
   collection_.forgetHistory();
-  HttpResponse expired = rw("REPORT", kCollection, "", SyncReport(token));
+  HttpResponse expired = rw("REPORT", kCollection, "", syncReport(token));
   EXPECT_EQ(403, expired.status);
-  EXPECT_EQ("", CheckXml(expired.body, {Err("d:valid-sync-token")}));
+  EXPECT_EQ("", checkXml(expired.body, {err("d:valid-sync-token")}));
 }
 
 // A store that fails answers with the status a client retries on or reports, and the card
@@ -635,7 +635,7 @@ TEST_F(RequestTable, StoreFailures) {
     if (row.status == 503) {
       EXPECT_EQ("2", answer.header("retry-after"));
     }
-    EXPECT_EQ(AliceCard(), collection_.text(kAliceName));
+    EXPECT_EQ(aliceCard(), collection_.text(kAliceName));
   }
   collection_.failNextWrite(carddav::PutResult::kBusy);
   EXPECT_EQ(503, rw("DELETE", kAlice).status);

@@ -48,7 +48,7 @@ TEST(VCardText, ContentLinesAsClientsWriteThem) {
     SCOPED_TRACE(row.name);
     const std::string text = "BEGIN:VCARD\r\n" + row.line + "END:VCARD\r\n";
     std::vector<carddav::VCardProperty> seen;
-    carddav::ScanVCard(text, [&](const carddav::VCardProperty &property) { seen.push_back(property); });
+    carddav::scanVCard(text, [&](const carddav::VCardProperty &property) { seen.push_back(property); });
     ASSERT_EQ(3u, seen.size());
     EXPECT_EQ(row.property, seen[1].name);
     EXPECT_EQ(row.params, Params(seen[1]));
@@ -62,9 +62,9 @@ TEST(VCardText, SelectedPropertiesKeepTheirLinesAsWritten) {
       "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:x\r\nFN:Al\r\n ice\r\nitem1.EMAIL;TYPE=work:a@example.com\r\n"
       "NOTE:secret\r\nEND:VCARD\r\n";
   EXPECT_EQ("BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Al\r\n ice\r\nitem1.EMAIL;TYPE=work:\r\nEND:VCARD\r\n",
-            carddav::SelectProperties(card, {{"FN", false}, {"EMAIL", true}}));
-  EXPECT_EQ(4, carddav::DeclaredVersion(card));
-  EXPECT_EQ(3, carddav::DeclaredVersion("BEGIN:VCARD\r\nVERSION:3.0\r\nEND:VCARD\r\n"));
+            carddav::selectProperties(card, {{"FN", false}, {"EMAIL", true}}));
+  EXPECT_EQ(4, carddav::declaredVersion(card));
+  EXPECT_EQ(3, carddav::declaredVersion("BEGIN:VCARD\r\nVERSION:3.0\r\nEND:VCARD\r\n"));
 }
 
 }  // namespace

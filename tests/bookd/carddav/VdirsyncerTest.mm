@@ -19,7 +19,7 @@ namespace {
 
 const char kVdirsyncer[] = "/usr/bin/vdirsyncer";
 
-std::set<std::string> FilesIn(const std::string &dir) {
+std::set<std::string> filesIn(const std::string &dir) {
   std::set<std::string> names;
   if (DIR *d = opendir(dir.c_str())) {
     while (dirent *entry = readdir(d))
@@ -29,7 +29,7 @@ std::set<std::string> FilesIn(const std::string &dir) {
   return names;
 }
 
-std::string Person(int i, const std::string &fn = "") {
+std::string person(int i, const std::string &fn = "") {
   return kxtest::Card("u" + std::to_string(i), fn.empty() ? "Person " + std::to_string(i) : fn,
                       "EMAIL:p" + std::to_string(i) + "@example.com\r\n");
 }
@@ -79,7 +79,7 @@ class Vdirsyncer : public DavTest {
     // The child is watched without blocking (its output is small at WARNING): the service
     // it talks to runs on this thread.
     const std::string stat = "/proc/" + std::to_string(child.pid()) + "/stat";
-    const bool ended = RunUntil(
+    const bool ended = runUntil(
         [&] {
           std::string text = kxtest::readFile(stat);
           size_t close = text.rfind(')');
@@ -102,30 +102,30 @@ class Vdirsyncer : public DavTest {
 
 TEST_F(Vdirsyncer, SyncsBothWaysAndKeepsReadOnlyLoginsOut) {
   for (int i = 0; i < 1000; ++i)
-    collection_.put("u" + std::to_string(i) + ".vcf", Person(i), carddav::Condition());
+    collection_.put("u" + std::to_string(i) + ".vcf", person(i), carddav::Condition());
   const std::string rwConf = config(config_.readWritePassword, "null");
 
   ASSERT_EQ(0, run(rwConf, "discover")) << child_output_;
   ASSERT_EQ(0, run(rwConf, "sync")) << child_output_;
-  EXPECT_EQ(1000u, FilesIn(local_ + "/book").size());
-  EXPECT_EQ(Person(7), localCard("u7.vcf"));
+  EXPECT_EQ(1000u, filesIn(local_ + "/book").size());
+  EXPECT_EQ(person(7), localCard("u7.vcf"));
 
   // Both sides change: an edit, an addition and a deletion each.
-  kxtest::writeFile(local_ + "/book/u1.vcf", Person(1, "Edited Here"));
+  kxtest::writeFile(local_ + "/book/u1.vcf", person(1, "Edited Here"));
   kxtest::writeFile(local_ + "/book/newlocal.vcf", kxtest::Card("newlocal", "New Here"));
   ASSERT_EQ(0, unlink((local_ + "/book/u2.vcf").c_str()));
-  collection_.saveElsewhere("u3.vcf", Person(3, "Edited There"));
+  collection_.saveElsewhere("u3.vcf", person(3, "Edited There"));
   collection_.saveElsewhere("remote-made.vcf", kxtest::Card("remotemade", "New There"));
   collection_.removeElsewhere("u4.vcf");
   ASSERT_EQ(0, run(rwConf, "sync")) << child_output_;
 
-  EXPECT_EQ(Person(1, "Edited Here"), collection_.text("u1.vcf"));
+  EXPECT_EQ(person(1, "Edited Here"), collection_.text("u1.vcf"));
   EXPECT_EQ("", collection_.text("u2.vcf"));
-  EXPECT_EQ(Person(3, "Edited There"), localCard("u3.vcf"));
+  EXPECT_EQ(person(3, "Edited There"), localCard("u3.vcf"));
   EXPECT_EQ("", localCard("u4.vcf"));
   EXPECT_EQ(kxtest::Card("remotemade", "New There"), localCard("remotemade.vcf"));
   EXPECT_EQ(1000u, collection_.size());  // 1,000 - u2 - u4 + newlocal + remote-made
-  EXPECT_EQ(1000u, FilesIn(local_ + "/book").size());
+  EXPECT_EQ(1000u, filesIn(local_ + "/book").size());
   bool uploaded = false;
   collection_.list([&](const carddav::CardInfo &info) {
     uploaded = uploaded || collection_.text(info.name) == kxtest::Card("newlocal", "New Here");
@@ -134,26 +134,26 @@ TEST_F(Vdirsyncer, SyncsBothWaysAndKeepsReadOnlyLoginsOut) {
 
   // The same card changed on both sides: vdirsyncer stops on it and nothing is overwritten,
   // until the configuration says which side wins.
-  kxtest::writeFile(local_ + "/book/u5.vcf", Person(5, "Mine"));
-  collection_.saveElsewhere("u5.vcf", Person(5, "Theirs"));
+  kxtest::writeFile(local_ + "/book/u5.vcf", person(5, "Mine"));
+  collection_.saveElsewhere("u5.vcf", person(5, "Theirs"));
   EXPECT_NE(0, run(rwConf, "sync"));
   EXPECT_NE(std::string::npos, child_output_.find("u5")) << child_output_;
-  EXPECT_EQ(Person(5, "Mine"), localCard("u5.vcf"));
-  EXPECT_EQ(Person(5, "Theirs"), collection_.text("u5.vcf"));
+  EXPECT_EQ(person(5, "Mine"), localCard("u5.vcf"));
+  EXPECT_EQ(person(5, "Theirs"), collection_.text("u5.vcf"));
   ASSERT_EQ(0, run(config(config_.readWritePassword, "\"a wins\""), "sync")) << child_output_;
-  EXPECT_EQ(Person(5, "Mine"), collection_.text("u5.vcf"));
+  EXPECT_EQ(person(5, "Mine"), collection_.text("u5.vcf"));
 
   // A read-only login reads, and its writes are all refused.
   const std::string roConf = config(kReadOnlyPassword, "\"a wins\"");
   ASSERT_EQ(0, run(roConf, "discover")) << child_output_;
   ASSERT_EQ(0, run(roConf, "sync")) << child_output_;
-  kxtest::writeFile(local_ + "/book/u6.vcf", Person(6, "Not Allowed"));
+  kxtest::writeFile(local_ + "/book/u6.vcf", person(6, "Not Allowed"));
   kxtest::writeFile(local_ + "/book/another.vcf", kxtest::Card("another", "Not Allowed Either"));
   const std::string token = collection_.syncToken();
   EXPECT_NE(0, run(roConf, "sync"));
   EXPECT_NE(std::string::npos, child_output_.find("403")) << child_output_;
   EXPECT_EQ(token, collection_.syncToken());
-  EXPECT_EQ(Person(6), collection_.text("u6.vcf"));
+  EXPECT_EQ(person(6), collection_.text("u6.vcf"));
 }
 
 }  // namespace

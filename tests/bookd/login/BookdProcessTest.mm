@@ -77,7 +77,7 @@ class Bookd {
   std::string book_;
 };
 
-void ExpectLoginServed(int port) {
+void expectLoginServed(int port) {
   Client good;
   ASSERT_TRUE(good.connectTo(port));
   good.sendBytes("auth ro secret\n");
@@ -165,7 +165,7 @@ TEST_F(BookdProcess, MisbehavingSocketClientsCostNeitherLoginsNorViews) {
   for (const Fault &fault : faults) {
     SCOPED_TRACE(fault.name);
     fault.run();
-    ExpectLoginServed(port);
+    expectLoginServed(port);
     EXPECT_TRUE(bookd.grantsView());
   }
 }
@@ -212,7 +212,7 @@ TEST_F(BookdProcess, BurstOfConnectsWaitsForNoRetry) {
   EXPECT_EQ(kClients, greeted);
 }
 
-bool Connects(int port, const std::string &to) {
+bool connects(int port, const std::string &to) {
   Client client;
   return client.connectTo(port, to) && client.waitForBytes(6) && client.received() == "Hello\n";
 }
@@ -250,9 +250,9 @@ TEST_F(BookdProcess, ListenAddressIsWhereBothServicesListen) {
     options.insert(options.end(), row.options.begin(), row.options.end());
     Bookd bookd(port, options);
     ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
-    EXPECT_TRUE(Connects(port, row.reached));
+    EXPECT_TRUE(connects(port, row.reached));
     if (row.missed != nullptr) {
-      EXPECT_FALSE(Connects(port, row.missed));
+      EXPECT_FALSE(connects(port, row.missed));
     }
     EXPECT_TRUE(bookd.grantsView());
     const bool loopbackOnly = row.missed != nullptr;

@@ -31,7 +31,7 @@ class Faults : public harness::ServiceTest {
     EXPECT_EQ("Hello\nOK\n", good.received());
     good.sendBytes("quit\n");
     EXPECT_TRUE(good.waitForClose());
-    EXPECT_TRUE(harness::RunUntil([&] { return openConnections() == before; }));
+    EXPECT_TRUE(harness::runUntil([&] { return openConnections() == before; }));
   }
 };
 
@@ -57,7 +57,7 @@ TEST_F(Faults, ResetsAtAnyStageEndOnlyThatConnection) {
          c.waitForBytes(6);
          for (int i = 0; i < 50; i++) {
            c.sendBytes("x\n");
-           harness::RunFor(0.0005);
+           harness::runFor(0.0005);
          }
          c.resetNow();
        }},
@@ -73,9 +73,9 @@ TEST_F(Faults, ResetsAtAnyStageEndOnlyThatConnection) {
     for (Client &client : clients) {
       ASSERT_TRUE(client.connectTo(port_));
       c.misbehave(client);
-      harness::RunOnce();
+      harness::runOnce();
     }
-    EXPECT_TRUE(harness::RunUntil([&] { return openConnections() == 1; })) << openConnections();
+    EXPECT_TRUE(harness::runUntil([&] { return openConnections() == 1; })) << openConnections();
     expectWellBehavedClientServed();
   }
   bystander.sendBytes("auth ro secret\n");
@@ -114,7 +114,7 @@ TEST_F(Faults, RandomBytesAreErrorsOnly) {
       for (char &b : bytes) b = static_cast<char>(byte(random));
       bytes[0] = 'x';  // no chunk may begin as a "quit"
       noise.sendBytes(bytes);
-      harness::RunFor(0.001);
+      harness::runFor(0.001);
     }
     noise.waitForBytes(12);
     noise.poll();
@@ -123,7 +123,7 @@ TEST_F(Faults, RandomBytesAreErrorsOnly) {
     EXPECT_EQ("Hello\n", replies.substr(0, 6));
     for (size_t at = 6; at + 6 <= replies.size(); at += 6) ASSERT_EQ("Error\n", replies.substr(at, 6));
     noise.closeNow();
-    ASSERT_TRUE(harness::RunUntil([&] { return openConnections() == 0; }));
+    ASSERT_TRUE(harness::runUntil([&] { return openConnections() == 0; }));
   }
   expectWellBehavedClientServed();
 }
@@ -136,7 +136,7 @@ TEST_F(Faults, ClientThatNeverReadsIsDropped) {
   int small = 1024;
   setsockopt(stalled.fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   ASSERT_TRUE(stalled.connectTo(port_));
-  ASSERT_TRUE(harness::RunUntil([&] { return openConnections() == 1; }));
+  ASSERT_TRUE(harness::runUntil([&] { return openConnections() == 1; }));
   Client bystander;
   ASSERT_TRUE(bystander.connectTo(port_));
   ASSERT_TRUE(bystander.waitForBytes(6));
@@ -146,7 +146,7 @@ TEST_F(Faults, ClientThatNeverReadsIsDropped) {
   while (openConnections() == 2 && inputs < 400000 &&
          std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
     if (send(stalled.fd(), "x\n", 2, MSG_NOSIGNAL | MSG_DONTWAIT) == 2) inputs++;
-    harness::RunOnce();
+    harness::runOnce();
   }
   EXPECT_EQ(1u, openConnections()) << "after " << inputs << " inputs";
   bystander.sendBytes("auth ro secret\n");
@@ -177,7 +177,7 @@ TEST_F(Faults, FailedAcceptsAreLoggedOnceAndRecover) {
   for (Client &c : waiting) ASSERT_TRUE(c.connectTo(port_));
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
-  harness::RunFor(0.5);
+  harness::runFor(0.5);
   getrusage(RUSAGE_SELF, &after);
   const double cpu = (after.ru_utime.tv_sec - before.ru_utime.tv_sec) +
                      (after.ru_utime.tv_usec - before.ru_utime.tv_usec) / 1e6 +

@@ -22,7 +22,7 @@ size_t Count(const std::string &text, const std::string &part) {
 }
 
 // Sends a line and waits for its reply; answers what arrived after what was there before.
-std::string Ask(Client &client, const std::string &line, size_t replyLength) {
+std::string ask(Client &client, const std::string &line, size_t replyLength) {
   const size_t before = client.received().size();
   client.sendBytes(line);
   client.waitForBytes(before + replyLength);
@@ -35,25 +35,25 @@ TEST_F(Load, GuessingIsBoundedPerAddress) {
   ASSERT_TRUE(guesser.connectTo(port_, "127.0.0.1", "127.0.0.1"));
   ASSERT_TRUE(guesser.waitForBytes(6));
   for (int i = 0; i < 20; i++)
-    ASSERT_EQ("Error\n", Ask(guesser, "auth ro guess" + std::to_string(i) + "\n", 6));
+    ASSERT_EQ("Error\n", ask(guesser, "auth ro guess" + std::to_string(i) + "\n", 6));
   // Input that is no login costs nothing and is answered as always.
-  EXPECT_EQ("Error\n", Ask(guesser, "hello\n", 6));
+  EXPECT_EQ("Error\n", ask(guesser, "hello\n", 6));
   // Over budget, the right passwords get the wrong one's bytes, on any connection from there.
-  EXPECT_EQ("Error\n", Ask(guesser, "auth ro secret\n", 6));
-  EXPECT_EQ("Error\n", Ask(guesser, "auth rw " + std::string(harness::kReadWritePasswordBytes) + "\n", 6));
+  EXPECT_EQ("Error\n", ask(guesser, "auth ro secret\n", 6));
+  EXPECT_EQ("Error\n", ask(guesser, "auth rw " + std::string(harness::kReadWritePasswordBytes) + "\n", 6));
   Client again;
   ASSERT_TRUE(again.connectTo(port_, "127.0.0.1", "127.0.0.1"));
   ASSERT_TRUE(again.waitForBytes(6));
-  EXPECT_EQ("Error\n", Ask(again, "auth ro secret\n", 6));
+  EXPECT_EQ("Error\n", ask(again, "auth ro secret\n", 6));
 
   Client other;
   ASSERT_TRUE(other.connectTo(port_, "127.0.0.1", "127.0.0.2"));
   ASSERT_TRUE(other.waitForBytes(6));
-  EXPECT_EQ("OK\n", Ask(other, "auth ro secret\n", 3));
-  for (int i = 0; i < 3; i++) EXPECT_EQ("Error\n", Ask(other, "auth rw typo\n", 6));
-  EXPECT_EQ("OK\n", Ask(other, "auth rw " + std::string(harness::kReadWritePasswordBytes) + "\n", 3));
+  EXPECT_EQ("OK\n", ask(other, "auth ro secret\n", 3));
+  for (int i = 0; i < 3; i++) EXPECT_EQ("Error\n", ask(other, "auth rw typo\n", 6));
+  EXPECT_EQ("OK\n", ask(other, "auth rw " + std::string(harness::kReadWritePasswordBytes) + "\n", 3));
 
-  harness::RunFor(0.05);
+  harness::runFor(0.05);
   guesser.poll();
   EXPECT_EQ(6u + 23 * 6, guesser.received().size()) << "nothing more than the replies";
   NSArray *records = [server_ connections];
@@ -73,9 +73,9 @@ TEST_F(Load, AGuesserOverBudgetIsReadAtMostTwiceASecond) {
   Client guesser;
   ASSERT_TRUE(guesser.connectTo(port_, "127.0.0.1", "127.0.0.1"));
   ASSERT_TRUE(guesser.waitForBytes(6));
-  for (int i = 0; i < 20; i++) ASSERT_EQ("Error\n", Ask(guesser, "auth ro guess\n", 6));
+  for (int i = 0; i < 20; i++) ASSERT_EQ("Error\n", ask(guesser, "auth ro guess\n", 6));
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 4; i++) EXPECT_EQ("Error\n", Ask(guesser, "auth ro guess\n", 6));
+  for (int i = 0; i < 4; i++) EXPECT_EQ("Error\n", ask(guesser, "auth ro guess\n", 6));
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // The first refusal is read at once and the second a pause later; the third comes a pause
   // after that too, unless the budget has refilled by then for one checked (and failed) try.
@@ -85,8 +85,8 @@ TEST_F(Load, AGuesserOverBudgetIsReadAtMostTwiceASecond) {
   ASSERT_TRUE(other.connectTo(port_, "127.0.0.1", "127.0.0.2"));
   ASSERT_TRUE(other.waitForBytes(6));
   guesser.sendBytes("auth ro guess\n");
-  EXPECT_EQ("OK\n", Ask(other, "auth ro secret\n", 3));
-  EXPECT_EQ("Error\n", Ask(other, "auth ro typo\n", 6));
+  EXPECT_EQ("OK\n", ask(other, "auth ro secret\n", 3));
+  EXPECT_EQ("Error\n", ask(other, "auth ro typo\n", 6));
   testing::internal::GetCapturedStderr();
 }
 

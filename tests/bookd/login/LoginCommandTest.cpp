@@ -24,7 +24,7 @@ TEST(LoginSplit, EverySingleSpaceSplits) {
       {" a ", {"", "a", ""}},
       {"a\tb c", {"a\tb", "c"}},
   };
-  for (const Case &c : cases) EXPECT_EQ(c.parts, login::SplitAtSpaces(c.input)) << "[" << c.input << "]";
+  for (const Case &c : cases) EXPECT_EQ(c.parts, login::splitAtSpaces(c.input)) << "[" << c.input << "]";
 }
 
 // The transport trims an input, so the only passwords that matter here are the ones whose
@@ -47,7 +47,7 @@ TEST(LoginInterpret, PasswordShapes) {
   };
   for (const Case &c : cases) {
     const std::string other = "other";
-    Outcome out = login::Interpret(&c.input, &c.password, &other, Flags{});
+    Outcome out = login::interpret(&c.input, &c.password, &other, Flags{});
     EXPECT_FALSE(out.close) << c.name;
     EXPECT_STREQ(c.logsIn ? login::ok : login::error, out.reply) << c.name;
     EXPECT_EQ(c.logsIn, out.flags.readOK) << c.name;
@@ -60,11 +60,11 @@ TEST(LoginInterpret, MissingTextOrPasswordMatchesNothing) {
   const std::string login = "auth rw pw";
   const Flags rw{true, true};
 
-  Outcome undecodable = login::Interpret(nullptr, &pw, &pw, rw);
+  Outcome undecodable = login::interpret(nullptr, &pw, &pw, rw);
   EXPECT_STREQ(login::error, undecodable.reply);
   EXPECT_TRUE(undecodable.flags.readOK && undecodable.flags.writeOK);
 
-  Outcome noPassword = login::Interpret(&login, &pw, nullptr, Flags{});
+  Outcome noPassword = login::interpret(&login, &pw, nullptr, Flags{});
   EXPECT_STREQ(login::error, noPassword.reply);
   EXPECT_FALSE(noPassword.flags.readOK);
 }
@@ -73,9 +73,9 @@ TEST(LoginWire, TextsAndZeroCut) {
   EXPECT_STREQ("Hello\n", login::hello);
   EXPECT_STREQ("OK\n", login::ok);
   EXPECT_STREQ("Error\n", login::error);
-  EXPECT_EQ(4u, login::LengthUpToZero("quit\0x", 6));
-  EXPECT_EQ(0u, login::LengthUpToZero("\0quit", 5));
-  EXPECT_EQ(3u, login::LengthUpToZero("abc", 3));
+  EXPECT_EQ(4u, login::lengthUpToZero("quit\0x", 6));
+  EXPECT_EQ(0u, login::lengthUpToZero("\0quit", 5));
+  EXPECT_EQ(3u, login::lengthUpToZero("abc", 3));
 }
 
 }  // namespace

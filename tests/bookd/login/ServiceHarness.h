@@ -23,17 +23,17 @@ NSString *ReadWritePassword();
 extern const char kReadWritePasswordBytes[];
 
 // Runs the current run loop until done() or the deadline; answers done() at the end.
-bool RunUntil(const std::function<bool()> &done, double seconds = 5.0);
+bool runUntil(const std::function<bool()> &done, double seconds = 5.0);
 // Runs the run loop once: until one event was handled, or for seconds at most.
-void RunOnce(double seconds = 0.001);
+void runOnce(double seconds = 0.001);
 // Runs the run loop for a while, for checks that nothing (more) happens.
-void RunFor(double seconds);
+void runFor(double seconds);
 
 // A server over no book, with its service on a port the system chose, listening on address
 // (nil: every IPv4 address).
-AddressBookServer *NewServer(int port = 0, NSString *address = nil);
+AddressBookServer *newServer(int port = 0, NSString *address = nil);
 
-// A test with a server from NewServer() in an autorelease pool of its own.
+// A test with a server from newServer() in an autorelease pool of its own.
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override;

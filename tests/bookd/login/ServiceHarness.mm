@@ -26,34 +26,34 @@ NSString *ReadWritePassword() {
 
 namespace {
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
+double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
 
-void RunOnce(double seconds) {
+void runOnce(double seconds) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   [[NSRunLoop currentRunLoop] runMode:NSDefaultRunLoopMode
                            beforeDate:[NSDate dateWithTimeIntervalSinceNow:seconds]];
   [pool release];
 }
 
-bool RunUntil(const std::function<bool()> &done, double seconds) {
+bool runUntil(const std::function<bool()> &done, double seconds) {
   const auto start = std::chrono::steady_clock::now();
   while (!done()) {
-    if (SecondsSince(start) > seconds) return done();
-    RunOnce(0.005);
+    if (secondsSince(start) > seconds) return done();
+    runOnce(0.005);
   }
   return true;
 }
 
-void RunFor(double seconds) {
+void runFor(double seconds) {
   const auto start = std::chrono::steady_clock::now();
-  while (SecondsSince(start) < seconds) RunOnce(0.005);
+  while (secondsSince(start) < seconds) runOnce(0.005);
 }
 
-AddressBookServer *NewServer(int port, NSString *address) {
+AddressBookServer *newServer(int port, NSString *address) {
   return [[AddressBookServer alloc] initWithAddressBook:nil
                                        readOnlyPassword:ReadOnlyPassword()
                                       readWritePassword:ReadWritePassword()
@@ -63,7 +63,7 @@ AddressBookServer *NewServer(int port, NSString *address) {
 
 void ServiceTest::SetUp() {
   pool_ = [NSAutoreleasePool new];
-  server_ = NewServer();
+  server_ = newServer();
   port_ = [server_ loginServicePort];
   ASSERT_GT(port_, 0);
 }
@@ -89,7 +89,7 @@ bool Client::open(int family) {
 namespace {
 
 // The address and port as a socket address of its family; false when it is no address.
-bool SocketAddress(const std::string &text, int port, sockaddr_storage &address, socklen_t &length) {
+bool socketAddress(const std::string &text, int port, sockaddr_storage &address, socklen_t &length) {
   address = sockaddr_storage{};
   sockaddr_in *v4 = reinterpret_cast<sockaddr_in *>(&address);
   sockaddr_in6 *v6 = reinterpret_cast<sockaddr_in6 *>(&address);
@@ -113,13 +113,13 @@ bool SocketAddress(const std::string &text, int port, sockaddr_storage &address,
 bool Client::connectTo(int port, const std::string &to, const std::string &from) {
   sockaddr_storage address;
   socklen_t length = 0;
-  if (!SocketAddress(to, port, address, length) || !open(address.ss_family)) return false;
+  if (!socketAddress(to, port, address, length) || !open(address.ss_family)) return false;
   int one = 1;
   setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (!from.empty()) {
     sockaddr_storage source;
     socklen_t sourceLength = 0;
-    if (!SocketAddress(from, 0, source, sourceLength) ||
+    if (!socketAddress(from, 0, source, sourceLength) ||
         bind(fd_, reinterpret_cast<sockaddr *>(&source), sourceLength) != 0)
       return false;
   }
@@ -129,7 +129,7 @@ bool Client::connectTo(int port, const std::string &to, const std::string &from)
   if (errno != EINPROGRESS) return false;
   pollfd wanted{fd_, POLLOUT, 0};
   // On loopback the handshake is the kernel's alone, unless the backlog is full.
-  if (::poll(&wanted, 1, 20) == 0) RunUntil([&] { return ::poll(&wanted, 1, 0) != 0; });
+  if (::poll(&wanted, 1, 20) == 0) runUntil([&] { return ::poll(&wanted, 1, 0) != 0; });
   int failure = 0;
   socklen_t failureLength = sizeof failure;
   getsockopt(fd_, SOL_SOCKET, SO_ERROR, &failure, &failureLength);
@@ -139,14 +139,14 @@ bool Client::connectTo(int port, const std::string &to, const std::string &from)
 void Client::sendBytes(const std::string &bytes) {
   size_t sent = 0;
   const auto start = std::chrono::steady_clock::now();
-  while (sent < bytes.size() && SecondsSince(start) < 10) {
+  while (sent < bytes.size() && secondsSince(start) < 10) {
     ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<size_t>(n);
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
       // The server drains our bytes only while its run loop runs: let it.
       poll();
-      RunOnce(0.001);
+      runOnce(0.001);
     } else {
       return;
     }
@@ -184,7 +184,7 @@ void Client::poll() {
 }
 
 bool Client::waitForBytes(size_t n, double seconds) {
-  return RunUntil(
+  return runUntil(
              [&] {
                poll();
                return received_.size() >= n || peerClosed_;
@@ -194,7 +194,7 @@ bool Client::waitForBytes(size_t n, double seconds) {
 }
 
 bool Client::waitForClose(double seconds) {
-  return RunUntil(
+  return runUntil(
       [&] {
         poll();
         return peerClosed_;
@@ -206,8 +206,8 @@ void Client::waitForQuiet(double quiet, double seconds) {
   const auto start = std::chrono::steady_clock::now();
   auto lastChange = start;
   size_t size = received_.size();
-  while (SecondsSince(lastChange) < quiet && SecondsSince(start) < seconds && !peerClosed_) {
-    RunOnce(0.005);
+  while (secondsSince(lastChange) < quiet && secondsSince(start) < seconds && !peerClosed_) {
+    runOnce(0.005);
     poll();
     if (received_.size() != size) {
       size = received_.size();

@@ -28,7 +28,7 @@ class ServiceStart : public ::testing::Test {
   NSAutoreleasePool *pool_ = nil;
 };
 
-int ListenOn(int port) {
+int listenOn(int port) {
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -43,7 +43,7 @@ int ListenOn(int port) {
 
 TEST_F(ServiceStart, MinusOneOpensNoSocketAndSaysNothing) {
   testing::internal::CaptureStderr();
-  AddressBookServer *server = harness::NewServer(-1);
+  AddressBookServer *server = harness::newServer(-1);
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_EQ("", logged);
   EXPECT_EQ(-1, [server loginServicePort]);
@@ -71,11 +71,11 @@ TEST_F(ServiceStart, MinusOneOpensNoSocketAndSaysNothing) {
 // The bind takes the low 16 bits of the number; a failure names the number as given.
 TEST_F(ServiceStart, BusyPortIsLoggedAndTheServerGoesOn) {
   const int port = kxtest::freePort();
-  const int taken = ListenOn(port);
+  const int taken = listenOn(port);
   ASSERT_GE(taken, 0);
 
   testing::internal::CaptureStderr();
-  AddressBookServer *server = harness::NewServer(port + 65536);
+  AddressBookServer *server = harness::newServer(port + 65536);
   const std::string logged = testing::internal::GetCapturedStderr();
   const std::string expected =
       "Couldn't bind to port " + std::to_string(port + 65536) + " - " + strerror(EADDRINUSE);
@@ -85,7 +85,7 @@ TEST_F(ServiceStart, BusyPortIsLoggedAndTheServerGoesOn) {
   [server release];
   close(taken);
 
-  AddressBookServer *above = harness::NewServer(port + 65536);
+  AddressBookServer *above = harness::newServer(port + 65536);
   EXPECT_EQ(port, [above loginServicePort]);
   Client client;
   ASSERT_TRUE(client.connectTo(port));
@@ -106,7 +106,7 @@ TEST_F(ServiceStart, NoDescriptorForTheSocketIsLogged) {
   ASSERT_EQ(0, setrlimit(RLIMIT_NOFILE, &limit));
   std::vector<int> filler;
   for (int fd; (fd = dup(0)) >= 0;) filler.push_back(fd);
-  AddressBookServer *server = harness::NewServer(0);
+  AddressBookServer *server = harness::newServer(0);
   for (int fd : filler) close(fd);
   setrlimit(RLIMIT_NOFILE, &saved);
   const std::string logged = testing::internal::GetCapturedStderr();
@@ -118,7 +118,7 @@ TEST_F(ServiceStart, NoDescriptorForTheSocketIsLogged) {
   [server release];
 }
 
-bool LoopbackIPv6Works() {
+bool loopbackIPv6Works() {
   const int fd = socket(AF_INET6, SOCK_STREAM, 0);
   sockaddr_in6 address{};
   address.sin6_family = AF_INET6;
@@ -146,11 +146,11 @@ TEST_F(ServiceStart, ListensOnTheGivenAddressOnly) {
       {"::1", true, {{"::1", "::1"}, {"127.0.0.1", nullptr}}},
       {"::", true, {{"::1", "::1"}, {"127.0.0.1", "127.0.0.1"}}},
   };
-  const bool ipv6 = LoopbackIPv6Works();
+  const bool ipv6 = loopbackIPv6Works();
   for (const Row &row : rows) {
     SCOPED_TRACE(row.listen);
     if (row.ipv6 && !ipv6) continue;
-    AddressBookServer *server = harness::NewServer(0, [NSString stringWithUTF8String:row.listen]);
+    AddressBookServer *server = harness::newServer(0, [NSString stringWithUTF8String:row.listen]);
     const int port = [server loginServicePort];
     ASSERT_GT(port, 0);
     for (const Reach &reach : row.reaches) {
@@ -159,13 +159,13 @@ TEST_F(ServiceStart, ListensOnTheGivenAddressOnly) {
       const bool connected = client.connectTo(port, reach.to);
       ASSERT_EQ(reach.peer != nullptr, connected);
       if (!connected) continue;
-      ASSERT_TRUE(harness::RunUntil([&] { return [[server connections] count] == 1; }));
+      ASSERT_TRUE(harness::runUntil([&] { return [[server connections] count] == 1; }));
       EXPECT_STREQ(reach.peer, [[[[server connections] objectAtIndex:0] peerAddress] UTF8String]);
       client.sendBytes("auth ro secret\n");
       EXPECT_TRUE(client.waitForBytes(9));
       EXPECT_EQ("Hello\nOK\n", client.received());
       client.closeNow();
-      ASSERT_TRUE(harness::RunUntil([&] { return [[server connections] count] == 0; }));
+      ASSERT_TRUE(harness::runUntil([&] { return [[server connections] count] == 0; }));
     }
     [server release];
   }
@@ -187,7 +187,7 @@ TEST_F(ServiceStart, UnusableListenAddressIsLogged) {
   for (const Row &row : rows) {
     SCOPED_TRACE(row.listen);
     testing::internal::CaptureStderr();
-    AddressBookServer *server = harness::NewServer(port, [NSString stringWithUTF8String:row.listen]);
+    AddressBookServer *server = harness::newServer(port, [NSString stringWithUTF8String:row.listen]);
     const std::string logged = testing::internal::GetCapturedStderr();
     EXPECT_NE(std::string::npos, logged.find(row.logged)) << logged;
     EXPECT_EQ(-1, [server loginServicePort]);
@@ -207,10 +207,10 @@ TEST_F(ServiceStart, RestartBindsWhileOldConnectionsClose) {
   if (child == 0) {
     close(ready[0]);
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    AddressBookServer *server = harness::NewServer(port);
+    AddressBookServer *server = harness::newServer(port);
     char ok = [server loginServicePort] == port ? 'y' : 'n';
     if (write(ready[1], &ok, 1) != 1) _exit(1);
-    harness::RunFor(30);
+    harness::runFor(30);
     [pool release];
     _exit(0);
   }
@@ -230,7 +230,7 @@ TEST_F(ServiceStart, RestartBindsWhileOldConnectionsClose) {
   waitpid(child, nullptr, 0);
 
   testing::internal::CaptureStderr();
-  AddressBookServer *server = harness::NewServer(port);
+  AddressBookServer *server = harness::newServer(port);
   const std::string logged = testing::internal::GetCapturedStderr();
   EXPECT_EQ("", logged);
   EXPECT_EQ(port, [server loginServicePort]);

@@ -28,7 +28,7 @@ const std::string kRw = harness::kReadWritePasswordBytes;
 const std::string kOk = "OK\n";
 const std::string kErr = "Error\n";
 
-std::string Zero(const std::string &before, const std::string &after) {
+std::string zero(const std::string &before, const std::string &after) {
   return before + std::string(1, '\0') + after;
 }
 
@@ -59,9 +59,9 @@ const std::vector<Row> &Rows() {
       {"unknown command", {{"hello\n", kErr}}, End::Open, false, false},
       {"login and quit in one read", {{"auth ro secret\nquit\n", kErr}}, End::Open, false, false},
       {"command split over two reads", {{"auth ro ", kErr}, {"secret\n", kErr}}, End::Open, false, false},
-      {"zero byte ends quit", {{Zero("quit", "garbage\n"), ""}}, End::Closed, false, false},
-      {"zero byte ends login", {{Zero("auth ro secret", " more\n"), kOk}}, End::Open, true, false},
-      {"zero byte first", {{Zero("", "auth ro secret\n"), kErr}}, End::Open, false, false},
+      {"zero byte ends quit", {{zero("quit", "garbage\n"), ""}}, End::Closed, false, false},
+      {"zero byte ends login", {{zero("auth ro secret", " more\n"), kOk}}, End::Open, true, false},
+      {"zero byte first", {{zero("", "auth ro secret\n"), kErr}}, End::Open, false, false},
       {"bytes that are no UTF-8", {{"auth ro \xff\xfe\n", kErr}}, End::Open, false, false},
       {"failed auth keeps rw", {{"auth rw " + kRw + "\n", kOk}, {"auth ro nope\n", kErr}, {"quitx\n", kErr}},
        End::Open, true, true},
@@ -96,7 +96,7 @@ TEST_F(WireTable, EveryInputGetsItsExactReplyAndFlags) {
       EXPECT_EQ(0u, openConnections());
       continue;
     }
-    harness::RunFor(0.02);  // anything more the server might wrongly send
+    harness::runFor(0.02);  // anything more the server might wrongly send
     client.poll();
     EXPECT_EQ(expected, client.received());
     EXPECT_FALSE(client.peerClosed());
@@ -107,7 +107,7 @@ TEST_F(WireTable, EveryInputGetsItsExactReplyAndFlags) {
 
     // Closing our side is the end of the stream: the record goes, without a word.
     client.closeNow();
-    EXPECT_TRUE(harness::RunUntil([&] { return openConnections() == 0; }));
+    EXPECT_TRUE(harness::runUntil([&] { return openConnections() == 0; }));
   }
 }
 
@@ -117,7 +117,7 @@ TEST_F(WireTable, EachConnectionKeepsItsOwnFlags) {
   ASSERT_TRUE(reader.connectTo(port_));
   ASSERT_TRUE(writer.connectTo(port_));
   ASSERT_TRUE(idle.connectTo(port_));
-  ASSERT_TRUE(harness::RunUntil([&] { return openConnections() == 3; }));
+  ASSERT_TRUE(harness::runUntil([&] { return openConnections() == 3; }));
   for (Client *c : {&reader, &writer, &idle}) ASSERT_TRUE(c->waitForBytes(6));
 
   reader.sendBytes("auth ro secret\n");
@@ -137,7 +137,7 @@ TEST_F(WireTable, EachConnectionKeepsItsOwnFlags) {
 
   reader.sendBytes("quit\n");
   ASSERT_TRUE(reader.waitForClose());
-  ASSERT_TRUE(harness::RunUntil([&] { return openConnections() == 2; }));
+  ASSERT_TRUE(harness::runUntil([&] { return openConnections() == 2; }));
   idle.sendBytes("auth ro secret\n");
   ASSERT_TRUE(idle.waitForBytes(9));
   EXPECT_EQ("Hello\nOK\n", idle.received());
