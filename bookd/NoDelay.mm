@@ -4,8 +4,7 @@
 
 @implementation NoDelayWatcher
 
-+ (void)watchConnectionsOfPort:(NSPort *)port
-{
++ (void)watchConnectionsOfPort:(NSPort *)port {
   KXTurnOffNagleOnPort(port);
   static NoDelayWatcher *watcher = nil;
   if (watcher != nil) return;
@@ -16,8 +15,7 @@
                                              object:nil];
 }
 
-- (void)connectionDidInitialize:(NSNotification *)notification
-{
+- (void)connectionDidInitialize:(NSNotification *)notification {
   KXTurnOffNagleOnConnection([notification object]);
 }
 

@@ -35,22 +35,36 @@ WalkResult walkArguments(const std::vector<std::string> &arguments, ServerSettin
     std::optional<std::string> *text = nullptr;
     int32_t *number = nullptr;
     std::optional<int32_t> *optionalNumber = nullptr;
-    if (word == "--ab") text = &settings.location;
-    else if (word == "--ro") text = &settings.readOnlyPassword;
-    else if (word == "--rw") text = &settings.readWritePassword;
-    else if (word == "--rp") number = &settings.receivePort;
-    else if (word == "--sp") number = &settings.sendPort;
-    else if (word == "--sock") number = &settings.socketPort;
-    else if (word == "--conf") text = &settings.configFile;
-    else if (word == "--listen") text = &settings.listenAddress;
-    else if (word == "--dav") optionalNumber = &settings.dav.port;
-    else if (word == "--dav-listen") text = &settings.dav.listenAddress;
-    else return WalkResult::Usage;
+    if (word == "--ab")
+      text = &settings.location;
+    else if (word == "--ro")
+      text = &settings.readOnlyPassword;
+    else if (word == "--rw")
+      text = &settings.readWritePassword;
+    else if (word == "--rp")
+      number = &settings.receivePort;
+    else if (word == "--sp")
+      number = &settings.sendPort;
+    else if (word == "--sock")
+      number = &settings.socketPort;
+    else if (word == "--conf")
+      text = &settings.configFile;
+    else if (word == "--listen")
+      text = &settings.listenAddress;
+    else if (word == "--dav")
+      optionalNumber = &settings.dav.port;
+    else if (word == "--dav-listen")
+      text = &settings.dav.listenAddress;
+    else
+      return WalkResult::Usage;
     if (i + 1 >= arguments.size()) return WalkResult::Usage;
     const std::string &value = arguments[i + 1];
-    if (text != nullptr) *text = value;
-    else if (number != nullptr) *number = integerValueOfText(value);
-    else *optionalNumber = integerValueOfText(value);
+    if (text != nullptr)
+      *text = value;
+    else if (number != nullptr)
+      *number = integerValueOfText(value);
+    else
+      *optionalNumber = integerValueOfText(value);
   }
   return WalkResult::Ok;
 }
@@ -94,7 +108,8 @@ std::string firstValidationError(const ServerSettings &settings) {
     return "Error: CardDAVCertificate and CardDAVKey must be given together\n";
   if (dav.port && dav.trustedProxies) {
     for (const std::string &proxy : *dav.trustedProxies)
-      if (!parseListenAddress(proxy)) return "Error: " + proxy + " is not an IPv4 or IPv6 address of a proxy\n";
+      if (!parseListenAddress(proxy))
+        return "Error: " + proxy + " is not an IPv4 or IPv6 address of a proxy\n";
   }
   return "";
 }

@@ -28,7 +28,7 @@ struct ServerSettings {
   std::optional<std::string> readWritePassword;
   int32_t receivePort = -1;  // -1 means not set, wherever it came from
   int32_t sendPort = -1;
-  int32_t socketPort = 5000; // -1 switches the socket login service off
+  int32_t socketPort = 5000;  // -1 switches the socket login service off
   std::optional<std::string> configFile;
   std::optional<std::string> listenAddress;  // both services; every address when unset
   DavSettings dav;

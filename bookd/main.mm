@@ -124,8 +124,12 @@ class DavGuessBudget : public carddav::LoginBudget {
     if (budget_.noteRefusal(address, now)) logRefusedPeer(address, "CardDAV service");
     return false;
   }
-  void noteFailure(const std::string &address) override { budget_.noteFailure(address, GuessBudget::SteadyNow()); }
-  void noteSuccess(const std::string &address) override { budget_.noteSuccess(address, GuessBudget::SteadyNow()); }
+  void noteFailure(const std::string &address) override {
+    budget_.noteFailure(address, GuessBudget::SteadyNow());
+  }
+  void noteSuccess(const std::string &address) override {
+    budget_.noteSuccess(address, GuessBudget::SteadyNow());
+  }
 
  private:
   GuessBudget budget_;
@@ -154,7 +158,11 @@ void startCardDav(const ServerSettings &settings, KXLocalAddressBook *book) {
   carddav::CardCollection *collection = carddav::newBookCollection(book).release();
   DavService *service = [DavService new];
   std::string error;
-  if (![service startWithConfig:&config collection:collection budget:new DavGuessBudget log:nullptr error:&error])
+  if (![service startWithConfig:&config
+                     collection:collection
+                         budget:new DavGuessBudget
+                            log:nullptr
+                          error:&error])
     DiePrintingMessage([NSString stringWithFormat:@"Error: %s\n", error.c_str()], -1);
 }
 

@@ -18,11 +18,9 @@ using Complain = std::function<void(const std::string &)>;
 using Emit = std::function<void(const std::string &)>;
 
 int listPeople(KXAddressBook *book, const Emit &emit);
-int searchPeople(KXAddressBook *book, const std::string &text, const Emit &emit,
-                 const Complain &complain);
+int searchPeople(KXAddressBook *book, const std::string &text, const Emit &emit, const Complain &complain);
 int listGroups(KXAddressBook *book, const Emit &emit);
-int showRecord(KXAddressBook *book, const std::string &uid, const Emit &emit,
-               const Complain &complain);
+int showRecord(KXAddressBook *book, const std::string &uid, const Emit &emit, const Complain &complain);
 int exportCards(KXAddressBook *book, bool vcard4, const Emit &emit);
 
 // A vCard file read for import before any book is opened, so that a file of which nothing can
@@ -33,16 +31,16 @@ struct ImportFile {
   ImportFile &operator=(const ImportFile &) = delete;
   ~ImportFile();
 
-  std::string source;  // names the file in messages
-  NSArray *cards = nil;  // the cards to apply (KXVCard, retained)
+  std::string source;                                // names the file in messages
+  NSArray *cards = nil;                              // the cards to apply (KXVCard, retained)
   std::vector<std::pair<int, std::string>> skipped;  // line, why: what the reader refused
 };
 
 // Reads `content` (and empties it: the cards are what is kept) and reports its warnings; false,
 // with the exit status, when no card in it can be imported (the skipped ones are reported then
 // too).
-bool readImportFile(const std::string &source, std::string &content, ImportFile &file,
-                    const Emit &emit, const Complain &complain, int &status);
+bool readImportFile(const std::string &source, std::string &content, ImportFile &file, const Emit &emit,
+                    const Complain &complain, int &status);
 int importCards(KXAddressBook *book, ImportFile &file, const Emit &emit, const Complain &complain);
 
 int deleteRecord(KXAddressBook *book, const std::string &uid, const Emit &emit, const Complain &complain);

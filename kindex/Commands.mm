@@ -34,8 +34,7 @@ std::vector<KXPerson *> sortedPeople(KXAddressBook *book) {
     KXPerson *person = [people objectAtIndex:i];
     keyed.push_back({{lowered(displayName(person)), utf8([person uniqueId])}, person});
   }
-  std::sort(keyed.begin(), keyed.end(),
-            [](const auto &a, const auto &b) { return a.first < b.first; });
+  std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
   std::vector<KXPerson *> out;
   for (const auto &entry : keyed) out.push_back(entry.second);
   return out;
@@ -48,8 +47,7 @@ int listPeople(KXAddressBook *book, const Emit &emit) {
   return kExitOK;
 }
 
-int searchPeople(KXAddressBook *book, const std::string &text, const Emit &emit,
-                 const Complain &complain) {
+int searchPeople(KXAddressBook *book, const std::string &text, const Emit &emit, const Complain &complain) {
   NSString *search = nsString(text);
   if (search == nil) {
     complain("the search text is not valid UTF-8");
@@ -66,8 +64,7 @@ int listGroups(KXAddressBook *book, const Emit &emit) {
   return kExitOK;
 }
 
-int showRecord(KXAddressBook *book, const std::string &uid, const Emit &emit,
-               const Complain &complain) {
+int showRecord(KXAddressBook *book, const std::string &uid, const Emit &emit, const Complain &complain) {
   NSString *key = nsString(uid);
   KXRecord *record = key ? [book recordForUniqueId:key] : nil;
   if (record == nil) {
@@ -290,7 +287,8 @@ int editRecord(KXAddressBook *book, const std::string &uid, const Emit &emit, co
   }
   NSError *failure = nil;
   if ([book hasUnsavedChanges] && ![book saveAndReturnError:&failure]) {
-    complain("could not save the book (" + utf8([failure localizedDescription]) + "); your text is in " + path);
+    complain("could not save the book (" + utf8([failure localizedDescription]) + "); your text is in " +
+             path);
     return kExitFailure;
   }
   unlink(path.c_str());

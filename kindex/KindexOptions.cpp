@@ -11,9 +11,9 @@ struct CommandShape {
   bool takesArgument;
 };
 
-const CommandShape kCommands[] = {{"list", false},  {"show", true},   {"search", true}, {"groups", false},
-                                  {"export", false}, {"import", true}, {"delete", true}, {"edit", true},
-                                  {"help", false}};
+const CommandShape kCommands[] = {{"list", false},   {"show", true},    {"search", true},
+                                  {"groups", false}, {"export", false}, {"import", true},
+                                  {"delete", true},  {"edit", true},    {"help", false}};
 
 }  // namespace
 
@@ -40,12 +40,10 @@ bool parseServerAddress(const std::string &text, std::string &host, int &port) {
   size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) return false;
   host = text.substr(0, colon);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   if (host.empty()) return false;
   std::string digits = text.substr(colon + 1);
-  if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
-    return false;
+  if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) return false;
   port = std::atoi(digits.c_str());
   return port >= 1 && port <= 65535;
 }
@@ -76,8 +74,9 @@ bool parseOptions(const std::vector<std::string> &args, Options &options, std::s
       continue;
     }
     if (arg == "--password" || arg.compare(0, 11, "--password=") == 0) {
-      error = "passwords are not taken on the command line, where other users can see them; "
-              "use --password-file FILE or type it when asked";
+      error =
+          "passwords are not taken on the command line, where other users can see them; "
+          "use --password-file FILE or type it when asked";
       return false;
     }
     bool known = arg == "--book" || arg == "--server" || arg == "--password-file";

@@ -15,7 +15,7 @@ enum ExitStatus {
 };
 
 struct Options {
-  std::string command;  // list, show, search, groups, export, import, delete, edit, help
+  std::string command;   // list, show, search, groups, export, import, delete, edit, help
   std::string argument;  // ID, TEXT or FILE
   bool vcard4 = false;   // export --vcard4
   std::string bookDir;   // --book

@@ -27,8 +27,7 @@ KXMultiValue *multi(KXRecord *record, NSString *property) {
 // A label as a reader wants it: "_$!<Work>!$_" is "work".
 std::string labelText(NSString *label) {
   std::string raw = utf8(label);
-  if (raw.size() > 8 && raw.compare(0, 4, "_$!<") == 0 &&
-      raw.compare(raw.size() - 4, 4, ">!$_") == 0) {
+  if (raw.size() > 8 && raw.compare(0, 4, "_$!<") == 0 && raw.compare(raw.size() - 4, 4, ">!$_") == 0) {
     std::string inner = raw.substr(4, raw.size() - 8);
     for (char &c : inner) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return inner;
@@ -53,11 +52,10 @@ std::string entryText(id entry) {
   std::string city = utf8([entry objectForKey:KXAddressCityKey]);
   zipCity += (zipCity.empty() || city.empty() ? "" : " ") + city;
   std::string out;
-  for (const std::string &part : {utf8([entry objectForKey:KXAddressPOBoxKey]),
-                                  utf8([entry objectForKey:KXAddressExtendedKey]),
-                                  utf8([entry objectForKey:KXAddressStreetKey]), zipCity,
-                                  utf8([entry objectForKey:KXAddressStateKey]),
-                                  utf8([entry objectForKey:KXAddressCountryKey])}) {
+  for (const std::string &part :
+       {utf8([entry objectForKey:KXAddressPOBoxKey]), utf8([entry objectForKey:KXAddressExtendedKey]),
+        utf8([entry objectForKey:KXAddressStreetKey]), zipCity, utf8([entry objectForKey:KXAddressStateKey]),
+        utf8([entry objectForKey:KXAddressCountryKey])}) {
     if (part.empty()) continue;
     out += (out.empty() ? "" : ", ") + part;
   }
@@ -101,15 +99,15 @@ std::string personLine(KXPerson *person) {
 
 std::string groupLine(KXGroup *group) {
   std::string name = text(group, KXGroupNameProperty);
-  return field(utf8([group uniqueId])) + "\t" + field(name) + "\t" +
-         std::to_string([[group members] count]) + "\n";
+  return field(utf8([group uniqueId])) + "\t" + field(name) + "\t" + std::to_string([[group members] count]) +
+         "\n";
 }
 
 bool personMatches(KXPerson *person, NSString *search) {
   NSString *lowered = [search lowercaseString];
   if ([lowered length] == 0) return true;
-  NSString *const properties[] = {KXFirstNameProperty, KXLastNameProperty, KXMiddleNameProperty,
-                                  KXNicknameProperty, KXOrganizationProperty, KXFormattedNameProperty};
+  NSString *const properties[] = {KXFirstNameProperty, KXLastNameProperty,     KXMiddleNameProperty,
+                                  KXNicknameProperty,  KXOrganizationProperty, KXFormattedNameProperty};
   for (NSString *property : properties)
     if (contains([person valueForProperty:property], lowered)) return true;
   // The whole name too, so that "ada love" finds Ada Lovelace.
@@ -169,8 +167,8 @@ std::string groupDetails(KXGroup *group) {
   for (NSUInteger i = 0; i < [members count]; ++i) {
     KXRecord *member = [members objectAtIndex:i];
     if ([member isKindOfClass:[KXGroup class]]) {
-      out += "  " + field(utf8([member uniqueId])) + "\tgroup " +
-             field(text(member, KXGroupNameProperty)) + "\n";
+      out += "  " + field(utf8([member uniqueId])) + "\tgroup " + field(text(member, KXGroupNameProperty)) +
+             "\n";
     } else {
       out += "  " + personLine((KXPerson *)member);
     }

@@ -103,11 +103,11 @@ int run(const std::vector<std::string> &args) {
     return status;
   std::string password;
   if (options.remote()) {
-    bool ok = options.passwordFile.empty()
-        ? readPasswordFromTerminal("Password for " + options.host + ":" +
-                                       std::to_string(options.port) + ": ",
-                                   password, error)
-        : readPasswordFile(options.passwordFile, password, error);
+    bool ok =
+        options.passwordFile.empty()
+            ? readPasswordFromTerminal(
+                  "Password for " + options.host + ":" + std::to_string(options.port) + ": ", password, error)
+            : readPasswordFile(options.passwordFile, password, error);
     if (!ok) {
       complain(error);
       return kExitFailure;

@@ -42,13 +42,17 @@
 @interface FloorItem : NSObject <FloorItem>
 @end
 @implementation FloorItem
-- (BOOL)isReady { return YES; }
+- (BOOL)isReady {
+  return YES;
+}
 @end
 
 @interface FloorServer : NSObject <FloorServing>
 @end
 @implementation FloorServer
-- (id)itemWithAuth:(id)auth { return [[[FloorItem alloc] init] autorelease]; }
+- (id)itemWithAuth:(id)auth {
+  return [[[FloorItem alloc] init] autorelease];
+}
 @end
 
 namespace {
@@ -56,8 +60,10 @@ namespace {
 const double kRoundSeconds = 2.0;
 
 int runFloorServer(int port) {
-  NSSocketPort *receive = (NSSocketPort *)[NSSocketPort portWithNumber:port onHost:nil
-                                                          forceAddress:nil listener:YES];
+  NSSocketPort *receive = (NSSocketPort *)[NSSocketPort portWithNumber:port
+                                                                onHost:nil
+                                                          forceAddress:nil
+                                                              listener:YES];
   if (receive == nil) return 1;
   NSConnection *connection = [[NSConnection alloc] initWithReceivePort:receive sendPort:receive];
   [connection setRootObject:[[FloorServer alloc] init]];
@@ -122,8 +128,8 @@ long repliesReceived() {
   long total = 0;
   NSArray *connections = [NSConnection allConnections];
   for (NSUInteger i = 0; i < [connections count]; i++)
-    total += [[[[connections objectAtIndex:i] statistics]
-        objectForKey:NSConnectionRepliesReceived] longValue];
+    total +=
+        [[[[connections objectAtIndex:i] statistics] objectForKey:NSConnectionRepliesReceived] longValue];
   return total;
 }
 
@@ -163,9 +169,9 @@ int main(int argc, char **argv) {
   const int floorPort = kxtest::freePort();
   pid_t floorServer = bench::spawnQuiet({self, "--floor-server", std::to_string(floorPort)});
   const int receivePort = kxtest::freePort();
-  pid_t bookd = bench::spawnQuiet({BOOKD_PATH, "--ab", dir, "--ro", "secret", "--rw", "other",
-                                   "--rp", std::to_string(receivePort), "--sp",
-                                   std::to_string(kxtest::freePort()), "--sock", "-1"});
+  pid_t bookd = bench::spawnQuiet({BOOKD_PATH, "--ab", dir, "--ro", "secret", "--rw", "other", "--rp",
+                                   std::to_string(receivePort), "--sp", std::to_string(kxtest::freePort()),
+                                   "--sock", "-1"});
 
   int status = 1;
   id floorRoot = Connect(floorPort, @protocol(FloorServing));
@@ -175,14 +181,12 @@ int main(int argc, char **argv) {
     double grantRate = roundsPerSecond(bookdRoot, false);
     // A view that arrives turns Nagle off on its own connection; the bare floor server's
     // client keeps it on, so this line shows what a plain client gains, not a like-for-like ratio.
-    bench::line("bookd grants/s, plain client (floor: Nagle on)", grantRate, "1/s", floorRate,
-                "informative");
+    bench::line("bookd grants/s, plain client (floor: Nagle on)", grantRate, "1/s", floorRate, "informative");
     clientNoDelay(floorRoot);
     clientNoDelay(bookdRoot);
     floorRate = roundsPerSecond(floorRoot, true);
     grantRate = roundsPerSecond(bookdRoot, false);
-    bench::line("bookd grants/s, client with TCP_NODELAY", grantRate, "1/s", floorRate,
-                ">= 0.80 of floor");
+    bench::line("bookd grants/s, client with TCP_NODELAY", grantRate, "1/s", floorRate, ">= 0.80 of floor");
 
     // A client as kindex is: the view opened through the library, on a connection of its own.
     auto start = std::chrono::steady_clock::now();
@@ -198,8 +202,7 @@ int main(int argc, char **argv) {
       KXPerson *person = [people objectAtIndex:i];
       KXMultiValue *mail = [person valueForProperty:KXEmailProperty];
       characters += [[person valueForProperty:KXFirstNameProperty] length] +
-                    [[person valueForProperty:KXLastNameProperty] length] +
-                    [[mail valueAtIndex:0] length];
+                    [[person valueForProperty:KXLastNameProperty] length] + [[mail valueAtIndex:0] length];
     }
     double listSeconds = bench::seconds(start);
     long roundTrips = repliesReceived() - repliesBefore;

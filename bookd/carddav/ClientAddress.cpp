@@ -64,7 +64,7 @@ std::string canonicalAddress(const std::string &text) {
 }
 
 std::string clientAddressOf(const std::string &peer, const std::vector<std::string> &trustedProxies,
-                          const char *forwarded, const char *xForwardedFor) {
+                            const char *forwarded, const char *xForwardedFor) {
   auto trusted = [&](const std::string &address) {
     for (const std::string &proxy : trustedProxies)
       if (canonicalAddress(proxy) == address) return true;

@@ -17,7 +17,7 @@ std::string canonicalAddress(const std::string &text);
 
 // peer: the TCP peer, canonical. forwarded / xForwardedFor: the header values, or null.
 std::string clientAddressOf(const std::string &peer, const std::vector<std::string> &trustedProxies,
-                          const char *forwarded, const char *xForwardedFor);
+                            const char *forwarded, const char *xForwardedFor);
 
 }  // namespace carddav
 

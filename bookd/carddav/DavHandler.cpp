@@ -56,7 +56,8 @@ void plain(DavResponse *response, int status, const std::string &text) {
   response->body = text + "\n";
 }
 
-void errorAnswer(DavResponse *response, int status, const std::string &condition, const std::string &message = "") {
+void errorAnswer(DavResponse *response, int status, const std::string &condition,
+                 const std::string &message = "") {
   response->status = status;
   response->setHeader("Content-Type", kXmlType);
   std::string inner = condition;

@@ -143,7 +143,8 @@ bool readAddressData(const xmlNode *node, PropSelection *selection, BodyError *e
     }
     if (!is(c, kCardDavNs, "prop")) continue;
     std::string name, novalue;
-    if (!attribute(c, "name", &name) || name.empty()) return failParse(error, 400, "CARDDAV:prop without a name");
+    if (!attribute(c, "name", &name) || name.empty())
+      return failParse(error, 400, "CARDDAV:prop without a name");
     for (char &ch : name) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     selection->addressDataProps[name] = attribute(c, "novalue", &novalue) && novalue == "yes";
   }

@@ -289,8 +289,8 @@ bool DavServer::authenticate(MHD_Connection *connection, RequestState *state) {
 
   const std::string address =
       clientAddressOf(peerAddress(connection), config_.trustedProxies,
-                    MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Forwarded"),
-                    MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Forwarded-For"));
+                      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Forwarded"),
+                      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "X-Forwarded-For"));
   if (!budget_.mayCheckPassword(address)) return false;
   const bool rw = !config_.readWritePassword.empty() && passwordsMatch(config_.readWritePassword, offered);
   const bool ro = !config_.readOnlyPassword.empty() && passwordsMatch(config_.readOnlyPassword, offered);

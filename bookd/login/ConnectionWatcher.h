@@ -15,10 +15,9 @@
 
 #import <Foundation/Foundation.h>
 
-@interface ConnectionWatcher : NSObject <RunLoopEvents>
-{
+@interface ConnectionWatcher : NSObject <RunLoopEvents> {
   int _epoll;
-  void *_handles;  /* std::unordered_map<int, NSFileHandle *>: descriptor -> handle */
+  void *_handles; /* std::unordered_map<int, NSFileHandle *>: descriptor -> handle */
 }
 
 /* The watcher of this process, attached to the current thread's run loop on first use;

@@ -15,8 +15,7 @@ pid_t sharedWatcherPid = 0;
 
 @implementation ConnectionWatcher
 
-+ (ConnectionWatcher *)sharedWatcher
-{
++ (ConnectionWatcher *)sharedWatcher {
   // An epoll descriptor inherited over fork is the parent's instance: a child that watched
   // through it would take the parent's events. Leave it to the parent and make a new one.
   if (sharedWatcher == nil || sharedWatcherPid != getpid()) {
@@ -32,8 +31,7 @@ pid_t sharedWatcherPid = 0;
   return sharedWatcher;
 }
 
-- (id)init
-{
+- (id)init {
   self = [super init];
   if (self == nil) return nil;
   _epoll = epoll_create1(EPOLL_CLOEXEC);
@@ -46,15 +44,13 @@ pid_t sharedWatcherPid = 0;
   return self;
 }
 
-- (void)dealloc
-{
+- (void)dealloc {
   delete static_cast<HandleMap *>(_handles);
   if (_epoll >= 0) close(_epoll);
   [super dealloc];
 }
 
-- (BOOL)watchOnce:(NSFileHandle *)handle
-{
+- (BOOL)watchOnce:(NSFileHandle *)handle {
   const int fd = [handle fileDescriptor];
   if (fd < 0) return NO;
   HandleMap &handles = *static_cast<HandleMap *>(_handles);
@@ -63,15 +59,13 @@ pid_t sharedWatcherPid = 0;
   event.data.fd = fd;
   // A descriptor already known is re-armed; one that was closed without being forgotten
   // has left the epoll set by itself, and its number may now belong to this new handle.
-  if (epoll_ctl(_epoll, EPOLL_CTL_MOD, fd, &event) != 0 &&
-      epoll_ctl(_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
+  if (epoll_ctl(_epoll, EPOLL_CTL_MOD, fd, &event) != 0 && epoll_ctl(_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
     return NO;
   handles[fd] = handle;
   return YES;
 }
 
-- (void)forget:(NSFileHandle *)handle
-{
+- (void)forget:(NSFileHandle *)handle {
   const int fd = [handle fileDescriptor];
   if (fd < 0) return;
   HandleMap &handles = *static_cast<HandleMap *>(_handles);
@@ -81,11 +75,7 @@ pid_t sharedWatcherPid = 0;
   epoll_ctl(_epoll, EPOLL_CTL_DEL, fd, nullptr);
 }
 
-- (void)receivedEvent:(void *)data
-                 type:(RunLoopEventType)type
-                extra:(void *)extra
-              forMode:(NSString *)mode
-{
+- (void)receivedEvent:(void *)data type:(RunLoopEventType)type extra:(void *)extra forMode:(NSString *)mode {
   struct epoll_event events[256];
   const int ready = epoll_wait(_epoll, events, 256, 0);
   HandleMap &handles = *static_cast<HandleMap *>(_handles);

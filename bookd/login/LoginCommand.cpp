@@ -39,8 +39,8 @@ bool presents(const std::string *stored, const std::string &offered) {
 
 }  // namespace
 
-Outcome interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd,
-                  Flags current, bool mayCheck) {
+Outcome interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd, Flags current,
+                  bool mayCheck) {
   if (input == nullptr) return replyLine(error, current);
   const std::vector<std::string> parts = splitAtSpaces(*input);
   const std::string &command = parts[0];

@@ -40,8 +40,8 @@ std::vector<std::string> splitAtSpaces(const std::string &input);
  * gives no parts at all. roPwd and rwPwd are null when the server has no such password,
  * which then matches nothing. Texts are compared as exact bytes. Without mayCheck (the
  * sender is over its budget of checks) a login is answered as a wrong one, uncompared. */
-Outcome interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd,
-                  Flags current, bool mayCheck = true);
+Outcome interpret(const std::string *input, const std::string *roPwd, const std::string *rwPwd, Flags current,
+                  bool mayCheck = true);
 
 /* The length of the text at the start of a read: up to its first zero byte, or all of it. */
 std::size_t lengthUpToZero(const char *bytes, std::size_t length);

@@ -47,7 +47,8 @@
 // A scan of the array for a few members; a set beside it once there are many, so that adding
 // thousands of members one by one (an import of a category) does not take quadratic time.
 - (BOOL)_hasMemberId:(NSString *)uid {
-  if (_memberIdSet == nil && [_memberIds count] > 32) _memberIdSet = [[NSMutableSet alloc] initWithArray:_memberIds];
+  if (_memberIdSet == nil && [_memberIds count] > 32)
+    _memberIdSet = [[NSMutableSet alloc] initWithArray:_memberIds];
   return _memberIdSet != nil ? [_memberIdSet containsObject:uid] : [_memberIds containsObject:uid];
 }
 

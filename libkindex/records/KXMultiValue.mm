@@ -32,7 +32,8 @@ static BOOL KXEntryAttributes(NSDictionary *attributes, NSDictionary **out) {
   NSArray *keys = [attributes allKeys];
   for (NSUInteger i = 0; i < [keys count]; i++) {
     id key = [keys objectAtIndex:i];
-    if (![key isKindOfClass:[NSString class]] || ![[attributes objectForKey:key] isKindOfClass:[NSString class]])
+    if (![key isKindOfClass:[NSString class]] ||
+        ![[attributes objectForKey:key] isKindOfClass:[NSString class]])
       return NO;
   }
   if ([keys count] > 0) *out = KXImmutableEntryValue(attributes);
@@ -204,7 +205,8 @@ const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *pri
 
 - (BOOL)insertValue:(id)value withLabel:(NSString *)label atIndex:(NSUInteger)index {
   if (value == nil || index > _entries->count) return NO;
-  KXEntryList::insert(_entries, index, {KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value), nil});
+  KXEntryList::insert(_entries, index,
+                      {KXNewOwnedUniqueId(), [label copy], KXImmutableEntryValue(value), nil});
   return YES;
 }
 

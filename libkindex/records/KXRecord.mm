@@ -39,13 +39,13 @@ BOOL isValidValue(id value, NSString *property) {
     stringProperties = [[NSSet alloc]
         initWithObjects:KXFirstNameProperty, KXLastNameProperty, KXMiddleNameProperty, KXNicknameProperty,
                         KXOrganizationProperty, KXDepartmentProperty, KXJobTitleProperty, KXNoteProperty,
-                        KXGroupNameProperty, KXFormattedNameProperty, KXNamePrefixProperty, KXNameSuffixProperty,
-                        KXPhoneticFirstNameProperty, KXPhoneticMiddleNameProperty, KXPhoneticLastNameProperty,
-                        KXBirthdayProperty, KXAnniversaryProperty, KXRoleProperty, KXGenderProperty,
-                        KXPhotoProperty, nil];
+                        KXGroupNameProperty, KXFormattedNameProperty, KXNamePrefixProperty,
+                        KXNameSuffixProperty, KXPhoneticFirstNameProperty, KXPhoneticMiddleNameProperty,
+                        KXPhoneticLastNameProperty, KXBirthdayProperty, KXAnniversaryProperty, KXRoleProperty,
+                        KXGenderProperty, KXPhotoProperty, nil];
     stringLists = [[NSSet alloc] initWithObjects:KXEmailProperty, KXPhoneProperty, KXURLProperty,
-                                                   KXInstantMessageProperty, KXRelatedNamesProperty,
-                                                   KXOtherVCardPropertiesProperty, nil];
+                                                 KXInstantMessageProperty, KXRelatedNamesProperty,
+                                                 KXOtherVCardPropertiesProperty, nil];
     dictionaryLists = [[NSSet alloc] initWithObjects:KXAddressProperty, KXVCardParametersProperty, nil];
   }
   if ([stringLists containsObject:property]) return KXIsValidMultiValue(value, YES, NO);

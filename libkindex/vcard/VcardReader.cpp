@@ -252,7 +252,8 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
     // text); in 3.0 a folded "=" is more likely a cut inside "=XX".
     // A writer that ends a value with a stray "=" must not swallow the card's end.
     if (quotedPrintable && more && !logical.text.empty() && logical.text.back() == '=' &&
-        !following.empty() && (version21_ || !indented) && upperAscii(trim(std::string(following))) != "END:VCARD") {
+        !following.empty() && (version21_ || !indented) &&
+        upperAscii(trim(std::string(following))) != "END:VCARD") {
       logical.text.pop_back();
       logical.text += following;
       ++next_;
@@ -361,7 +362,8 @@ void CardReader::finishCard() {
     if (logical.text.find('\0') != std::string::npos) {
       error = "a NUL byte in the line";
     } else if (parseContentLine(logical.text, !v21, content, error) && content.name != "VERSION") {
-      if (decodeProperty(logical, content, v21, property, error)) card.properties.push_back(std::move(property));
+      if (decodeProperty(logical, content, v21, property, error))
+        card.properties.push_back(std::move(property));
     }
     if (!error.empty()) {
       result_.errors.push_back({logical.line, error});

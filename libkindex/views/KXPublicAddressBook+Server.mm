@@ -35,8 +35,9 @@ NSString *ipv4AddressOf(NSString *host, NSHost **named, NSError **error) {
     return nil;
   }
   if ([host rangeOfString:@":"].location != NSNotFound) {
-    KXMakeError(error, KXErrorAddressUnusable,
-                formatted(@"%@ is an IPv6 address, and address-book servers are reached over IPv4 only", host));
+    KXMakeError(
+        error, KXErrorAddressUnusable,
+        formatted(@"%@ is an IPv6 address, and address-book servers are reached over IPv4 only", host));
     return nil;
   }
   NSHost *found = *named = [NSHost hostWithName:host];
@@ -49,8 +50,9 @@ NSString *ipv4AddressOf(NSString *host, NSHost **named, NSError **error) {
     NSString *address = [addresses objectAtIndex:i];
     if ([address rangeOfString:@":"].location == NSNotFound) return address;
   }
-  KXMakeError(error, KXErrorAddressUnusable,
-              formatted(@"%@ has no IPv4 address, and address-book servers are reached over IPv4 only", host));
+  KXMakeError(
+      error, KXErrorAddressUnusable,
+      formatted(@"%@ has no IPv4 address, and address-book servers are reached over IPv4 only", host));
   return nil;
 }
 
@@ -116,8 +118,8 @@ NSString *ipv4AddressOf(NSString *host, NSHost **named, NSError **error) {
   if (answered && granted == nil) {
     KXMakeError(error, KXErrorPasswordRefused,
                 formatted(readOnly ? @"the server at %@ refused the password for reading"
-                              : @"the server at %@ refused the password for changing the book",
-                     where));
+                                   : @"the server at %@ refused the password for changing the book",
+                          where));
   } else {
     KXMakeError(error, KXErrorNoServer, formatted(@"no address-book server answers at %@", where));
   }

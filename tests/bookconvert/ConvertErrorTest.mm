@@ -125,7 +125,8 @@ TEST_F(ConvertError, AClassNameWithControlCharactersIsEscaped) {
   ASSERT_NE(at, std::string::npos);
   bytes.replace(at, 8, "Str\x1b[2J\x07");  // as long as the name it replaces
   std::string path = rawFile(bytes);
-  expectRefused(path, notBookLine(path, "it can't be decoded (Unable to find class named 'Str\\x1b[2J\\x07')"));
+  expectRefused(path,
+                notBookLine(path, "it can't be decoded (Unable to find class named 'Str\\x1b[2J\\x07')"));
 }
 
 // Cut short anywhere, a real archive must never crash the converter nor reach the book.

@@ -41,10 +41,9 @@ int print(NSArray *people) {
   for (NSUInteger i = 0; i < [people count]; i++) {
     KXPerson *person = [people objectAtIndex:i];
     KXMultiValue *mail = [person valueForProperty:KXEmailProperty];
-    NSString *line = [NSString stringWithFormat:@"%@ %@ %@",
-                          [person valueForProperty:KXFirstNameProperty],
-                          [person valueForProperty:KXLastNameProperty],
-                          [mail count] > 0 ? [mail valueAtIndex:0] : @"-"];
+    NSString *line = [NSString stringWithFormat:@"%@ %@ %@", [person valueForProperty:KXFirstNameProperty],
+                                                [person valueForProperty:KXLastNameProperty],
+                                                [mail count] > 0 ? [mail valueAtIndex:0] : @"-"];
     lines.push_back([line UTF8String]);
   }
   std::sort(lines.begin(), lines.end());
@@ -82,8 +81,7 @@ int main(int argc, char **argv) {
     status = remoteList([NSString stringWithUTF8String:argv[2]], std::atoi(argv[3]),
                         [NSString stringWithUTF8String:argv[4]]);
   else
-    std::fprintf(stderr, "usage: %s fill DIR COUNT | list DIR | remote-list HOST PORT PASSWORD\n",
-                 argv[0]);
+    std::fprintf(stderr, "usage: %s fill DIR COUNT | list DIR | remote-list HOST PORT PASSWORD\n", argv[0]);
   std::fflush(stdout);
   [pool release];
   return status;

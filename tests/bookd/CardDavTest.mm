@@ -33,8 +33,12 @@ const char kReadOnly[] = "ro-secret";
 const char kReadWrite[] = "rw-secret";
 const int kCards = 1000;
 
-NSString *Str(const std::string &text) { return [NSString stringWithUTF8String:text.c_str()]; }
-std::string S(id text) { return text != nil ? [[text description] UTF8String] : "(nil)"; }
+NSString *Str(const std::string &text) {
+  return [NSString stringWithUTF8String:text.c_str()];
+}
+std::string S(id text) {
+  return text != nil ? [[text description] UTF8String] : "(nil)";
+}
 
 std::string Card(const std::string &uid, const std::string &fn) {
   return "BEGIN:VCARD\r\nVERSION:3.0\r\nUID:" + uid + "\r\nFN:" + fn + "\r\nN:" + fn +
@@ -76,9 +80,10 @@ class CardDav : public ::testing::Test {
     receivePort_ = kxtest::freePort();
     davPort_ = kxtest::freePort();
     loginPort_ = kxtest::freePort();
-    ASSERT_TRUE(bookd_.start(BOOKD_PATH, {"bookd", "--ab", book_, "--ro", kReadOnly, "--rw", kReadWrite, "--rp",
-                                          std::to_string(receivePort_), "--sp", std::to_string(kxtest::freePort()),
-                                          "--sock", std::to_string(loginPort_), "--dav", std::to_string(davPort_)}));
+    ASSERT_TRUE(
+        bookd_.start(BOOKD_PATH, {"bookd", "--ab", book_, "--ro", kReadOnly, "--rw", kReadWrite, "--rp",
+                                  std::to_string(receivePort_), "--sp", std::to_string(kxtest::freePort()),
+                                  "--sock", std::to_string(loginPort_), "--dav", std::to_string(davPort_)}));
     ASSERT_TRUE(bookd_.waitForError("Running.\n", 30)) << bookd_.error();
   }
 
@@ -97,14 +102,14 @@ class CardDav : public ::testing::Test {
   std::string config(const std::string &password, const std::string &resolution) {
     const std::string name = password == kReadOnly ? "ro" : "rw";
     const std::string path = tmp_.path() + "/" + name + "-" + std::to_string(configs_++) + ".conf";
-    kxtest::writeFile(path, "[general]\nstatus_path = \"" + tmp_.path() + "/status-" + name +
-                                "/\"\n\n[pair book]\na = \"local\"\nb = \"remote\"\ncollections = [\"from b\"]\n"
-                                "conflict_resolution = " +
-                                resolution + "\n\n[storage local]\ntype = \"filesystem\"\npath = \"" + local_ +
-                                "/\"\nfileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
-                                "url = \"http://127.0.0.1:" +
-                                std::to_string(davPort_) + "/\"\nusername = \"me\"\npassword = \"" + password +
-                                "\"\n");
+    kxtest::writeFile(
+        path, "[general]\nstatus_path = \"" + tmp_.path() + "/status-" + name +
+                  "/\"\n\n[pair book]\na = \"local\"\nb = \"remote\"\ncollections = [\"from b\"]\n"
+                  "conflict_resolution = " +
+                  resolution + "\n\n[storage local]\ntype = \"filesystem\"\npath = \"" + local_ +
+                  "/\"\nfileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
+                  "url = \"http://127.0.0.1:" +
+                  std::to_string(davPort_) + "/\"\nusername = \"me\"\npassword = \"" + password + "\"\n");
     return path;
   }
 

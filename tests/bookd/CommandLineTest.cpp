@@ -84,8 +84,8 @@ struct Refusal {
 
 // With afterLogLines, the library or GNUstep may log why first (lines through NSLog); what
 // bookd itself writes must still be the last bytes, exactly.
-void expectRefusal(CommandLine &fixture, const std::vector<std::string> &argv,
-                   const std::string &expected, bool afterLogLines = false) {
+void expectRefusal(CommandLine &fixture, const std::vector<std::string> &argv, const std::string &expected,
+                   bool afterLogLines = false) {
   ChildProcess bookd;
   ASSERT_TRUE(bookd.start(BOOKD_PATH, argv));
   ASSERT_TRUE(bookd.waitForExit(30)) << "still running; stderr so far: " << bookd.error();
@@ -136,12 +136,10 @@ TEST_F(CommandLine, RefusesMissingSettingsInOrder) {
       {{"--ab", "{BOOK}", "--rw", "b"}, "Error: No value for ReadOnlyPassword\n"},
       {{"--ab", "{BOOK}", "--ro", "a", "--rp", "{RP}", "--sp", "{SP}"},
        "Error: No value for ReadWritePassword\n"},
-      {{"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--sp", "{SP}"},
-       "Error: Receive port is invalid\n"},
+      {{"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--sp", "{SP}"}, "Error: Receive port is invalid\n"},
       {{"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--rp", "-1", "--sp", "{SP}"},
        "Error: Receive port is invalid\n"},
-      {{"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--rp", "{RP}"},
-       "Error: Send port is invalid\n"},
+      {{"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--rp", "{RP}"}, "Error: Send port is invalid\n"},
       {{"--conf", "{noSend.plist}"}, "Error: Send port is invalid\n"},
       {{"--conf", "{noSend.plist}", "--sp", "-1"}, "Error: Send port is invalid\n"},
   };
@@ -162,13 +160,12 @@ TEST_F(CommandLine, RefusesUnreadableConfiguration) {
   config("dictListen.plist", "{ ListenAddress = { a = b; }; }");
   config("wordFlag.plist", "{ CardDAVAllowPlainHTTP = maybe; }");
   config("nestedProxies.plist", "{ CardDAVTrustedProxies = ( ( a ) ); }");
-  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b",
-                                        "--rp", "{RP}", "--sp", "{SP}"};
+  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a",    "--rw",
+                                        "b",    "--rp",   "{RP}", "--sp", "{SP}"};
   const char *message = "Error: %s could not be read or doesn't containa valid dictionary!\n";
-  for (const char *file : {"MISSING", "array.plist", "string.plist", "empty.plist",
-                           "broken.plist", "arrayLocation.plist", "dictPassword.plist",
-                           "arrayPort.plist", "dictListen.plist", "wordFlag.plist",
-                           "nestedProxies.plist"}) {
+  for (const char *file : {"MISSING", "array.plist", "string.plist", "empty.plist", "broken.plist",
+                           "arrayLocation.plist", "dictPassword.plist", "arrayPort.plist", "dictListen.plist",
+                           "wordFlag.plist", "nestedProxies.plist"}) {
     SCOPED_TRACE(file);
     // Even with every setting on the command line, a named file must be readable.
     std::vector<std::string> args = all;
@@ -183,8 +180,8 @@ TEST_F(CommandLine, RefusesUnreadableConfiguration) {
 TEST_F(CommandLine, RefusesListenAddressesNoServiceCanUse) {
   config("badListen.plist", "{ ListenAddress = \"1.2.3\"; }");
   config("v6Listen.plist", "{ ListenAddress = \"2001:db8::1\"; }");
-  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b",
-                                        "--rp", "{RP}", "--sp", "{SP}", "--sock", "-1"};
+  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a",    "--rw",   "b",
+                                        "--rp", "{RP}",   "--sp", "{SP}", "--sock", "-1"};
   auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = all;
     args.insert(args.end(), extra.begin(), extra.end());
@@ -194,7 +191,8 @@ TEST_F(CommandLine, RefusesListenAddressesNoServiceCanUse) {
       {with({"--listen", "bogus"}), "Error: bogus is not an IPv4 or IPv6 address to listen on\n"},
       {with({"--listen", ""}), "Error:  is not an IPv4 or IPv6 address to listen on\n"},
       {with({"--listen", "[::1]"}), "Error: [::1] is not an IPv4 or IPv6 address to listen on\n"},
-      {with({"--listen", "127.0.0.1:7000"}), "Error: 127.0.0.1:7000 is not an IPv4 or IPv6 address to listen on\n"},
+      {with({"--listen", "127.0.0.1:7000"}),
+       "Error: 127.0.0.1:7000 is not an IPv4 or IPv6 address to listen on\n"},
       {with({"--conf", "{badListen.plist}"}), "Error: 1.2.3 is not an IPv4 or IPv6 address to listen on\n"},
       {with({"--listen", "fd00::2"}),
        "Error: Distributed Objects can't listen on fd00::2: GNUstep's socket ports are IPv4 only\n"},
@@ -221,8 +219,8 @@ TEST_F(CommandLine, RefusesCardDavSettingsItCannotServe) {
   config("halfTls.plist", "{ CardDAVCertificate = \"/nowhere/cert.pem\"; }");
   config("badProxy.plist", "{ CardDAVTrustedProxies = ( \"127.0.0.1\", \"proxy.example\" ); }");
   config("davPort.plist", "{ CardDAVPort = 70000; }");
-  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b",
-                                        "--rp", "{RP}", "--sp", "{SP}", "--sock", "-1"};
+  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a",    "--rw",   "b",
+                                        "--rp", "{RP}",   "--sp", "{SP}", "--sock", "-1"};
   auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = all;
     args.insert(args.end(), extra.begin(), extra.end());
@@ -282,10 +280,9 @@ TEST_F(CommandLine, RefusesReceivePortInUse) {
   ASSERT_EQ(listen(holder, 1), 0);
   ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr *>(&addr), &len), 0);
   const std::string busy = std::to_string(ntohs(addr.sin_port));
-  expectRefusal(*this,
-                argv({"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--rp", busy, "--sp", "{SP}",
-                      "--sock", "-1"}),
-                "Error: Couldn't open receive port " + busy + "\n", true);
+  expectRefusal(
+      *this, argv({"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--rp", busy, "--sp", "{SP}", "--sock", "-1"}),
+      "Error: Couldn't open receive port " + busy + "\n", true);
   close(holder);
 }
 
@@ -319,10 +316,8 @@ TEST_F(CommandLine, StartsWithPortsFromSettings) {
   config("full.plist",
          "{ AddressBookLocation = \"{BOOK}\"; ReadOnlyPassword = r; ReadWritePassword = w;"
          "  ReceivePort = {RP}; SendPort = \"{SP}\"; Unknown = x; }");
-  config("textPort.plist",
-         "{ ReceivePort = \"  {RP}xyz\"; SendPort = {SP}; }");
-  const std::vector<std::string> base = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b",
-                                         "--sock", "-1"};
+  config("textPort.plist", "{ ReceivePort = \"  {RP}xyz\"; SendPort = {SP}; }");
+  const std::vector<std::string> base = {"--ab", "{BOOK}", "--ro", "a", "--rw", "b", "--sock", "-1"};
   auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = base;
     args.insert(args.end(), extra.begin(), extra.end());
@@ -349,9 +344,10 @@ TEST_F(CommandLine, StartsWithPortsFromSettings) {
       // Only the last of two files is read.
       {with({"--conf", "{MISSING}", "--conf", "{textPort.plist}"}), "{RP}", "{RP}", "{SP}"},
       // Empty texts are values.
-      {{"--ab", "{BOOK}", "--ro", "", "--rw", "", "--sock", "-1", "--rp", "{RP}", "--sp",
-        "{SP}"},
-       "{RP}", "{RP}", "{SP}"},
+      {{"--ab", "{BOOK}", "--ro", "", "--rw", "", "--sock", "-1", "--rp", "{RP}", "--sp", "{SP}"},
+       "{RP}",
+       "{RP}",
+       "{SP}"},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(::testing::PrintToString(argv(row.args)));

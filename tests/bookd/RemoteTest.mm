@@ -65,18 +65,20 @@ namespace {
 const char kReadOnly[] = "ro-secret";
 const char kReadWrite[] = "rw-secret";
 
-NSString *Str(const std::string &text) { return [NSString stringWithUTF8String:text.c_str()]; }
+NSString *Str(const std::string &text) {
+  return [NSString stringWithUTF8String:text.c_str()];
+}
 
 // Runs expr; true when it raised. The caught object is not touched: under GCC's
 // Objective-C++ it does not survive the catch.
-#define RAISES(expr)            \
-  ([&]() -> bool {              \
-    @try {                      \
-      (void)(expr);             \
-    } @catch (id) {             \
-      return true;              \
-    }                           \
-    return false;               \
+#define RAISES(expr) \
+  ([&]() -> bool {   \
+    @try {           \
+      (void)(expr);  \
+    } @catch (id) {  \
+      return true;   \
+    }                \
+    return false;    \
   }())
 
 class Remote : public ::testing::Test {
@@ -109,9 +111,9 @@ class Remote : public ::testing::Test {
   void startBookd(const std::string &ro = kReadOnly, const std::string &rw = kReadWrite) {
     receivePort_ = kxtest::freePort();
     int sendPort = kxtest::freePort();
-    ASSERT_TRUE(bookd_.start(BOOKD_PATH, {"bookd", "--ab", book_, "--ro", ro, "--rw", rw, "--rp",
-                                          std::to_string(receivePort_), "--sp",
-                                          std::to_string(sendPort), "--sock", "-1"}));
+    ASSERT_TRUE(bookd_.start(
+        BOOKD_PATH, {"bookd", "--ab", book_, "--ro", ro, "--rw", rw, "--rp", std::to_string(receivePort_),
+                     "--sp", std::to_string(sendPort), "--sock", "-1"}));
     ASSERT_TRUE(bookd_.waitForError("Running.\n", 30)) << bookd_.error();
   }
 
@@ -174,22 +176,30 @@ struct GrantRow {
 // the budget of one address.
 void expectGrantTable(Remote &remote, bool plain) {
   const std::vector<GrantRow> rows = {
-      {false, Str(kReadOnly), true},      {true, Str(kReadWrite), true},
-      {false, nil, false},                {true, nil, false},
-      {false, @"", false},                {true, @"", false},
-      {false, @"RO-SECRET", false},       {true, @"RW-Secret", false},
-      {false, @" ro-secret", false},      {true, @"rw-secret\n", false},
-      {false, @"ro-secret ", false},      {true, @"\trw-secret", false},
-      {false, @"ro-secre", false},        {true, @"rw-secretx", false},
-      {false, Str(kReadWrite), false},    {true, Str(kReadOnly), false},
+      {false, Str(kReadOnly), true},
+      {true, Str(kReadWrite), true},
+      {false, nil, false},
+      {true, nil, false},
+      {false, @"", false},
+      {true, @"", false},
+      {false, @"RO-SECRET", false},
+      {true, @"RW-Secret", false},
+      {false, @" ro-secret", false},
+      {true, @"rw-secret\n", false},
+      {false, @"ro-secret ", false},
+      {true, @"\trw-secret", false},
+      {false, @"ro-secre", false},
+      {true, @"rw-secretx", false},
+      {false, Str(kReadWrite), false},
+      {true, Str(kReadOnly), false},
       {false, [NSNumber numberWithInt:0], false},
       {true, [NSArray arrayWithObject:Str(kReadWrite)], false},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(std::string(row.readWriteOperation ? "rw " : "ro ") +
                  (row.offered ? [[row.offered description] UTF8String] : "nil"));
-    KXAddressBook *view = row.readWriteOperation ? remote.readWrite(row.offered, plain)
-                                                 : remote.readOnly(row.offered, plain);
+    KXAddressBook *view =
+        row.readWriteOperation ? remote.readWrite(row.offered, plain) : remote.readOnly(row.offered, plain);
     EXPECT_EQ(view != nil, row.granted);
     if (view != nil) {
       EXPECT_EQ([(KXPublicAddressBook *)view isReadOnly], !row.readWriteOperation);
@@ -250,8 +260,8 @@ TEST_F(Remote, TwoGrantsAreTwoViewsOfOneBook) {
   // Saved, it is in the one served book, so every other view sees it.
   ASSERT_TRUE([first save]);
   ASSERT_EQ([[second people] count], 1u);
-  EXPECT_TRUE([[[[second people] objectAtIndex:0] valueForProperty:KXFirstNameProperty]
-      isEqualToString:@"Ada"]);
+  EXPECT_TRUE(
+      [[[[second people] objectAtIndex:0] valueForProperty:KXFirstNameProperty] isEqualToString:@"Ada"]);
   EXPECT_EQ([[readOnly() people] count], 1u);
 }
 
@@ -313,31 +323,42 @@ TEST_F(Remote, ReadOnlyClientChangesNothing) {
   }
   BOOL set = NO;
   NSData *junk = [@"x" dataUsingEncoding:NSUTF8StringEncoding];
-  if (!RAISES(set = [endpoint setValueData:junk forProperty:KXFirstNameProperty
+  if (!RAISES(set = [endpoint setValueData:junk
+                               forProperty:KXFirstNameProperty
                             ofRecordWithId:[someone uniqueId]])) {
     EXPECT_FALSE(set);
   }
 
   KXAddressBook *again = readOnly();
   EXPECT_EQ([[again people] count], 3u);
-  EXPECT_EQ(tool({"list", book_}),
-            "First0 Last0 person0@example.org\nFirst1 Last1 person1@example.org\n"
-            "First2 Last2 person2@example.org\n");
+  EXPECT_EQ(tool({"list", book_}), "First0 Last0 person0@example.org\nFirst1 Last1 person1@example.org\n"
+                                   "First2 Last2 person2@example.org\n");
   EXPECT_TRUE(before == kxtest::readTree(book_)) << "the store changed";
 }
-
 
 struct Attack {
   const char *name;
   id (*send)(id proxy);
 };
 
-id sendValueForKeyRwPwd(id p) { return [p valueForKey:@"_rwPwd"]; }
-id sendValueForKeyRoPwd(id p) { return [p valueForKey:@"_roPwd"]; }
-id sendValueForKeyBook(id p) { return [p valueForKey:@"_book"]; }
-id sendTarget(id p) { return [p target]; }
-id sendProtocol(id p) { return [p protocol]; }
-id sendPerformTarget(id p) { return [p performSelector:@selector(target)]; }
+id sendValueForKeyRwPwd(id p) {
+  return [p valueForKey:@"_rwPwd"];
+}
+id sendValueForKeyRoPwd(id p) {
+  return [p valueForKey:@"_roPwd"];
+}
+id sendValueForKeyBook(id p) {
+  return [p valueForKey:@"_book"];
+}
+id sendTarget(id p) {
+  return [p target];
+}
+id sendProtocol(id p) {
+  return [p protocol];
+}
+id sendPerformTarget(id p) {
+  return [p performSelector:@selector(target)];
+}
 id sendPerformValueForKey(id p) {
   return [p performSelector:@selector(valueForKey:) withObject:@"_book"];
 }
@@ -345,8 +366,12 @@ id sendSetValueForKey(id p) {
   [p setValue:@"owned" forKey:@"_rwPwd"];
   return @"returned";  // reaching here without a raise counts as a breach
 }
-id sendCopy(id p) { return [p copy]; }
-id sendMutableCopy(id p) { return [p mutableCopy]; }
+id sendCopy(id p) {
+  return [p copy];
+}
+id sendMutableCopy(id p) {
+  return [p mutableCopy];
+}
 
 const Attack kAttacks[] = {
     {"valueForKey: _rwPwd", sendValueForKeyRwPwd},
@@ -551,7 +576,8 @@ TEST_F(Remote, ClientsRefusedForLackOfDescriptorsAreLogged) {
   ASSERT_EQ(0, prlimit(bookd_.pid(), RLIMIT_NOFILE, &saved, nullptr));
   EXPECT_NE(readOnly(), nil);
   ASSERT_TRUE(bookd_.waitForError("Accepting Distributed Objects connections again", 10)) << bookd_.error();
-  EXPECT_EQ(1u, Count(bookd_.error(), "Couldn't accept a Distributed Objects connection - Too many open files"))
+  EXPECT_EQ(1u,
+            Count(bookd_.error(), "Couldn't accept a Distributed Objects connection - Too many open files"))
       << bookd_.error();
   for (NSConnection *connection : clients) [connection invalidate];
 }
@@ -595,8 +621,7 @@ TEST_F(Remote, ServesOnAfterClientsVanishMidRequest) {
   ASSERT_NE(view, nil);
   EXPECT_EQ([[view people] count], 10000u);
   int status = -1;
-  std::string listing = tool({"remote-list", "127.0.0.1", std::to_string(receivePort_), kReadOnly},
-                             &status);
+  std::string listing = tool({"remote-list", "127.0.0.1", std::to_string(receivePort_), kReadOnly}, &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(std::count(listing.begin(), listing.end(), '\n'), 10000);
 }

@@ -67,7 +67,8 @@ TEST_F(ToolTest, OtherProgramsCardsSurviveImportAndExport) {
                             "blank-lines.vcf",
                             "qp-in-3.0.vcf"};
   std::vector<std::pair<std::string, std::string>> files;  // name, path
-  for (const char *fixture : fixtures) files.push_back({fixture, std::string(VCARD_FIXTURES) + "/" + fixture});
+  for (const char *fixture : fixtures)
+    files.push_back({fixture, std::string(VCARD_FIXTURES) + "/" + fixture});
   // No program at hand ends lines with a lone CR, as old Macs did: one of them made to.
   std::string crOnly = readAll(std::string(VCARD_FIXTURES) + "/evolution-3.0.vcf");
   for (size_t at = crOnly.find("\r\n"); at != std::string::npos; at = crOnly.find("\r\n", at + 1))

@@ -8,7 +8,9 @@ extern std::string kindexTestLibrary;
 
 namespace {
 
-NSString *ns(const char *utf8) { return [NSString stringWithUTF8String:utf8]; }
+NSString *ns(const char *utf8) {
+  return [NSString stringWithUTF8String:utf8];
+}
 
 }  // namespace
 
@@ -18,10 +20,9 @@ TEST_F(ToolTest, ExportThenImportGivesTheSameBook) {
   KXPerson *ada = person(@"Ada", @"Lovelace",
                          {{@"ada@example.org", KXEmailWorkLabel}, {@"ada@home.example", KXEmailHomeLabel}});
   // Non-ASCII everywhere, a label of the user's own with a comma, the second e-mail preferred.
-  KXPerson *zoe = person(ns("Zoë"), ns("Ørsted-Øhlenschläger"),
-                         {{ns("zoë@münchen.example"), ns("Ferienhaus, am See")},
-                          {@"zoe@example.dk", KXEmailOtherLabel}},
-                         1);
+  KXPerson *zoe = person(
+      ns("Zoë"), ns("Ørsted-Øhlenschläger"),
+      {{ns("zoë@münchen.example"), ns("Ferienhaus, am See")}, {@"zoe@example.dk", KXEmailOtherLabel}}, 1);
   // What the converter makes of an entry without a name.
   KXPerson *unknown = person(@"x@example.net", @"UNKNOWN", {{@"x@example.net", KXEmailWorkLabel}});
   // A name far past one line's 75 octets, in letters of two and three octets.
@@ -31,13 +32,13 @@ TEST_F(ToolTest, ExportThenImportGivesTheSameBook) {
   KXPerson *loner = person(nil, @"Omega", {{@"omega@example.org", KXEmailWorkLabel}});
   KXMutableMultiValue *places = [[[KXMutableMultiValue alloc] init] autorelease];
   [places addValue:[NSDictionary dictionaryWithObjectsAndKeys:@"12 St James's Square", KXAddressStreetKey,
-                                                              @"London", KXAddressCityKey,
-                                                              @"SW1Y 4JH", KXAddressZIPKey, nil]
+                                                              @"London", KXAddressCityKey, @"SW1Y 4JH",
+                                                              KXAddressZIPKey, nil]
          withLabel:KXAddressHomeLabel];
   [places addValue:[NSDictionary dictionaryWithObjectsAndKeys:ns("Rue de l'Église; 3"), KXAddressStreetKey,
-                                                              ns("Zürich"), KXAddressCityKey,
-                                                              @"ZH", KXAddressStateKey,
-                                                              ns("Schweiz"), KXAddressCountryKey, nil]
+                                                              ns("Zürich"), KXAddressCityKey, @"ZH",
+                                                              KXAddressStateKey, ns("Schweiz"),
+                                                              KXAddressCountryKey, nil]
          withLabel:KXAddressWorkLabel];
   [ada setValue:places forProperty:KXAddressProperty];
   NSArray *all = [NSArray arrayWithObjects:ada, zoe, unknown, lengthy, loner, nil];
@@ -58,7 +59,8 @@ TEST_F(ToolTest, ExportThenImportGivesTheSameBook) {
   EXPECT_EQ(imported.out, "Imported 5 persons and 3 new groups from " + vcf + "\n");
 
   std::map<std::string, PersonFacts> before = facts(book);
-  std::map<std::string, PersonFacts> after = facts(open([NSString stringWithUTF8String:tmp_.file("copy").c_str()]));
+  std::map<std::string, PersonFacts> after =
+      facts(open([NSString stringWithUTF8String:tmp_.file("copy").c_str()]));
   ASSERT_EQ(before.size(), 5u);
   ASSERT_EQ(after.size(), before.size());
   for (const auto &entry : before) {
@@ -84,26 +86,36 @@ TEST_F(ToolTest, ExportThenImportGivesTheSameBook) {
 TEST_F(ToolTest, ImportSkipsMalformedCardsAndKeepsTheRest) {
   std::string vcf = write("mixed.vcf",
                           "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Good;First\r\nEMAIL;TYPE=WORK:a@x\r\n"
-                          "CATEGORIES:Team\r\nEND:VCARD\r\n"                   // lines 1-6
+                          "CATEGORIES:Team\r\nEND:VCARD\r\n"                         // lines 1-6
                           "BEGIN:VCARD\r\nN:Broken;B\r\nEMAIL b@x\r\nEND:VCARD\r\n"  // 7-10
-                          "BEGIN:VCARD\r\nVERSION:2.1\r\n"                      // 11-14: phones write 2.1
+                          "BEGIN:VCARD\r\nVERSION:2.1\r\n"  // 11-14: phones write 2.1
                           "N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=96ld;C\r\nEND:VCARD\r\n"
                           "BEGIN:VCARD\r\nN:Good;Second\r\nCATEGORIES:Team\r\nEND:VCARD\r\n"  // 15-18
-                          "BEGIN:VCARD\r\nVERSION:5.0\r\nN:Future;E\r\nEND:VCARD\r\n"       // 19-22
-                          "BEGIN:VCARD\r\nEMAIL:nobody@x\r\nEND:VCARD\r\n"                 // 23-25
-                          "BEGIN:VCARD\r\nN:Unended;D\r\n");                   // 26-27
+                          "BEGIN:VCARD\r\nVERSION:5.0\r\nN:Future;E\r\nEND:VCARD\r\n"         // 19-22
+                          "BEGIN:VCARD\r\nEMAIL:nobody@x\r\nEND:VCARD\r\n"                    // 23-25
+                          "BEGIN:VCARD\r\nN:Unended;D\r\n");                                  // 26-27
   dir("book");
   ToolRun run = kindex({"--book", tmp_.file("book"), "import", vcf});
   EXPECT_EQ(run.status, 3);
-  EXPECT_EQ(run.err, "kindex: " + vcf + ":9: skipped a card: no colon in the line\n"
-                     "kindex: " + vcf + ":20: skipped a card: unsupported vCard version 5.0\n"
-                     "kindex: " + vcf + ":23: skipped a card: card has neither N nor FN\n"
-                     "kindex: " + vcf + ":26: skipped a card: card has no END:VCARD\n"
-                     "kindex: " + vcf + ": 3 cards have no UID and got a new one; importing them again adds "
-                     "them again\n");
+  EXPECT_EQ(run.err, "kindex: " + vcf +
+                         ":9: skipped a card: no colon in the line\n"
+                         "kindex: " +
+                         vcf +
+                         ":20: skipped a card: unsupported vCard version 5.0\n"
+                         "kindex: " +
+                         vcf +
+                         ":23: skipped a card: card has neither N nor FN\n"
+                         "kindex: " +
+                         vcf +
+                         ":26: skipped a card: card has no END:VCARD\n"
+                         "kindex: " +
+                         vcf +
+                         ": 3 cards have no UID and got a new one; importing them again adds "
+                         "them again\n");
   EXPECT_EQ(run.out, "Imported 3 persons and 1 new group from " + vcf + "\n");
 
-  std::map<std::string, PersonFacts> got = facts(open([NSString stringWithUTF8String:tmp_.file("book").c_str()]));
+  std::map<std::string, PersonFacts> got =
+      facts(open([NSString stringWithUTF8String:tmp_.file("book").c_str()]));
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(got["First|Good"].groups, std::set<std::string>{"Team"});
   EXPECT_EQ(got["Second|Good"].groups, std::set<std::string>{"Team"});
@@ -158,7 +170,10 @@ TEST_F(ToolTest, ListsSearchesAndShowsWithOneLineErrors) {
       {"search e-mail", {"search", "example.dk"}, 0, zoeLine, ""},
       {"groups", {"groups"}, 0, std::string([[friends uniqueId] UTF8String]) + "\tFriends\t1\n", ""},
       {"unknown ID", {"show", "no-such-id"}, 1, "", "kindex: no person or group has the ID no-such-id\n"},
-      {"password on the command line", {"--password", "x", "list"}, 2, "",
+      {"password on the command line",
+       {"--password", "x", "list"},
+       2,
+       "",
        "kindex: passwords are not taken on the command line, where other users can see them; use "
        "--password-file FILE or type it when asked (kindex --help shows the usage)\n"},
   };

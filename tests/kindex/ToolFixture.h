@@ -41,8 +41,7 @@ class ToolTest : public ::testing::Test {
   // A person with names and e-mails (value, label); the first e-mail listed in `primary` (an
   // index) is made the preferred one when it is not 0.
   static KXPerson *person(NSString *first, NSString *last,
-                          const std::vector<std::pair<NSString *, NSString *>> &emails,
-                          size_t primary = 0);
+                          const std::vector<std::pair<NSString *, NSString *>> &emails, size_t primary = 0);
   static KXGroup *group(KXAddressBook *book, NSString *name, NSArray *members);
 
   // "first|last" -> facts, for every person of the book.

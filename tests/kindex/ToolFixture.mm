@@ -41,8 +41,7 @@ KXLocalAddressBook *ToolTest::open(NSString *location) {
 }
 
 KXPerson *ToolTest::person(NSString *first, NSString *last,
-                           const std::vector<std::pair<NSString *, NSString *>> &emails,
-                           size_t primary) {
+                           const std::vector<std::pair<NSString *, NSString *>> &emails, size_t primary) {
   KXPerson *p = [[KXPerson new] autorelease];
   if (first) [p setValue:first forProperty:KXFirstNameProperty];
   if (last) [p setValue:last forProperty:KXLastNameProperty];
@@ -73,8 +72,8 @@ std::map<std::string, PersonFacts> ToolTest::facts(KXAddressBook *book) {
   NSArray *groups = [book groups];
   for (NSUInteger i = 0; i < [people count]; ++i) {
     KXPerson *p = [people objectAtIndex:i];
-    std::string key = text([p valueForProperty:KXFirstNameProperty]) + "|" +
-                      text([p valueForProperty:KXLastNameProperty]);
+    std::string key =
+        text([p valueForProperty:KXFirstNameProperty]) + "|" + text([p valueForProperty:KXLastNameProperty]);
     EXPECT_EQ(out.count(key), 0u) << "two persons named " << key;
     PersonFacts &f = out[key];
     KXMultiValue *mails = [p valueForProperty:KXEmailProperty];
@@ -84,8 +83,8 @@ std::map<std::string, PersonFacts> ToolTest::facts(KXAddressBook *book) {
     for (NSUInteger k = 0; k < [places count]; ++k) {
       NSDictionary *place = [places valueAtIndex:k];
       std::string joined;
-      for (NSString *key : {KXAddressStreetKey, KXAddressCityKey, KXAddressStateKey, KXAddressZIPKey,
-                            KXAddressCountryKey})
+      for (NSString *key :
+           {KXAddressStreetKey, KXAddressCityKey, KXAddressStateKey, KXAddressZIPKey, KXAddressCountryKey})
         joined += text([place objectForKey:key]) + "|";
       f.addresses.push_back({joined, text([places labelAtIndex:k])});
     }

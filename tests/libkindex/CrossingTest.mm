@@ -395,10 +395,11 @@ TEST_F(CrossingTest, AClientThatGoesTakesItsUnsavedChangesWithIt) {
 // attributes cross both ways and are in the server's book after the save.
 TEST_F(CrossingTest, CardsApplyThroughAViewWithTheirAttributes) {
   KXAddressBook *rw = view(NO);
-  const char *text =
-      "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Remote;Rita\r\nitem1.TEL;type=CELL;type=pref:+1 555\r\n"
-      "item1.X-ABLabel:Boat\r\nX-FOO;X-P=1:bar\r\nUID:rita\r\nEND:VCARD\r\n";
-  NSArray *cards = [KXVCard cardsFromData:[NSData dataWithBytes:text length:strlen(text)] problems:NULL warnings:NULL];
+  const char *text = "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Remote;Rita\r\nitem1.TEL;type=CELL;type=pref:+1 555\r\n"
+                     "item1.X-ABLabel:Boat\r\nX-FOO;X-P=1:bar\r\nUID:rita\r\nEND:VCARD\r\n";
+  NSArray *cards = [KXVCard cardsFromData:[NSData dataWithBytes:text length:strlen(text)]
+                                 problems:NULL
+                                 warnings:NULL];
   NSArray *results = [rw applyVCards:cards];
   ASSERT_EQ(1u, [results count]);
   ASSERT_TRUE([[results objectAtIndex:0] isKindOfClass:[KXPerson class]]) << S(results);

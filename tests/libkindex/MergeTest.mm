@@ -28,7 +28,8 @@ KXMultiValue *mv(const char *text) {
     NSDictionary *attributes = nil;
     NSRange bang = [head rangeOfString:@"!"];
     if (bang.location != NSNotFound) {
-      attributes = [[NSDictionary alloc] initWithObjectsAndKeys:[head substringFromIndex:NSMaxRange(bang)], @"TYPE", nil];
+      attributes = [[NSDictionary alloc]
+          initWithObjectsAndKeys:[head substringFromIndex:NSMaxRange(bang)], @"TYPE", nil];
       head = [head substringToIndex:bang.location];
     }
     NSRange colon = [head rangeOfString:@":"];
@@ -48,7 +49,8 @@ std::string text(id value) {
   for (NSUInteger i = 0; i < [multi count]; i++) {
     out += S([multi identifierAtIndex:i]);
     if ([multi labelAtIndex:i] != nil) out += ":" + S([multi labelAtIndex:i]);
-    if ([multi attributesAtIndex:i] != nil) out += "!" + S([[multi attributesAtIndex:i] objectForKey:@"TYPE"]);
+    if ([multi attributesAtIndex:i] != nil)
+      out += "!" + S([[multi attributesAtIndex:i] objectForKey:@"TYPE"]);
     out += "=" + S([multi valueAtIndex:i]) + " ";
   }
   return [multi count] > 0 ? out + "*" + S([multi primaryIdentifier]) : "";

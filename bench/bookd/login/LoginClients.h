@@ -70,9 +70,9 @@ long cyclesWith(int port, long count, int parallel, double seconds,
 
 template <typename F>
 long cycles(int port, long count, int parallel, double seconds, F afterEach) {
-  return cyclesWith(port, count, parallel, seconds,
-                    [](long done, void *context) { (*static_cast<F *>(context))(done); },
-                    &afterEach);
+  return cyclesWith(
+      port, count, parallel, seconds, [](long done, void *context) { (*static_cast<F *>(context))(done); },
+      &afterEach);
 }
 
 }  // namespace loginbench

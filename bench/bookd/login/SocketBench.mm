@@ -75,9 +75,19 @@ bool waitForService(int port, double seconds) {
 }
 
 pid_t startBookd(const std::string &book, int socketPort, int receivePort, int sendPort) {
-  std::vector<std::string> args = {BOOKD_PATH, "--ab", book, "--ro", kReadOnly, "--rw", kReadWrite,
-                                   "--rp", std::to_string(receivePort), "--sp", std::to_string(sendPort),
-                                   "--sock", std::to_string(socketPort)};
+  std::vector<std::string> args = {BOOKD_PATH,
+                                   "--ab",
+                                   book,
+                                   "--ro",
+                                   kReadOnly,
+                                   "--rw",
+                                   kReadWrite,
+                                   "--rp",
+                                   std::to_string(receivePort),
+                                   "--sp",
+                                   std::to_string(sendPort),
+                                   "--sock",
+                                   std::to_string(socketPort)};
   return bench::spawnQuiet(args);
 }
 
@@ -133,8 +143,8 @@ int runViewClient(int receivePort) {
 
 struct ViewClient {
   pid_t pid = -1;
-  int stop = -1;     // closing it ends the client
-  int result = -1;   // its report
+  int stop = -1;    // closing it ends the client
+  int result = -1;  // its report
 };
 
 ViewClient startViewClient(int receivePort) {
@@ -275,8 +285,7 @@ int main(int argc, char **argv) {
 
   char bookTemplate[] = "/tmp/bench_socket_book.XXXXXX";
   const std::string book = mkdtemp(bookTemplate) ? bookTemplate : "/tmp/bench_socket_book";
-  const int socketPort = kxtest::freePort(), receivePort = kxtest::freePort(),
-            sendPort = kxtest::freePort();
+  const int socketPort = kxtest::freePort(), receivePort = kxtest::freePort(), sendPort = kxtest::freePort();
   g_server = startBookd(book, socketPort, receivePort, sendPort);
   if (!waitForService(socketPort, 10)) {
     std::fprintf(stderr, "bench_socket: bookd did not start\n");

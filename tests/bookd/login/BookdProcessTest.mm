@@ -34,8 +34,15 @@ class Bookd {
     if (mkdtemp(dir) != nullptr) book_ = dir;
     receivePort_ = kxtest::freePort();
     const int sendPort = kxtest::freePort();
-    std::vector<std::string> args = {BOOKD_PATH, "--ab", book_, "--rp", std::to_string(receivePort_),
-                                     "--sp", std::to_string(sendPort), "--sock", std::to_string(socketPort)};
+    std::vector<std::string> args = {BOOKD_PATH,
+                                     "--ab",
+                                     book_,
+                                     "--rp",
+                                     std::to_string(receivePort_),
+                                     "--sp",
+                                     std::to_string(sendPort),
+                                     "--sock",
+                                     std::to_string(socketPort)};
     args.insert(args.end(), passwords.begin(), passwords.end());
     child_.start(BOOKD_PATH, args, {"LC_ALL=C.UTF-8"});
   }
@@ -103,8 +110,8 @@ TEST_F(BookdProcess, BusySocketPortIsLoggedAndViewsAreStillGranted) {
 
   Bookd bookd(port);
   ASSERT_TRUE(bookd.waitForError("Running.\n")) << bookd.error();
-  EXPECT_NE(std::string::npos, bookd.error().find("Couldn't bind to port " + std::to_string(port) +
-                                                  " - Address already in use"))
+  EXPECT_NE(std::string::npos,
+            bookd.error().find("Couldn't bind to port " + std::to_string(port) + " - Address already in use"))
       << bookd.error();
   EXPECT_TRUE(bookd.grantsView());
   close(taken);
@@ -197,7 +204,8 @@ TEST_F(BookdProcess, BurstOfConnectsWaitsForNoRetry) {
       pollfd ready{fd, POLLOUT, 0};
       ASSERT_EQ(1, poll(&ready, 1, 5000)) << i;
     }
-    slowest = std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    slowest =
+        std::max(slowest, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
   EXPECT_LT(slowest, 0.5) << "a connect waited for a SYN retry";
   int greeted = 0;
@@ -240,7 +248,8 @@ TEST_F(BookdProcess, ListenAddressIsWhereBothServicesListen) {
   sockaddr_in6 loopback6{};
   loopback6.sin6_family = AF_INET6;
   loopback6.sin6_addr = in6addr_loopback;
-  const bool ipv6 = probe >= 0 && bind(probe, reinterpret_cast<sockaddr *>(&loopback6), sizeof loopback6) == 0;
+  const bool ipv6 =
+      probe >= 0 && bind(probe, reinterpret_cast<sockaddr *>(&loopback6), sizeof loopback6) == 0;
   if (probe >= 0) close(probe);
   for (const Row &row : rows) {
     SCOPED_TRACE(row.options.back());

@@ -53,7 +53,7 @@ class Client {
   Client(const Client &) = delete;
   Client &operator=(const Client &) = delete;
 
-  bool open(int family = AF_INET);           // makes the socket now, to connect later
+  bool open(int family = AF_INET);  // makes the socket now, to connect later
   // Connects (the server may not have accepted yet) to the address, IPv4 or IPv6, from the
   // given source address when one is given: anything in 127/8 is this machine on Linux, so
   // 127.0.0.2 is another client address on loopback.

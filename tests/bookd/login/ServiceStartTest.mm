@@ -180,7 +180,8 @@ TEST_F(ServiceStart, UnusableListenAddressIsLogged) {
     const char *listen;
     std::string logged;
   } rows[] = {
-      {"localhost", "Couldn't bind to port " + std::to_string(port) + " on localhost - not an IPv4 or IPv6 address"},
+      {"localhost",
+       "Couldn't bind to port " + std::to_string(port) + " on localhost - not an IPv4 or IPv6 address"},
       {"203.0.113.7",
        "Couldn't bind to port " + std::to_string(port) + " on 203.0.113.7 - " + strerror(EADDRNOTAVAIL)},
   };
