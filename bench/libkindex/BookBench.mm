@@ -149,9 +149,17 @@ void changeEvery(KXAddressBook *book, NSArray *uids, int every, int at, NSString
 // memory with this one (a fork of a process holding the book would make every page the book
 // writes to afterwards fault once). On each byte from `commands` it changes its 1% and
 // saves, and answers with a byte.
-pid_t startOtherSaver(NSString *location, int commands, int answers) {
+pid_t startOtherSaver(NSString *location, const int (&commandPipe)[2], const int (&answerPipe)[2]) {
   pid_t pid = fork();
-  if (pid != 0) return pid;
+  if (pid != 0) {
+    close(commandPipe[0]);
+    close(answerPipe[1]);
+    return pid;
+  }
+  // Only the ends it uses: the parent's closing its end of the commands must end the loop.
+  close(commandPipe[1]);
+  close(answerPipe[0]);
+  const int commands = commandPipe[0], answers = answerPipe[1];
   char round = 0;
   KXLocalAddressBook *theirs = nil;
   NSMutableArray *uids = [NSMutableArray array];
@@ -180,7 +188,7 @@ int runMerge(int n) {
   NSString *location = [NSString stringWithUTF8String:tmp.makeDir("book").c_str()];
   int commands[2], answers[2];
   if (pipe(commands) != 0 || pipe(answers) != 0) fail("pipe");
-  pid_t other = startOtherSaver(location, commands[0], answers[1]);
+  pid_t other = startOtherSaver(location, commands, answers);
 
   KXLocalAddressBook *book = [[[KXLocalAddressBook alloc] initWithLocation:location] autorelease];
   NSMutableArray *uids = [NSMutableArray arrayWithCapacity:n];
