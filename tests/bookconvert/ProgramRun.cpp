@@ -11,6 +11,17 @@
 
 namespace convert_test {
 
+bool userMayRun(int user, const std::string &path) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgid(user) != 0 || setuid(user) != 0) _exit(2);
+    _exit(access(path.c_str(), X_OK) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 ProgramResult runProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
                          const RunOptions &options) {
   const std::string outPath = scratchDir + "/run.stdout", errPath = scratchDir + "/run.stderr";

@@ -26,6 +26,10 @@ struct RunOptions {
   int user = -1;
 };
 
+// Whether user may execute the program at path: a checkout in a directory only its owner can
+// enter (mktemp -d makes one) is out of an unprivileged user's reach.
+bool userMayRun(int user, const std::string &path);
+
 // argv[0] is what the child sees as its name and also what is executed. scratchDir holds
 // the capture files.
 ProgramResult runProgram(const std::vector<std::string> &argv, const std::string &scratchDir,
