@@ -7,14 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -22,12 +20,12 @@
 #include "FileBytes.h"
 #include "LoopbackPort.h"
 #include "TempDir.h"
+#include "Vdirsyncer.h"
 
 namespace {
 
 using kxtest::ChildProcess;
 
-const char kVdirsyncer[] = "/usr/bin/vdirsyncer";
 // vdirsyncer sends Basic credentials in ISO 8859-1: a real client logs in with ASCII only.
 const char kReadOnly[] = "ro-secret";
 const char kReadWrite[] = "rw-secret";
@@ -45,21 +43,12 @@ std::string Card(const std::string &uid, const std::string &fn) {
          ";;;;\r\nEMAIL:" + uid + "@example.com\r\nEND:VCARD\r\n";
 }
 
-std::set<std::string> filesIn(const std::string &dir) {
-  std::set<std::string> names;
-  if (DIR *d = opendir(dir.c_str())) {
-    while (dirent *entry = readdir(d))
-      if (entry->d_name[0] != '.') names.insert(entry->d_name);
-    closedir(d);
-  }
-  return names;
-}
-
 class CardDav : public ::testing::Test {
  protected:
   void SetUp() override {
     pool_ = [NSAutoreleasePool new];
-    if (access(kVdirsyncer, X_OK) != 0) GTEST_SKIP() << "vdirsyncer is not installed (scripts/install-deps)";
+    if (access(kxtest::kVdirsyncerPath, X_OK) != 0)
+      GTEST_SKIP() << "vdirsyncer is not installed (scripts/install-deps)";
     book_ = tmp_.path() + "/book";
     local_ = tmp_.path() + "/local";
     mkdir(book_.c_str(), 0700);
@@ -102,21 +91,15 @@ class CardDav : public ::testing::Test {
   std::string config(const std::string &password, const std::string &resolution) {
     const std::string name = password == kReadOnly ? "ro" : "rw";
     const std::string path = tmp_.path() + "/" + name + "-" + std::to_string(configs_++) + ".conf";
-    kxtest::writeFile(
-        path, "[general]\nstatus_path = \"" + tmp_.path() + "/status-" + name +
-                  "/\"\n\n[pair book]\na = \"local\"\nb = \"remote\"\ncollections = [\"from b\"]\n"
-                  "conflict_resolution = " +
-                  resolution + "\n\n[storage local]\ntype = \"filesystem\"\npath = \"" + local_ +
-                  "/\"\nfileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
-                  "url = \"http://127.0.0.1:" +
-                  std::to_string(davPort_) + "/\"\nusername = \"me\"\npassword = \"" + password + "\"\n");
+    kxtest::writeVdirsyncerConfig(path,
+                                  {tmp_.path() + "/status-" + name, local_, davPort_, password, resolution});
     return path;
   }
 
   int run(const std::string &conf, const std::string &command) {
     ChildProcess child;
     output_.clear();
-    if (!child.start(kVdirsyncer, {"vdirsyncer", "-v", "WARNING", "-c", conf, command},
+    if (!child.start(kxtest::kVdirsyncerPath, {"vdirsyncer", "-v", "WARNING", "-c", conf, command},
                      {"HOME=" + tmp_.path(), "LC_ALL=C.UTF-8", "LANG=C.UTF-8"}))
       return -2;
     if (!child.waitForExit(240)) return -1;
@@ -148,7 +131,7 @@ TEST_F(CardDav, OneBookForCardDavDistributedObjectsAndOtherProcesses) {
   const std::string rw = config(kReadWrite, "null");
   ASSERT_EQ(0, run(rw, "discover")) << output_;
   ASSERT_EQ(0, run(rw, "sync")) << output_;
-  EXPECT_EQ(static_cast<size_t>(kCards), filesIn(local_ + "/book").size());
+  EXPECT_EQ(static_cast<size_t>(kCards), kxtest::readTree(local_ + "/book").size());
   EXPECT_NE(std::string::npos, localCard("u7.vcf").find("FN:Person 7\r\n")) << localCard("u7.vcf");
 
   // Every side changes the book: the phone (vdirsyncer's folder), a Distributed Objects client
@@ -175,7 +158,8 @@ TEST_F(CardDav, OneBookForCardDavDistributedObjectsAndOtherProcesses) {
   EXPECT_NE(std::string::npos, localCard("u3.vcf").find("NOTE:From a GNUstep client")) << localCard("u3.vcf");
   EXPECT_NE(std::string::npos, localCard("u8.vcf").find("ORG:Elsewhere Inc.")) << localCard("u8.vcf");
   EXPECT_EQ("", localCard("u4.vcf"));
-  EXPECT_EQ(static_cast<size_t>(kCards), filesIn(local_ + "/book").size());  // -u2 -u4 +newlocal +added
+  EXPECT_EQ(static_cast<size_t>(kCards),
+            kxtest::readTree(local_ + "/book").size());  // -u2 -u4 +newlocal +added
   KXAddressBook *fresh = view(YES);
   ASSERT_TRUE(fresh != nil);
   EXPECT_EQ("Edited Here", S([[fresh recordForUniqueId:@"u1"] valueForProperty:KXFormattedNameProperty]));

@@ -66,6 +66,14 @@ class CommandLine : public ::testing::Test {
     return text;
   }
 
+  // Every setting bookd needs, the socket login service off, then extra.
+  static std::vector<std::string> with(const std::vector<std::string> &extra) {
+    std::vector<std::string> args = {"--ab", "{BOOK}", "--ro", "a",    "--rw",   "b",
+                                     "--rp", "{RP}",   "--sp", "{SP}", "--sock", "-1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
   std::vector<std::string> argv(const std::vector<std::string> &args) const {
     std::vector<std::string> full{"bookd"};
     for (const auto &a : args) full.push_back(expand(a));
@@ -180,13 +188,6 @@ TEST_F(CommandLine, RefusesUnreadableConfiguration) {
 TEST_F(CommandLine, RefusesListenAddressesNoServiceCanUse) {
   config("badListen.plist", "{ ListenAddress = \"1.2.3\"; }");
   config("v6Listen.plist", "{ ListenAddress = \"2001:db8::1\"; }");
-  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a",    "--rw",   "b",
-                                        "--rp", "{RP}",   "--sp", "{SP}", "--sock", "-1"};
-  auto with = [&](std::vector<std::string> extra) {
-    std::vector<std::string> args = all;
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  };
   const std::vector<Refusal> rows = {
       {with({"--listen", "bogus"}), "Error: bogus is not an IPv4 or IPv6 address to listen on\n"},
       {with({"--listen", ""}), "Error:  is not an IPv4 or IPv6 address to listen on\n"},
@@ -219,13 +220,6 @@ TEST_F(CommandLine, RefusesCardDavSettingsItCannotServe) {
   config("halfTls.plist", "{ CardDAVCertificate = \"/nowhere/cert.pem\"; }");
   config("badProxy.plist", "{ CardDAVTrustedProxies = ( \"127.0.0.1\", \"proxy.example\" ); }");
   config("davPort.plist", "{ CardDAVPort = 70000; }");
-  const std::vector<std::string> all = {"--ab", "{BOOK}", "--ro", "a",    "--rw",   "b",
-                                        "--rp", "{RP}",   "--sp", "{SP}", "--sock", "-1"};
-  auto with = [&](std::vector<std::string> extra) {
-    std::vector<std::string> args = all;
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  };
   const std::vector<Refusal> rows = {
       {with({"--dav", "0"}), "Error: CardDAV port is invalid\n"},
       {with({"--dav", "http"}), "Error: CardDAV port is invalid\n"},

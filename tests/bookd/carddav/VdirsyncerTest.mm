@@ -4,30 +4,17 @@
 // local cards live in a temporary directory.
 #import "DavHarness.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
-#include <set>
 #include <string>
 
 #include "ChildProcess.h"
 #include "FileBytes.h"
 #include "TempDir.h"
+#include "Vdirsyncer.h"
 
 namespace davtest {
 namespace {
-
-const char kVdirsyncer[] = "/usr/bin/vdirsyncer";
-
-std::set<std::string> filesIn(const std::string &dir) {
-  std::set<std::string> names;
-  if (DIR *d = opendir(dir.c_str())) {
-    while (dirent *entry = readdir(d))
-      if (entry->d_name[0] != '.') names.insert(entry->d_name);
-    closedir(d);
-  }
-  return names;
-}
 
 std::string person(int i, const std::string &fn = "") {
   return kxtest::Card("u" + std::to_string(i), fn.empty() ? "Person " + std::to_string(i) : fn,
@@ -41,7 +28,8 @@ class Vdirsyncer : public DavTest {
     // aiohttp sends Basic credentials in ISO 8859-1, so a real client logs in with ASCII only.
     config_.readWritePassword = "rw:secret";
     restart();
-    if (access(kVdirsyncer, X_OK) != 0) GTEST_SKIP() << "vdirsyncer is not installed (scripts/install-deps)";
+    if (access(kxtest::kVdirsyncerPath, X_OK) != 0)
+      GTEST_SKIP() << "vdirsyncer is not installed (scripts/install-deps)";
     local_ = dir_.path() + "/local";
     mkdir(local_.c_str(), 0700);
     mkdir((local_ + "/book").c_str(), 0700);  // discovery would otherwise ask whether to make it
@@ -52,20 +40,8 @@ class Vdirsyncer : public DavTest {
   std::string config(const std::string &password, const std::string &resolution) {
     const std::string name = password == kReadOnlyPassword ? "ro" : "rw";
     const std::string path = dir_.file(name + "-" + std::to_string(configs_++) + ".conf");
-    kxtest::writeFile(path,
-                      "[general]\nstatus_path = \"" + dir_.path() + "/status-" + name +
-                          "/\"\n\n[pair book]\na = \"local\"\nb = \"remote\"\ncollections = [\"from b\"]\n"
-                          "conflict_resolution = " +
-                          resolution +
-                          "\n\n[storage local]\ntype = \"filesystem\"\n"
-                          "path = \"" +
-                          local_ +
-                          "/\"\nfileext = \".vcf\"\n\n[storage remote]\ntype = \"carddav\"\n"
-                          "url = \"http://127.0.0.1:" +
-                          std::to_string(port_) +
-                          "/\"\nusername = \"me\"\n"
-                          "password = \"" +
-                          password + "\"\n");
+    kxtest::writeVdirsyncerConfig(path,
+                                  {dir_.path() + "/status-" + name, local_, port_, password, resolution});
     return path;
   }
 
@@ -73,7 +49,7 @@ class Vdirsyncer : public DavTest {
   int run(const std::string &conf, const std::string &command) {
     kxtest::ChildProcess child;
     child_output_.clear();
-    if (!child.start(kVdirsyncer, {"vdirsyncer", "-v", "WARNING", "-c", conf, command},
+    if (!child.start(kxtest::kVdirsyncerPath, {"vdirsyncer", "-v", "WARNING", "-c", conf, command},
                      {"HOME=" + dir_.path(), "LC_ALL=C.UTF-8", "LANG=C.UTF-8"}))
       return -2;
     // The child is watched without blocking (its output is small at WARNING): the service
@@ -107,7 +83,7 @@ TEST_F(Vdirsyncer, SyncsBothWaysAndKeepsReadOnlyLoginsOut) {
 
   ASSERT_EQ(0, run(rwConf, "discover")) << child_output_;
   ASSERT_EQ(0, run(rwConf, "sync")) << child_output_;
-  EXPECT_EQ(1000u, filesIn(local_ + "/book").size());
+  EXPECT_EQ(1000u, kxtest::readTree(local_ + "/book").size());
   EXPECT_EQ(person(7), localCard("u7.vcf"));
 
   // Both sides change: an edit, an addition and a deletion each.
@@ -125,7 +101,7 @@ TEST_F(Vdirsyncer, SyncsBothWaysAndKeepsReadOnlyLoginsOut) {
   EXPECT_EQ("", localCard("u4.vcf"));
   EXPECT_EQ(kxtest::Card("remotemade", "New There"), localCard("remotemade.vcf"));
   EXPECT_EQ(1000u, collection_.size());  // 1,000 - u2 - u4 + newlocal + remote-made
-  EXPECT_EQ(1000u, filesIn(local_ + "/book").size());
+  EXPECT_EQ(1000u, kxtest::readTree(local_ + "/book").size());
   bool uploaded = false;
   collection_.list([&](const carddav::CardInfo &info) {
     uploaded = uploaded || collection_.text(info.name) == kxtest::Card("newlocal", "New Here");
