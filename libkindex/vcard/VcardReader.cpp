@@ -9,7 +9,7 @@ namespace vcard {
 
 namespace {
 
-bool isName(const std::string &text) {
+bool isName(std::string_view text) {
   if (text.empty()) return false;
   for (unsigned char c : text)
     if (!(std::isalnum(c) || c == '-' || c == '_')) return false;
@@ -20,25 +20,30 @@ bool isBlank(std::string_view text) {
   return text.find_first_not_of(" \t") == std::string_view::npos;
 }
 
-std::string trim(const std::string &text) {
+std::string_view trim(std::string_view text) {
   size_t start = text.find_first_not_of(" \t");
-  if (start == std::string::npos) return std::string();
+  if (start == std::string_view::npos) return std::string_view();
   return text.substr(start, text.find_last_not_of(" \t") - start + 1);
 }
 
-// Parts of a line separated at `separator` where it is not inside double quotes.
-std::vector<std::string> splitOutsideQuotes(const std::string &text, char separator) {
-  std::vector<std::string> parts(1);
+std::string trim(const std::string &text) {
+  return std::string(trim(std::string_view(text)));
+}
+
+// Calls part(piece) for each piece of text between the `separator`s that are not inside double
+// quotes; the pieces point into text. Stops at the first part that answers false.
+template <typename Part>
+bool forEachOutsideQuotes(std::string_view text, char separator, Part part) {
+  size_t start = 0;
   bool quoted = false;
-  for (char c : text) {
-    if (c == '"') quoted = !quoted;
-    if (c == separator && !quoted) {
-      parts.emplace_back();
-    } else {
-      parts.back() += c;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i < text.size() && text[i] == '"') quoted = !quoted;
+    if (i == text.size() || (text[i] == separator && !quoted)) {
+      if (!part(text.substr(start, i - start))) return false;
+      start = i + 1;
     }
   }
-  return parts;
+  return true;
 }
 
 bool isEncodingWord(const std::string &upper) {
@@ -56,82 +61,113 @@ struct ContentLine {
   std::string value;
 };
 
-void addParam(std::vector<Parameter> &params, const std::string &name, const std::string &value) {
+void addParam(std::vector<Parameter> &params, const std::string &name, std::string value) {
   for (Parameter &p : params) {
     if (p.name == name) {
-      p.values.push_back(value);
+      p.values.push_back(std::move(value));
       return;
     }
   }
-  params.push_back({name, {value}});
+  params.push_back({name, {std::move(value)}});
 }
 
 const char *const kNoColon = "no colon in the line";
 const char *const kUnterminatedQuote = "unterminated quoted parameter value";
 
+// Where the value begins: the first colon outside double quotes, or npos.
+size_t valueColon(std::string_view text, bool *quoted) {
+  *quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '"') *quoted = !*quoted;
+    if (text[i] == ':' && !*quoted) return i;
+  }
+  return std::string_view::npos;
+}
+
+// One parameter segment of a content line into params; false with a message when it is not one.
+bool parseParameter(std::string_view segment, bool carets, std::vector<Parameter> &params, std::string &error) {
+  size_t equals = segment.find('=');
+  if (equals == std::string_view::npos) {
+    std::string_view word = trim(segment);
+    if (word.empty()) return true;
+    if (!isName(word)) {
+      error = "bad parameter";
+      return false;
+    }
+    bool encoding = isEncodingWord(upperAscii(std::string(word)));
+    addParam(params, encoding ? "ENCODING" : "TYPE", std::string(word));
+    return true;
+  }
+  std::string paramName = upperAscii(std::string(trim(segment.substr(0, equals))));
+  if (!isName(paramName)) {
+    error = "bad parameter name";
+    return false;
+  }
+  return forEachOutsideQuotes(segment.substr(equals + 1), ',', [&](std::string_view piece) {
+    if (piece.size() >= 2 && piece.front() == '"' && piece.back() == '"') {
+      piece = piece.substr(1, piece.size() - 2);
+    } else if (piece.find('"') != std::string_view::npos) {
+      error = "bad quoted parameter value";
+      return false;
+    }
+    std::string value = carets ? decodeCaretEscapes(std::string(piece)) : std::string(piece);
+    if (paramName != "TYPE") {
+      addParam(params, paramName, std::move(value));
+      return true;
+    }
+    // TYPE="work,voice" (RFC 6350's own example) lists two types.
+    forEachOutsideQuotes(value, ',', [&](std::string_view type) {
+      if (!type.empty()) addParam(params, paramName, std::string(type));
+      return true;
+    });
+    return true;
+  });
+}
+
 // [group "."] name *(";" param) ":" value, where a param is name "=" value *("," value) or, as
 // 2.1 writes it, a bare word: a TYPE value, or an encoding. `carets` decodes RFC 6868 escapes.
-bool parseContentLine(const std::string &text, bool carets, ContentLine &out, std::string &error) {
-  size_t colon = std::string::npos;
+bool parseContentLine(std::string_view text, bool carets, ContentLine &out, std::string &error) {
   bool quoted = false;
-  for (size_t i = 0; i < text.size() && colon == std::string::npos; ++i) {
-    if (text[i] == '"') quoted = !quoted;
-    if (text[i] == ':' && !quoted) colon = i;
-  }
-  if (colon == std::string::npos) {
+  size_t colon = valueColon(text, &quoted);
+  if (colon == std::string_view::npos) {
     error = quoted ? kUnterminatedQuote : kNoColon;
     return false;
   }
-  std::vector<std::string> segments = splitOutsideQuotes(text.substr(0, colon), ';');
-  std::string name = trim(segments[0]);
-  size_t dot = name.find('.');
-  if (dot != std::string::npos) {
-    out.group = name.substr(0, dot);
-    name = name.substr(dot + 1);
-  }
-  if (!isName(name) || (dot != std::string::npos && !isName(out.group))) {
-    error = "bad property name";
-    return false;
-  }
-  out.name = upperAscii(name);
-  for (size_t s = 1; s < segments.size(); ++s) {
-    const std::string &segment = segments[s];
-    size_t equals = segment.find('=');
-    if (equals == std::string::npos) {
-      std::string word = trim(segment);
-      if (word.empty()) continue;
-      if (!isName(word)) {
-        error = "bad parameter";
-        return false;
-      }
-      bool encoding = isEncodingWord(upperAscii(word));
-      addParam(out.params, encoding ? "ENCODING" : "TYPE", word);
-      continue;
+  bool first = true;
+  bool parsed = forEachOutsideQuotes(text.substr(0, colon), ';', [&](std::string_view segment) {
+    if (!first) return parseParameter(segment, carets, out.params, error);
+    first = false;
+    std::string_view name = trim(segment);
+    size_t dot = name.find('.');
+    if (dot != std::string_view::npos) {
+      out.group.assign(name.substr(0, dot));
+      name = name.substr(dot + 1);
     }
-    std::string paramName = upperAscii(trim(segment.substr(0, equals)));
-    if (!isName(paramName)) {
-      error = "bad parameter name";
+    if (!isName(name) || (dot != std::string_view::npos && !isName(out.group))) {
+      error = "bad property name";
       return false;
     }
-    for (std::string value : splitOutsideQuotes(segment.substr(equals + 1), ',')) {
-      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-        value = value.substr(1, value.size() - 2);
-      } else if (value.find('"') != std::string::npos) {
-        error = "bad quoted parameter value";
-        return false;
-      }
-      if (carets) value = decodeCaretEscapes(value);
-      if (paramName != "TYPE") {
-        addParam(out.params, paramName, value);
-        continue;
-      }
-      // TYPE="work,voice" (RFC 6350's own example) lists two types.
-      for (const std::string &type : splitOutsideQuotes(value, ','))
-        if (!type.empty()) addParam(out.params, paramName, type);
+    out.name = upperAscii(std::string(name));
+    return true;
+  });
+  if (!parsed) return false;
+  out.value.assign(text.substr(colon + 1));
+  return true;
+}
+
+// Whether the head of a line (up to its value) may name an encoding, which changes how the
+// lines after it join. Most lines name none, and this spares parsing them twice.
+bool mayNameEncoding(std::string_view head) {
+  static const char *const words[] = {"ENCODING", "QUOTED-PRINTABLE", "BASE64"};
+  for (const char *word : words) {
+    std::string_view w(word);
+    for (size_t i = 0; i + w.size() <= head.size(); ++i) {
+      size_t k = 0;
+      while (k < w.size() && std::toupper(static_cast<unsigned char>(head[i + k])) == w[k]) ++k;
+      if (k == w.size()) return true;
     }
   }
-  out.value = text.substr(colon + 1);
-  return true;
+  return false;
 }
 
 // A line break inside a decoded value, written as 3.0 and 4.0 escape it.
@@ -190,6 +226,10 @@ struct LogicalLine {
   int line = 0;
   std::string embedded;  // AGENT (2.1): the text of the card written inside it
   bool hasEmbedded = false;
+  // The text parsed without RFC 6868 escapes, once: what the card's end makes of it again.
+  bool parsed = false;
+  ContentLine content;
+  std::string error;
 };
 
 class CardReader {
@@ -202,8 +242,7 @@ class CardReader {
  private:
   bool nextLogicalLine(LogicalLine &logical);
   void finishCard();
-  bool decodeProperty(const LogicalLine &logical, const ContentLine &content, bool v21, Property &property,
-                      std::string &error);
+  bool decodeProperty(LogicalLine &logical, bool v21, Property &property, std::string &error);
   bool toText(const std::string &bytes, const std::string &charset, bool encoded, int line, std::string &text,
               std::string &error);
 
@@ -229,13 +268,16 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
   bool headKnown = false, quotedPrintable = false, base64 = false;
   while (true) {
     if (!headKnown) {
-      ContentLine head;
-      std::string error;
-      bool parsed = parseContentLine(logical.text, false, head, error);
       // Parameters may go on on the next line until the colon; after it, they are what they are.
-      headKnown = parsed || (error != kNoColon && error != kUnterminatedQuote);
-      if (parsed) {
-        for (const Parameter &p : head.params) {
+      bool quoted = false;
+      size_t colon = valueColon(logical.text, &quoted);
+      std::string_view head = std::string_view(logical.text).substr(0, colon);
+      if (mayNameEncoding(head)) {
+        ContentLine parsedHead;
+        std::string error;
+        bool parsed = parseContentLine(logical.text, false, parsedHead, error);
+        headKnown = parsed || (error != kNoColon && error != kUnterminatedQuote);
+        for (const Parameter &p : parsedHead.params) {
           if (p.name != "ENCODING") continue;
           for (const std::string &v : p.values) {
             std::string e = upperAscii(v);
@@ -243,6 +285,8 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
             base64 = base64 || e == "BASE64" || e == "B";
           }
         }
+      } else {
+        headKnown = colon != std::string::npos;
       }
     }
     bool more = next_ < lines_.size();
@@ -274,6 +318,7 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
       ++next_;
     }
   }
+  logical.parsed = parseContentLine(logical.text, false, logical.content, logical.error);
   return true;
 }
 
@@ -282,9 +327,8 @@ void CardReader::run() {
   int agentDepth = 0;  // inside the card written in a 2.1 AGENT, how many BEGINs deep
   LogicalLine logical;
   while (nextLogicalLine(logical)) {
-    ContentLine content;
-    std::string error;
-    bool parsed = parseContentLine(logical.text, false, content, error);
+    const ContentLine &content = logical.content;
+    bool parsed = logical.parsed;
     bool beginOrEnd = parsed && (content.name == "BEGIN" || content.name == "END");
     std::string word = beginOrEnd ? upperAscii(trim(content.value)) : std::string();
     bool isBegin = parsed && content.name == "BEGIN" && word == "VCARD";
@@ -310,10 +354,8 @@ void CardReader::run() {
       continue;
     }
     if (isBegin) {
-      ContentLine previous;
-      std::string ignored;
-      if (!cardLines_.empty() && parseContentLine(cardLines_.back().text, false, previous, ignored) &&
-          previous.name == "AGENT" && isBlank(previous.value)) {
+      if (!cardLines_.empty() && cardLines_.back().parsed && cardLines_.back().content.name == "AGENT" &&
+          isBlank(cardLines_.back().content.value)) {
         cardLines_.back().embedded = logical.text;
         cardLines_.back().hasEmbedded = true;
         agentDepth = 1;
@@ -342,10 +384,8 @@ void CardReader::finishCard() {
   card.line = cardLine_;
   int versionLine = cardLine_;
   for (const LogicalLine &logical : cardLines_) {
-    ContentLine content;
-    std::string ignored;
-    if (parseContentLine(logical.text, false, content, ignored) && content.name == "VERSION") {
-      card.version = trim(content.value);
+    if (logical.parsed && logical.content.name == "VERSION") {
+      card.version = trim(logical.content.value);
       versionLine = logical.line;
       break;
     }
@@ -355,15 +395,25 @@ void CardReader::finishCard() {
     return;
   }
   bool v21 = card.version == "2.1";
-  for (const LogicalLine &logical : cardLines_) {
-    ContentLine content;
+  card.properties.reserve(cardLines_.size());
+  for (LogicalLine &logical : cardLines_) {
     std::string error;
     Property property;
     if (logical.text.find('\0') != std::string::npos) {
       error = "a NUL byte in the line";
-    } else if (parseContentLine(logical.text, !v21, content, error) && content.name != "VERSION") {
-      if (decodeProperty(logical, content, v21, property, error))
+    } else {
+      // 3.0 and 4.0 undo RFC 6868 escapes in parameter values: a line that may hold one is
+      // parsed again with them.
+      if (!v21 && logical.text.find('^') != std::string::npos) {
+        logical.content = ContentLine();
+        logical.error.clear();
+        logical.parsed = parseContentLine(logical.text, true, logical.content, logical.error);
+      }
+      if (!logical.parsed) {
+        error = logical.error;
+      } else if (logical.content.name != "VERSION" && decodeProperty(logical, v21, property, error)) {
         card.properties.push_back(std::move(property));
+      }
     }
     if (!error.empty()) {
       result_.errors.push_back({logical.line, error});
@@ -373,15 +423,17 @@ void CardReader::finishCard() {
   result_.cards.push_back(std::move(card));
 }
 
-bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &content, bool v21,
-                                Property &property, std::string &error) {
-  property.group = content.group;
-  property.name = content.name;
+// Takes the parsed parts out of logical, which is read no more.
+bool CardReader::decodeProperty(LogicalLine &logical, bool v21, Property &property, std::string &error) {
+  ContentLine &content = logical.content;
+  property.group = std::move(content.group);
+  property.name = std::move(content.name);
   property.line = logical.line;
   bool quotedPrintable = false, base64 = false;
   std::string charset;
   size_t encodingAt = 0;  // where binary data's ENCODING=b goes back, to keep the order written
-  for (const Parameter &p : content.params) {
+  property.params.reserve(content.params.size());
+  for (Parameter &p : content.params) {
     if (p.name == "ENCODING") {
       encodingAt = property.params.size();
       for (const std::string &v : p.values) {
@@ -398,14 +450,14 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     } else if (p.name == "CHARSET") {
       if (!p.values.empty()) charset = p.values.front();
     } else {
-      Parameter param = p;
       // A legacy file's parameters are in its own 8-bit set too.
-      for (std::string &v : param.values)
-        if (!toText(std::string(v), std::string(), false, logical.line, v, error)) return false;
+      if (legacy_)
+        for (std::string &v : p.values)
+          if (!toText(std::string(v), std::string(), false, logical.line, v, error)) return false;
       // 2.1 says VALUE=URL where 3.0 and 4.0 say uri.
-      if (v21 && param.name == "VALUE" && param.values.size() == 1 && upperAscii(param.values[0]) == "URL")
-        param.values[0] = "uri";
-      property.params.push_back(param);
+      if (v21 && p.name == "VALUE" && p.values.size() == 1 && upperAscii(p.values[0]) == "URL")
+        p.values[0] = "uri";
+      property.params.push_back(std::move(p));
     }
   }
   std::string text;
@@ -418,10 +470,20 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     property.value = escapeText(text);
     return true;
   }
+  if (!legacy_ && !quotedPrintable && !base64) {
+    // Text as the file has it, which nearly every value is: taken, not copied.
+    if (content.value.find('\0') != std::string::npos) {
+      error = "a NUL byte in the value";
+      return false;
+    }
+    property.value = v21 ? valueFrom21(property.name, content.value) : std::move(content.value);
+    return true;
+  }
   std::string unquoted = quotedPrintable ? decodeQuotedPrintable(content.value) : std::string();
   const std::string &bytes = quotedPrintable ? unquoted : content.value;
   if (base64) {
     std::string data;
+    data.reserve(bytes.size());
     for (char c : bytes)
       if (c != ' ' && c != '\t') data += c;
     // Text sent as base64 (a name, a note) is text: UTF-8, or in the CHARSET it names. Anything
@@ -432,9 +494,9 @@ bool CardReader::decodeProperty(const LogicalLine &logical, const ContentLine &c
     if (textual && charset.empty()) text = decoded;
     if (!textual || text.find('\0') != std::string::npos) {
       // Damaged data in an 8-bit file still becomes UTF-8, as the model promises.
-      if (!toText(std::string(data), std::string(), false, logical.line, data, error)) return false;
+      if (legacy_ && !toText(std::string(data), std::string(), false, logical.line, data, error)) return false;
       property.params.insert(property.params.begin() + static_cast<long>(encodingAt), {"ENCODING", {"b"}});
-      property.value = data;
+      property.value = std::move(data);
       return true;
     }
   } else if (!toText(bytes, charset, quotedPrintable, logical.line, text, error)) {
