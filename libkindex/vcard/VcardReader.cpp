@@ -235,7 +235,7 @@ struct LogicalLine {
 class CardReader {
  public:
   CardReader(const FileText &file, ReadResult &result)
-      : legacy_(file.kind == FileText::kLegacy), lines_(splitLines(file.text)), result_(result) {}
+      : legacy_(file.kind == FileText::kLegacy), lines_(file.text), result_(result) {}
 
   void run();
 
@@ -247,8 +247,7 @@ class CardReader {
               std::string &error);
 
   bool legacy_;
-  std::vector<PhysicalLine> lines_;
-  size_t next_ = 0;
+  PhysicalLines lines_;
   bool version21_ = false;  // the card being read said VERSION:2.1, which changes how QP lines join
   bool warnedLegacy_ = false;
   int cardLine_ = 0;
@@ -259,9 +258,10 @@ class CardReader {
 // One content line from as many physical lines as it spans: folded lines, QUOTED-PRINTABLE
 // soft line breaks, and the unindented continuation lines of 2.1 BASE64 data.
 bool CardReader::nextLogicalLine(LogicalLine &logical) {
-  while (next_ < lines_.size() && isBlank(lines_[next_].text)) ++next_;
-  if (next_ == lines_.size()) return false;
-  const PhysicalLine &first = lines_[next_++];
+  while (!lines_.atEnd() && isBlank(lines_.current().text)) lines_.advance();
+  if (lines_.atEnd()) return false;
+  PhysicalLine first = lines_.current();
+  lines_.advance();
   logical = LogicalLine();
   logical.line = first.line;
   logical.text = std::string(first.text.substr(first.text.find_first_not_of(" \t")));
@@ -289,8 +289,8 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
         headKnown = colon != std::string::npos;
       }
     }
-    bool more = next_ < lines_.size();
-    std::string_view following = more ? lines_[next_].text : std::string_view(logical.text);
+    bool more = !lines_.atEnd();
+    std::string_view following = more ? lines_.current().text : std::string_view(logical.text);
     bool indented = more && !following.empty() && (following[0] == ' ' || following[0] == '\t');
     // In 2.1 a soft break wins over folding (the next line may well start with a blank of the
     // text); in 3.0 a folded "=" is more likely a cut inside "=XX".
@@ -300,22 +300,22 @@ bool CardReader::nextLogicalLine(LogicalLine &logical) {
         upperAscii(trim(std::string(following))) != "END:VCARD") {
       logical.text.pop_back();
       logical.text += following;
-      ++next_;
+      lines_.advance();
     } else if (indented) {
       logical.text.append(following, 1, std::string::npos);
-      ++next_;
+      lines_.advance();
     } else {
       break;
     }
   }
   if (base64) {
-    while (next_ < lines_.size() && !isBlank(lines_[next_].text)) {
-      std::string_view text = lines_[next_].text;
+    while (!lines_.atEnd() && !isBlank(lines_.current().text)) {
+      std::string_view text = lines_.current().text;
       bool data = true;
       for (char c : text) data = data && isBase64Char(c);
       if (!data) break;
       logical.text += text;
-      ++next_;
+      lines_.advance();
     }
   }
   logical.parsed = parseContentLine(logical.text, false, logical.content, logical.error);

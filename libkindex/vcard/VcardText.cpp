@@ -91,24 +91,28 @@ std::string foldLine(const std::string &line) {
   }
 }
 
+void PhysicalLines::advance() {
+  if (pos_ >= text_.size()) {
+    atEnd_ = true;
+    return;
+  }
+  size_t end = text_.find_first_of("\r\n", pos_);
+  if (end == std::string_view::npos) end = text_.size();
+  current_ = {text_.substr(pos_, end - pos_), ++number_};
+  pos_ = end;
+  // iPhones end lines with CR CR LF: one line end, not an empty line between two.
+  if (text_.compare(pos_, 3, "\r\r\n") == 0) {
+    pos_ += 3;
+  } else if (text_.compare(pos_, 2, "\r\n") == 0) {
+    pos_ += 2;
+  } else if (pos_ < text_.size()) {
+    ++pos_;
+  }
+}
+
 std::vector<PhysicalLine> splitLines(const std::string &text) {
   std::vector<PhysicalLine> lines;
-  size_t pos = 0;
-  int number = 0;
-  while (pos < text.size()) {
-    size_t end = text.find_first_of("\r\n", pos);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back({std::string_view(text).substr(pos, end - pos), ++number});
-    pos = end;
-    // iPhones end lines with CR CR LF: one line end, not an empty line between two.
-    if (text.compare(pos, 3, "\r\r\n") == 0) {
-      pos += 3;
-    } else if (text.compare(pos, 2, "\r\n") == 0) {
-      pos += 2;
-    } else if (pos < text.size()) {
-      ++pos;
-    }
-  }
+  for (PhysicalLines cursor(text); !cursor.atEnd(); cursor.advance()) lines.push_back(cursor.current());
   return lines;
 }
 

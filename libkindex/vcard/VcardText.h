@@ -31,9 +31,26 @@ struct PhysicalLine {
   int line;
 };
 
-// Splits text at every line end real files use: CR LF, LF, a lone CR, and CR CR LF (as one).
-// The lines point into text, which must outlive them: a file of 100,000 cards is millions of
-// lines, and copies of them would cost as much memory as the file again and a block each.
+// The physical lines of text, one at a time, split at every line end real files use: CR LF,
+// LF, a lone CR, and CR CR LF (as one). The lines point into text, which must outlive them: a
+// file of 100,000 cards is millions of lines, and even a list of them costs memory the size of
+// the file.
+class PhysicalLines {
+ public:
+  explicit PhysicalLines(std::string_view text) : text_(text) { advance(); }
+  bool atEnd() const { return atEnd_; }
+  const PhysicalLine &current() const { return current_; }
+  void advance();
+
+ private:
+  std::string_view text_;
+  size_t pos_ = 0;
+  int number_ = 0;
+  PhysicalLine current_{};
+  bool atEnd_ = false;
+};
+
+// Every physical line of text at once, for callers that want them all.
 std::vector<PhysicalLine> splitLines(const std::string &text);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
