@@ -87,10 +87,10 @@ static NSArray *problemArray(const std::vector<vcard::ReadError> &errors) {
 }
 
 + (NSArray *)cardsFromData:(NSData *)data problems:(NSArray **)problems warnings:(NSArray **)warnings {
-  std::string bytes;
-  if ([data isKindOfClass:[NSData class]])
-    bytes.assign(static_cast<const char *>([data bytes]), [data length]);
-  vcard::ReadResult read = vcard::readCards(std::move(bytes));
+  std::string_view bytes;
+  if ([data isKindOfClass:[NSData class]] && [data length] > 0)
+    bytes = std::string_view(static_cast<const char *>([data bytes]), [data length]);
+  vcard::ReadResult read = vcard::readCards(bytes);
   NSMutableArray *cards = [NSMutableArray arrayWithCapacity:read.cards.size()];
   for (vcard::Card &card : read.cards) {
     KXVCard *object = [[KXVCard alloc] init];

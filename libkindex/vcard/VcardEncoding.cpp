@@ -53,27 +53,25 @@ int hexDigit(char c) {
 
 }  // namespace
 
-FileText decodeFile(std::string bytes) {
-  FileText file;
+void decodeFile(std::string_view bytes, FileText &file) {
   auto startsWith = [&](const char *mark, size_t length) {
-    return bytes.compare(0, length, mark, length) == 0;
+    return bytes.substr(0, length) == std::string_view(mark, length);
   };
   if (startsWith("\xEF\xBB\xBF", 3)) {
-    bytes.erase(0, 3);
-    file.text = std::move(bytes);
+    file.text = bytes.substr(3);
   } else if (startsWith("\xFF\xFE", 2) || startsWith("\xFE\xFF", 2)) {
     const char *set = bytes[0] == '\xFF' ? "UTF-16LE" : "UTF-16BE";
-    if (!iconvToUtf8(bytes.substr(2), set, file.text)) {
+    if (!iconvToUtf8(std::string(bytes.substr(2)), set, file.converted)) {
       file.kind = FileText::kBroken;
       file.error = std::string("the file starts with a ") + set + " byte-order mark but is not " + set;
-      file.text.clear();
+      file.converted.clear();
     }
-    return file;
+    file.text = file.converted;
+    return;
   } else {
-    file.text = std::move(bytes);
+    file.text = bytes;
   }
   if (!isValidUtf8(file.text)) file.kind = FileText::kLegacy;
-  return file;
 }
 
 bool convertToUtf8(const std::string &bytes, const std::string &charset, std::string &utf8,

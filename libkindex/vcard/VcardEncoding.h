@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace vcard {
 
@@ -16,13 +17,18 @@ struct FileText {
               // value in each value's CHARSET, else Windows-1252
     kBroken   // a UTF-16 mark on bytes that are not UTF-16: `error` says so
   } kind = kUtf8;
-  std::string text;
+  std::string_view text;  // in the bytes decoded, or in `converted`
+  std::string converted;  // a UTF-16 file's text as UTF-8
   std::string error;
+
+  FileText() = default;
+  FileText(const FileText &) = delete;  // text may point into converted
+  FileText &operator=(const FileText &) = delete;
 };
 
-// Takes the bytes by value: a caller that no longer needs them moves them in, and a UTF-8 file
-// then becomes the text without a copy.
-FileText decodeFile(std::string bytes);
+// Fills file from bytes, which must outlive it: a UTF-8 or 8-bit file is read where it lies,
+// and a file of a hundred megabytes is not copied.
+void decodeFile(std::string_view bytes, FileText &file);
 
 // Converts `bytes` in the character set `charset` (an iconv name such as "ISO-8859-1",
 // "Windows-1252", "SHIFT_JIS") to UTF-8. False with a message when the name is unknown or not

@@ -85,7 +85,8 @@ size_t valueColon(std::string_view text, bool *quoted) {
 }
 
 // One parameter segment of a content line into params; false with a message when it is not one.
-bool parseParameter(std::string_view segment, bool carets, std::vector<Parameter> &params, std::string &error) {
+bool parseParameter(std::string_view segment, bool carets, std::vector<Parameter> &params,
+                    std::string &error) {
   size_t equals = segment.find('=');
   if (equals == std::string_view::npos) {
     std::string_view word = trim(segment);
@@ -494,7 +495,8 @@ bool CardReader::decodeProperty(LogicalLine &logical, bool v21, Property &proper
     if (textual && charset.empty()) text = decoded;
     if (!textual || text.find('\0') != std::string::npos) {
       // Damaged data in an 8-bit file still becomes UTF-8, as the model promises.
-      if (legacy_ && !toText(std::string(data), std::string(), false, logical.line, data, error)) return false;
+      if (legacy_ && !toText(std::string(data), std::string(), false, logical.line, data, error))
+        return false;
       property.params.insert(property.params.begin() + static_cast<long>(encodingAt), {"ENCODING", {"b"}});
       property.value = std::move(data);
       return true;
@@ -539,9 +541,10 @@ bool CardReader::toText(const std::string &bytes, const std::string &charset, bo
 
 }  // namespace
 
-ReadResult readCards(std::string bytes) {
+ReadResult readCards(std::string_view bytes) {
   ReadResult result;
-  FileText file = decodeFile(std::move(bytes));
+  FileText file;
+  decodeFile(bytes, file);
   if (file.kind == FileText::kBroken) {
     result.errors.push_back({1, file.error});
     return result;

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vcard/VcardCard.h"
@@ -39,9 +40,8 @@ struct ReadResult {
   std::vector<ReadError> warnings;  // the text was read, but perhaps not as meant
 };
 
-// `bytes` is the whole file, in whatever encoding it came; a caller that no longer needs it
-// moves it in, which spares a copy of the file.
-ReadResult readCards(std::string bytes);
+// `bytes` is the whole file, in whatever encoding it came; it is read where it lies.
+ReadResult readCards(std::string_view bytes);
 
 // One content line in the form contentLine (VcardWriter.h) writes: group, name, parameters
 // (RFC 6868 escapes undone) and the value as it is. False with a message when it is not one.

@@ -116,7 +116,7 @@ std::vector<PhysicalLine> splitLines(const std::string &text) {
   return lines;
 }
 
-bool isValidUtf8(const std::string &bytes) {
+bool isValidUtf8(std::string_view bytes) {
   size_t i = 0;
   while (i < bytes.size()) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);

@@ -54,7 +54,7 @@ class PhysicalLines {
 std::vector<PhysicalLine> splitLines(const std::string &text);
 
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool isValidUtf8(const std::string &bytes);
+bool isValidUtf8(std::string_view bytes);
 
 // A parameter value as it goes into a content line: RFC 6868 escapes for a line break ("^n"), a
 // double quote ("^'") and a caret that would otherwise read as one ("^^"); other control
