@@ -253,7 +253,7 @@ const std::vector<Multi> &multis() {
 const char *const kAppleRelated = "X-ABRELATEDNAMES";
 
 const Multi *multiFor(const vcard::Property &p) {
-  std::string name = p.standardName();
+  std::string_view name = p.standardName();
   if (name == kAppleRelated) name = "RELATED";
   for (const Multi &m : multis())
     if (name == m.name) return &m;
@@ -317,9 +317,9 @@ bool differsIn30(const vcard::Property &p, bool v4) {
 // record it was. Only those that differ are copied.
 struct Reading {
   std::vector<const vcard::Property *> props;
-  std::vector<bool> used;             // per property: mapped to a value
-  std::vector<std::string> names;     // per property: its standard name
-  std::vector<const Multi *> multis;  // per property: the multi-value it goes into, or none
+  std::vector<bool> used;               // per property: mapped to a value
+  std::vector<std::string_view> names;  // per property: its standard name
+  std::vector<const Multi *> multis;    // per property: the multi-value it goes into, or none
   std::vector<vcard::Property> converted;
 
   explicit Reading(const vcard::Card &card) : used(card.properties.size(), false) {
@@ -340,51 +340,63 @@ struct Reading {
   }
 };
 
-std::vector<std::string> fieldsOf(const Single &single, const vcard::Property &p) {
-  std::string mediaType, data;
-  if (single.shape.kind == Kind::Uri && p.param("ENCODING") != nullptr && p.binaryData(mediaType, data))
-    return {"data:" + mediaType + ";base64," + data};
-  return decode(single.shape, p.value);
-}
-
 // PHOTO's data becomes a data: URI: its ENCODING, its format (the first TYPE) and VALUE=uri
 // say nothing the URI does not.
-std::vector<std::string> skippedParams(const Single &single, const vcard::Property &p) {
-  if (single.shape.kind != Kind::Uri) return {};
+void readSingle(const Single &single, const vcard::Property &p, CardValues &values,
+                KXMutableMultiValue *parameters) {
   std::string mediaType, data;
-  if (p.param("ENCODING") != nullptr && p.binaryData(mediaType, data)) return {"ENCODING", "TYPE", "VALUE"};
-  return {"VALUE"};
+  bool binary =
+      single.shape.kind == Kind::Uri && p.param("ENCODING") != nullptr && p.binaryData(mediaType, data);
+  std::vector<std::string> fields = binary ? std::vector<std::string>{"data:" + mediaType + ";base64," + data}
+                                           : decode(single.shape, p.value);
+  std::vector<std::string> skip;
+  if (binary) {
+    skip = {"ENCODING", "TYPE", "VALUE"};
+  } else if (single.shape.kind == Kind::Uri) {
+    skip = {"VALUE"};
+  }
+  NSMutableDictionary *attributes = attributesOf(p, skip);
+  // A PHOTO's other TYPE values stay: only the format goes into the URI.
+  if (binary) {
+    std::vector<std::string> types = p.types();
+    if (types.size() > 1) {
+      vcard::Parameter rest{"TYPE", std::vector<std::string>(types.begin() + 1, types.end())};
+      put(attributes, paramText(rest), @"TYPE");
+    }
+  } else if (single.shape.kind != Kind::Uri) {
+    keepWrittenValue(attributes, single.shape, p, fields);
+  }
+  bool any = false;
+  for (size_t k = 0; k < keyCount(single); ++k) {
+    if (fields[k].empty()) continue;
+    values.strings.push_back({*single.keys[k], ns(fields[k])});
+    any = true;
+  }
+  // A property without a value is kept by its entry alone.
+  if ([attributes count] > 0 || !any)
+    [parameters addValue:attributes != nil ? attributes : [NSDictionary dictionary]
+               withLabel:ns(single.name)];
 }
 
-void readSingle(Reading &r, const Single &single, CardValues &values, KXMutableMultiValue *parameters) {
+// Each single property the library names takes the first of the card's properties of its
+// name, in the order of the table, so that a record's parameters always come in one order.
+template <size_t N>
+void readSingles(Reading &r, const Single (&singles)[N], CardValues &values,
+                 KXMutableMultiValue *parameters) {
+  size_t first[N];
+  std::fill(first, first + N, r.props.size());
   for (size_t i = 0; i < r.props.size(); ++i) {
-    const vcard::Property &p = (*r.props[i]);
-    if (r.used[i] || r.names[i] != single.name) continue;
-    r.used[i] = true;
-    std::vector<std::string> fields = fieldsOf(single, p);
-    std::vector<std::string> skip = skippedParams(single, p);
-    NSMutableDictionary *attributes = attributesOf(p, skip);
-    // A PHOTO's other TYPE values stay: only the format goes into the URI.
-    if (!skip.empty() && skip.front() == "ENCODING") {
-      std::vector<std::string> types = p.types();
-      if (types.size() > 1) {
-        vcard::Parameter rest{"TYPE", std::vector<std::string>(types.begin() + 1, types.end())};
-        put(attributes, paramText(rest), @"TYPE");
-      }
-    } else if (single.shape.kind != Kind::Uri) {
-      keepWrittenValue(attributes, single.shape, p, fields);
+    if (r.used[i]) continue;
+    for (size_t s = 0; s < N; ++s) {
+      if (r.names[i] != singles[s].name) continue;
+      if (first[s] == r.props.size()) first[s] = i;
+      break;
     }
-    bool any = false;
-    for (size_t k = 0; k < keyCount(single); ++k) {
-      if (fields[k].empty()) continue;
-      values.strings.push_back({*single.keys[k], ns(fields[k])});
-      any = true;
-    }
-    // A property without a value is kept by its entry alone.
-    if ([attributes count] > 0 || !any)
-      [parameters addValue:attributes != nil ? attributes : [NSDictionary dictionary]
-                 withLabel:ns(single.name)];
-    return;
+  }
+  for (size_t s = 0; s < N; ++s) {
+    if (first[s] == r.props.size()) continue;
+    r.used[first[s]] = true;
+    readSingle(singles[s], *r.props[first[s]], values, parameters);
   }
 }
 
@@ -472,7 +484,7 @@ void readGroupParts(Reading &r, CardValues &values, KXMutableMultiValue *paramet
   bool kindSeen = false;
   for (size_t i = 0; i < r.props.size(); ++i) {
     const vcard::Property &p = (*r.props[i]);
-    const std::string &name = r.names[i];
+    std::string_view name = r.names[i];
     // An empty N is what 3.0 makes a group card carry, not something the group says.
     if (name == "N" && !v4 && p.params.empty() && p.group.empty() &&
         p.value.find_first_not_of(";") == std::string::npos) {
@@ -732,10 +744,10 @@ CardValues valuesFromCard(const vcard::Card &read, bool group) {
   Reading r(read);
   KXMutableMultiValue *parameters = [[[KXMutableMultiValue alloc] init] autorelease];
   if (group) {
-    for (const Single &single : kGroupSingles) readSingle(r, single, values, parameters);
+    readSingles(r, kGroupSingles, values, parameters);
     readGroupParts(r, values, parameters, read.version == "4.0");
   } else {
-    for (const Single &single : kPersonSingles) readSingle(r, single, values, parameters);
+    readSingles(r, kPersonSingles, values, parameters);
     readMultis(r, values);
     readCategories(r, values, parameters);
   }

@@ -38,7 +38,7 @@ std::string lowerAscii(std::string text) {
 
 }  // namespace
 
-const Parameter *Property::param(const std::string &name) const {
+const Parameter *Property::param(std::string_view name) const {
   for (const Parameter &p : params)
     if (p.name == name) return &p;
   return nullptr;
@@ -133,17 +133,19 @@ bool Property::binaryData(std::string &mediaType, std::string &base64) const {
   return true;
 }
 
-std::string Property::standardName() const {
-  return nameIn40(name);
+std::string_view Property::standardName() const {
+  for (const Alias &alias : kAliases)
+    if (name == alias.x) return alias.standard;
+  return name;
 }
 
-const Property *Card::find(const std::string &name) const {
+const Property *Card::find(std::string_view name) const {
   for (const Property &p : properties)
     if (p.standardName() == name) return &p;
   return nullptr;
 }
 
-std::vector<const Property *> Card::findAll(const std::string &name) const {
+std::vector<const Property *> Card::findAll(std::string_view name) const {
   std::vector<const Property *> out;
   for (const Property &p : properties)
     if (p.standardName() == name) out.push_back(&p);

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,7 +43,7 @@ struct Property {
   Property(std::string name, std::string value) : name(std::move(name)), value(std::move(value)) {}
 
   // The parameter of that (upper-case) name, or nullptr.
-  const Parameter *param(const std::string &name) const;
+  const Parameter *param(std::string_view name) const;
   // Replaces the values of the parameter, or adds it at the end.
   void setParam(const std::string &name, const std::vector<std::string> &values);
   void removeParam(const std::string &name);
@@ -68,7 +69,8 @@ struct Property {
 
   // The 4.0 name of a property that 3.0 writers spell as an X- name (KIND for
   // X-ADDRESSBOOKSERVER-KIND, ...; see VcardWriter.h), else the name itself.
-  std::string standardName() const;
+  // A view of the property's own name or of a static one: it lives as long as the property.
+  std::string_view standardName() const;
 };
 
 struct Card {
@@ -77,8 +79,8 @@ struct Card {
   int line = 0;  // where the card began in the text it was read from (1-based); 0 when made
 
   // The first property whose standard name is `name`, or nullptr; all of them, in order.
-  const Property *find(const std::string &name) const;
-  std::vector<const Property *> findAll(const std::string &name) const;
+  const Property *find(std::string_view name) const;
+  std::vector<const Property *> findAll(std::string_view name) const;
   // Appends a property and gives it for setting parameters.
   Property &add(const std::string &name, const std::string &value);
 };
