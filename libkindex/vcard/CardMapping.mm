@@ -303,13 +303,14 @@ bool sameText(NSString *a, NSString *b) {
 
 // ---- Reading a card.
 
-// Whether 3.0 writes the property otherwise than the card holds it (see VcardWriter.h).
+// Whether 3.0 writes the property otherwise than the card holds it (see VcardWriter.h): its
+// preference, binary data and coordinates, and the 4.0 names that 3.0 spells as X- names.
 bool differsIn30(const vcard::Property &p, bool v4) {
-  if (v4 || p.param("PREF") != nullptr) return true;
+  if (p.param("PREF") != nullptr) return true;
   static const char *const names[] = {"PHOTO", "LOGO", "SOUND", "KEY", "GEO"};
   for (const char *name : names)
     if (p.name == name) return true;
-  return false;
+  return v4 && vcard::nameIn30(p.name) != p.name;
 }
 
 // The card's properties as the record keeps them: in the forms of 3.0 whatever version the
