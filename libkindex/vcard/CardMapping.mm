@@ -306,10 +306,11 @@ bool sameText(NSString *a, NSString *b) {
 // Whether 3.0 writes the property otherwise than the card holds it (see VcardWriter.h): its
 // preference, binary data and coordinates, and the 4.0 names that 3.0 spells as X- names.
 bool differsIn30(const vcard::Property &p, bool v4) {
-  if (p.param("PREF") != nullptr) return true;
-  static const char *const names[] = {"PHOTO", "LOGO", "SOUND", "KEY", "GEO"};
-  for (const char *name : names)
-    if (p.name == name) return true;
+  if (p.param("PREF") != nullptr || p.name == "GEO") return true;
+  // Binary data that 3.0 holds already (ENCODING=b) stays as it is; a URI or a data: URI does not.
+  static const char *const media[] = {"PHOTO", "LOGO", "SOUND", "KEY"};
+  for (const char *name : media)
+    if (p.name == name) return p.param("ENCODING") == nullptr;
   return v4 && vcard::nameIn30(p.name) != p.name;
 }
 
@@ -348,8 +349,15 @@ void readSingle(const Single &single, const vcard::Property &p, CardValues &valu
   std::string mediaType, data;
   bool binary =
       single.shape.kind == Kind::Uri && p.param("ENCODING") != nullptr && p.binaryData(mediaType, data);
-  std::vector<std::string> fields = binary ? std::vector<std::string>{"data:" + mediaType + ";base64," + data}
-                                           : decode(single.shape, p.value);
+  std::vector<std::string> fields;
+  if (binary) {
+    // A photo is most of a card's bytes: made in one piece, not copied on.
+    fields.emplace_back();
+    fields[0].reserve(mediaType.size() + data.size() + 13);
+    fields[0].append("data:").append(mediaType).append(";base64,").append(data);
+  } else {
+    fields = decode(single.shape, p.value);
+  }
   std::vector<std::string> skip;
   if (binary) {
     skip = {"ENCODING", "TYPE", "VALUE"};
