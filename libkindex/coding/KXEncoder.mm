@@ -2,6 +2,7 @@
 #import "coding/KXCodec.h"
 #import "KXPrivate.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -104,13 +105,31 @@ bool isString(id object) {
   return [object isKindOfClass:[NSString class]];
 }
 
-// Sorted keys: the same dictionary always codes to the same bytes.
+// Sorted keys: the same dictionary always codes to the same bytes. An attribute dictionary
+// holds a few keys and a save codes one for nearly every entry: those are sorted in place,
+// without a sorted copy of their keys.
 void putPairs(std::string *out, NSDictionary *pairs) {
-  NSArray *keys = [[pairs allKeys] sortedArrayUsingSelector:@selector(compare:)];
-  putVarint(out, [keys count]);
-  for (NSUInteger k = 0; k < [keys count]; k++) {
-    putText(out, [keys objectAtIndex:k]);
-    putText(out, [pairs objectForKey:[keys objectAtIndex:k]]);
+  NSUInteger count = [pairs count];
+  putVarint(out, count);
+  if (count > 16) {
+    NSArray *sorted = [[pairs allKeys] sortedArrayUsingSelector:@selector(compare:)];
+    for (NSUInteger k = 0; k < count; k++) {
+      putText(out, [sorted objectAtIndex:k]);
+      putText(out, [pairs objectForKey:[sorted objectAtIndex:k]]);
+    }
+    return;
+  }
+  id keys[16], values[16];
+  [pairs getObjects:values andKeys:keys];
+  for (NSUInteger i = 1; i < count; i++) {
+    for (NSUInteger j = i; j > 0 && [keys[j] compare:keys[j - 1]] == NSOrderedAscending; j--) {
+      std::swap(keys[j], keys[j - 1]);
+      std::swap(values[j], values[j - 1]);
+    }
+  }
+  for (NSUInteger k = 0; k < count; k++) {
+    putText(out, keys[k]);
+    putText(out, values[k]);
   }
 }
 
