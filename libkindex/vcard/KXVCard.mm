@@ -226,29 +226,37 @@ bool sameValue(id a, id b) {
   return a == b || (a != nil && [a isEqual:b]);
 }
 
+// The card's value of property, or nil. The mapping names its properties by the same string
+// objects that cardProperties gives, so they are told apart by address: a record has some
+// thirty properties to look up, and hashing each name would cost more than the rest of it.
+id cardValue(const kx::CardValues &values, NSString *property, KXRecord *record) {
+  for (const auto &entry : values.strings)
+    if (entry.first == property) return entry.second;
+  for (const auto &entry : values.lists)
+    if (entry.first == property) return multiValue(entry.second, [record valueForProperty:property]);
+  return nil;
+}
+
 // Gives the record the card's values: each property the card could carry gets the card's
 // value or none; a value that is already there is not set again. Groups leave their other
 // properties to the members' step (skipOthers).
 bool setValues(KXRecord *record, const kx::CardValues &values, bool group, bool skipOthers) {
-  NSMutableDictionary *wanted = [NSMutableDictionary dictionary];
-  for (const auto &entry : values.strings)
-    if ([wanted objectForKey:entry.first] == nil) [wanted setObject:entry.second forKey:entry.first];
-  for (const auto &entry : values.lists)
-    [wanted setObject:multiValue(entry.second, [record valueForProperty:entry.first]) forKey:entry.first];
+  const std::vector<NSString *> &properties = kx::cardProperties(group);
   if ([record _book] == nil) {
     // A new record: the values are the mapping's own, immutable and valid, and nobody is told.
-    KXValueList *list = KXValueList::make([wanted count]);
-    for (NSString *property : kx::cardProperties(group)) {
-      if (skipOthers && [property isEqualToString:KXOtherVCardPropertiesProperty]) continue;
-      id value = [wanted objectForKey:property];
-      if (value != nil) KXValueList::set(list, property, value);
+    KXValueList *list = KXValueList::make(values.strings.size() + values.lists.size());
+    for (NSString *property : properties) {
+      if (skipOthers && property == KXOtherVCardPropertiesProperty) continue;
+      id value = cardValue(values, property, record);
+      // Each property comes once: appended, not looked for first.
+      if (value != nil) KXValueList::insert(list, list->count, {[property retain], [value retain]});
     }
     [record _adoptValues:list];
     return true;
   }
-  for (NSString *property : kx::cardProperties(group)) {
-    if (skipOthers && [property isEqualToString:KXOtherVCardPropertiesProperty]) continue;
-    id value = [wanted objectForKey:property];
+  for (NSString *property : properties) {
+    if (skipOthers && property == KXOtherVCardPropertiesProperty) continue;
+    id value = cardValue(values, property, record);
     id old = [record valueForProperty:property];
     if (sameValue(old, value)) continue;
     if (![record setValue:value forProperty:property] && value != nil) return false;

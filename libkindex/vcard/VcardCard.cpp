@@ -134,6 +134,8 @@ bool Property::binaryData(std::string &mediaType, std::string &base64) const {
 }
 
 std::string_view Property::standardName() const {
+  // Every alias is an X- name; finding a card's properties asks this of each of them.
+  if (name.size() < 2 || name[0] != 'X' || name[1] != '-') return name;
   for (const Alias &alias : kAliases)
     if (name == alias.x) return alias.standard;
   return name;

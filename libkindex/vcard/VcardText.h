@@ -45,6 +45,7 @@ class PhysicalLines {
  private:
   std::string_view text_;
   size_t pos_ = 0;
+  size_t feed_ = 0;  // the next line feed at or after pos_, or the end
   int number_ = 0;
   PhysicalLine current_{};
   bool atEnd_ = false;
