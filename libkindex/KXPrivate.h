@@ -15,6 +15,8 @@ enum KXRecordKind { KXRecordKindPerson = 1, KXRecordKindGroup = 2 };
 
 #include "records/PackedList.h"
 
+#include <vector>
+
 @interface KXRecord (Private)
 /* A record with no values yet. */
 - (id)_initWithUniqueId:(NSString *)uniqueId;
@@ -57,6 +59,8 @@ class BookState;
 /* Whether value may be stored under property (see KXProperties.h): what -setValue:forProperty:
  * checks, and what a server checks of a value a client sends. */
 BOOL isValidValue(id value, NSString *property);
+/* Every text of KXProperties.h, as the constant string objects themselves. */
+const std::vector<NSString *> &libraryStrings();
 }
 
 @interface KXLocalAddressBook (Private)

@@ -45,9 +45,19 @@ namespace {
 // decoding would give. Only texts of up to 64 bytes are kept, and at most 1,024 of them: a
 // book full of odd labels cannot make it grow without bound, its texts are just not shared.
 // The lock is there because books on several threads may decode at once.
+//
+// The library's own texts (KXProperties.h) are in the table from the start as the constants
+// themselves, so that a decoded record's keys are the very objects callers look values up by:
+// a lookup then matches by address, not by comparing texts.
+std::unordered_map<std::string, NSString *> seededWithLibraryStrings() {
+  std::unordered_map<std::string, NSString *> known;
+  for (NSString *text : libraryStrings()) known.emplace([text UTF8String], text);
+  return known;
+}
+
 NSString *newSharedString(const unsigned char *bytes, size_t length) {
   static std::mutex lock;
-  static std::unordered_map<std::string, NSString *> known;
+  static std::unordered_map<std::string, NSString *> known = seededWithLibraryStrings();
   if (length > 64) return newString(bytes, length);
   std::string key(reinterpret_cast<const char *>(bytes), length);
   {

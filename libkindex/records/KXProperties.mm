@@ -1,4 +1,5 @@
 #import <Kindex/KXProperties.h>
+#import "KXPrivate.h"
 
 // These texts are stored in books and sent to peers: changing one breaks every book written before.
 NSString *const KXFirstNameProperty = @"FirstName";
@@ -60,3 +61,68 @@ NSString *const KXAddressZIPKey = @"ZIP";
 NSString *const KXAddressCountryKey = @"Country";
 NSString *const KXAddressPOBoxKey = @"POBox";
 NSString *const KXAddressExtendedKey = @"Extended";
+
+namespace kx {
+
+const std::vector<NSString *> &libraryStrings() {
+  static const std::vector<NSString *> all = {
+      KXFirstNameProperty,
+      KXLastNameProperty,
+      KXMiddleNameProperty,
+      KXNicknameProperty,
+      KXOrganizationProperty,
+      KXDepartmentProperty,
+      KXJobTitleProperty,
+      KXEmailProperty,
+      KXPhoneProperty,
+      KXAddressProperty,
+      KXNoteProperty,
+      KXFormattedNameProperty,
+      KXNamePrefixProperty,
+      KXNameSuffixProperty,
+      KXPhoneticFirstNameProperty,
+      KXPhoneticMiddleNameProperty,
+      KXPhoneticLastNameProperty,
+      KXBirthdayProperty,
+      KXAnniversaryProperty,
+      KXRoleProperty,
+      KXGenderProperty,
+      KXPhotoProperty,
+      KXURLProperty,
+      KXInstantMessageProperty,
+      KXRelatedNamesProperty,
+      KXVCardParametersProperty,
+      KXOtherVCardPropertiesProperty,
+      KXVCardGroupAttribute,
+      KXVCardLabelAttribute,
+      KXVCardValueAttribute,
+      KXVCardNameAttribute,
+      KXGroupNameProperty,
+      KXHomeLabel,
+      KXWorkLabel,
+      KXOtherLabel,
+      KXEmailHomeLabel,
+      KXEmailWorkLabel,
+      KXEmailOtherLabel,
+      KXPhoneHomeLabel,
+      KXPhoneWorkLabel,
+      KXPhoneMobileLabel,
+      KXPhoneMainLabel,
+      KXPhoneHomeFaxLabel,
+      KXPhoneWorkFaxLabel,
+      KXPhonePagerLabel,
+      KXPhoneOtherFaxLabel,
+      KXAddressHomeLabel,
+      KXAddressWorkLabel,
+      KXAddressStreetKey,
+      KXAddressCityKey,
+      KXAddressStateKey,
+      KXAddressZIPKey,
+      KXAddressCountryKey,
+      KXAddressPOBoxKey,
+      KXAddressExtendedKey,
+  };
+  return all;
+}
+
+}  // namespace kx

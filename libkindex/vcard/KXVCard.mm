@@ -226,15 +226,32 @@ bool sameValue(id a, id b) {
   return a == b || (a != nil && [a isEqual:b]);
 }
 
-// The card's value of property, or nil. The mapping names its properties by the same string
-// objects that cardProperties gives, so they are told apart by address: a record has some
-// thirty properties to look up, and hashing each name would cost more than the rest of it.
-id cardValue(const kx::CardValues &values, NSString *property, KXRecord *record) {
+// The card's value of property, or nil; `old` is the record's. The mapping names its
+// properties by the same string objects that cardProperties gives, so they are told apart by
+// address: a record has some thirty properties to look up, and comparing texts for each would
+// cost more than the rest of it.
+id cardValue(const kx::CardValues &values, NSString *property, id old) {
   for (const auto &entry : values.strings)
     if (entry.first == property) return entry.second;
   for (const auto &entry : values.lists)
-    if (entry.first == property) return multiValue(entry.second, [record valueForProperty:property]);
+    if (entry.first == property) return multiValue(entry.second, old);
   return nil;
+}
+
+// The record's values of the properties a card carries, by the index of the property in
+// properties. A record read from a store or made from a card holds these very key objects (the
+// decoder shares the library's texts), so texts are compared only for a key set otherwise.
+std::vector<id> valuesByProperty(KXRecord *record, const std::vector<NSString *> &properties) {
+  std::vector<id> out(properties.size(), nil);
+  for (const KXValueList::Item &item : [record _values]) {
+    size_t found = properties.size();
+    for (size_t i = 0; i < properties.size() && found == properties.size(); ++i)
+      if (item.key == properties[i]) found = i;
+    for (size_t i = 0; i < properties.size() && found == properties.size(); ++i)
+      if ([item.key isEqualToString:properties[i]]) found = i;
+    if (found < properties.size() && out[found] == nil) out[found] = item.value;
+  }
+  return out;
 }
 
 // Gives the record the card's values: each property the card could carry gets the card's
@@ -247,17 +264,19 @@ bool setValues(KXRecord *record, const kx::CardValues &values, bool group, bool 
     KXValueList *list = KXValueList::make(values.strings.size() + values.lists.size());
     for (NSString *property : properties) {
       if (skipOthers && property == KXOtherVCardPropertiesProperty) continue;
-      id value = cardValue(values, property, record);
+      id value = cardValue(values, property, [record valueForProperty:property]);
       // Each property comes once: appended, not looked for first.
       if (value != nil) KXValueList::insert(list, list->count, {[property retain], [value retain]});
     }
     [record _adoptValues:list];
     return true;
   }
-  for (NSString *property : properties) {
+  std::vector<id> current = valuesByProperty(record, properties);
+  for (size_t i = 0; i < properties.size(); ++i) {
+    NSString *property = properties[i];
     if (skipOthers && property == KXOtherVCardPropertiesProperty) continue;
-    id value = cardValue(values, property, record);
-    id old = [record valueForProperty:property];
+    id old = current[i];
+    id value = cardValue(values, property, old);
     if (sameValue(old, value)) continue;
     if (![record setValue:value forProperty:property] && value != nil) return false;
     if (value == nil && old != nil && [record valueForProperty:property] != nil) return false;
