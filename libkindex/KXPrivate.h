@@ -59,6 +59,10 @@ class BookState;
 /* Whether value may be stored under property (see KXProperties.h): what -setValue:forProperty:
  * checks, and what a server checks of a value a client sends. */
 BOOL isValidValue(id value, NSString *property);
+/* Whether two values say the same (either may be nil). Strings are compared by their
+ * characters: GNUstep's -isEqual: hashes both strings first, which for the fresh strings of a
+ * card or a decoded record costs ten times the comparison (a photo's, 30 microseconds). */
+bool sameValue(id a, id b);
 /* Every text of KXProperties.h, as the constant string objects themselves. */
 const std::vector<NSString *> &libraryStrings();
 }

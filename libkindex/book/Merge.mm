@@ -4,10 +4,6 @@ namespace kx {
 
 namespace {
 
-bool same(id a, id b) {
-  return a == b || (a != nil && b != nil && [a isEqual:b]);
-}
-
 bool isMulti(id value) {
   return [value isKindOfClass:[KXMultiValue class]];
 }
@@ -30,8 +26,8 @@ bool sameEntry(const KXEntryList::Item &a, const KXEntryList::Item &b) {
 
 KXMultiValue *mergeMultiValue(KXMultiValue *base, KXMultiValue *ours, KXMultiValue *saved) {
   // Whoever did not change the value leaves it to the other, in the other's order.
-  if (same(ours, base)) return saved;
-  if (same(saved, base)) return ours;
+  if (sameValue(ours, base)) return saved;
+  if (sameValue(saved, base)) return ours;
   KXEntryList *empty = KXEntryList::make(0);
   const KXEntryList &b = entriesOf(base, *empty), &o = entriesOf(ours, *empty), &t = entriesOf(saved, *empty);
   KXEntryList *result = KXEntryList::make(t.count + o.count);
@@ -60,7 +56,8 @@ KXMultiValue *mergeMultiValue(KXMultiValue *base, KXMultiValue *ours, KXMultiVal
   }
   NSString *primary = [saved primaryIdentifier];
   NSString *oursPrimary = [ours primaryIdentifier];
-  if (!same(oursPrimary, [base primaryIdentifier]) && result->indexOf(oursPrimary) != KXEntryList::npos) {
+  if (!sameValue(oursPrimary, [base primaryIdentifier]) &&
+      result->indexOf(oursPrimary) != KXEntryList::npos) {
     primary = oursPrimary;
   }
   return [[[KXMultiValue alloc] _initAdoptingEntries:result primary:primary] autorelease];
@@ -71,7 +68,7 @@ id mergeValue(id base, id ours, id saved) {
   bool allMulti =
       (base == nil || isMulti(base)) && (ours == nil || isMulti(ours)) && (saved == nil || isMulti(saved));
   if (multi && allMulti) return mergeMultiValue(base, ours, saved);
-  return same(ours, base) ? saved : ours;
+  return sameValue(ours, base) ? saved : ours;
 }
 
 KXValueList *mergedValues(const RecordChange &change, const KXValueList &ours, const KXValueList *saved) {

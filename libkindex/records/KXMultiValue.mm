@@ -40,13 +40,20 @@ static BOOL KXEntryAttributes(NSDictionary *attributes, NSDictionary **out) {
   return YES;
 }
 
-static BOOL KXSame(id a, id b) {
-  return a == b || (a != nil && [a isEqual:b]);
+namespace kx {
+bool sameValue(id a, id b) {
+  if (a == b) return true;
+  if (a == nil || b == nil) return false;
+  // Ids made here compare their numbers; other strings their characters.
+  if (!KXIsIdString(a) && [a isKindOfClass:[NSString class]] && [b isKindOfClass:[NSString class]])
+    return [(NSString *)a length] == [(NSString *)b length] &&
+           [(NSString *)a compare:(NSString *)b options:NSLiteralSearch] == NSOrderedSame;
+  return [a isEqual:b];
 }
 
-namespace kx {
 bool entriesDiffer(const EntryItem &a, const EntryItem &b) {
-  return !KXSame(a.value, b.value) || !KXSame(a.label, b.label) || !KXSame(a.attributes, b.attributes);
+  return !sameValue(a.value, b.value) || !sameValue(a.label, b.label) ||
+         !sameValue(a.attributes, b.attributes);
 }
 }  // namespace kx
 
@@ -122,11 +129,11 @@ const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *pri
   const KXEntryList &mine = *_entries, &theirs = *mv->_entries;
   if (mine.count != theirs.count) return NO;
   for (size_t i = 0; i < mine.count; i++) {
-    if (!KXSame(mine[i].identifier, theirs[i].identifier) || kx::entriesDiffer(mine[i], theirs[i])) {
+    if (!kx::sameValue(mine[i].identifier, theirs[i].identifier) || kx::entriesDiffer(mine[i], theirs[i])) {
       return NO;
     }
   }
-  return KXSame([self primaryIdentifier], [mv primaryIdentifier]);
+  return kx::sameValue([self primaryIdentifier], [mv primaryIdentifier]);
 }
 
 - (NSUInteger)hash {

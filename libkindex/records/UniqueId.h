@@ -29,6 +29,8 @@ const size_t kUniqueIdLength = 35;
 NSString *KXNewOwnedUniqueId(void);
 /* The id whose text is bytes (retained), or nil when bytes are not exactly such a text. */
 NSString *KXIdStringFromText(const void *bytes, size_t length);
+/* Whether object is one of the ids made here, which compare by their numbers. */
+bool KXIsIdString(id object);
 /* Writes the characters of text with a NUL when it is an id made here; false otherwise. */
 bool KXIdStringText(NSString *text, char (&out)[48], size_t *length);
 

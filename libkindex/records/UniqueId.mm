@@ -156,6 +156,11 @@ static BOOL KXSameParts(const UniqueIdParts &a, const UniqueIdParts &b) {
   return [self retain];
 }
 
+bool KXIsIdString(id object) {
+  static Class idClass = [KXIdString class];
+  return object != nil && object_getClass(object) == idClass;
+}
+
 bool KXIdStringText(NSString *text, char (&out)[48], size_t *length) {
   static Class idClass = [KXIdString class];
   if (object_getClass(text) != idClass) return false;

@@ -222,10 +222,6 @@ KXMultiValue *multiValue(const std::vector<kx::CardEntry> &entries, id old) {
   return [[[KXMultiValue alloc] _initAdoptingEntries:list primary:primary] autorelease];
 }
 
-bool sameValue(id a, id b) {
-  return a == b || (a != nil && [a isEqual:b]);
-}
-
 // The card's value of property, or nil; `old` is the record's. The mapping names its
 // properties by the same string objects that cardProperties gives, so they are told apart by
 // address: a record has some thirty properties to look up, and comparing texts for each would
@@ -277,7 +273,7 @@ bool setValues(KXRecord *record, const kx::CardValues &values, bool group, bool 
     if (skipOthers && property == KXOtherVCardPropertiesProperty) continue;
     id old = current[i];
     id value = cardValue(values, property, old);
-    if (sameValue(old, value)) continue;
+    if (kx::sameValue(old, value)) continue;
     if (![record setValue:value forProperty:property] && value != nil) return false;
     if (value == nil && old != nil && [record valueForProperty:property] != nil) return false;
   }
@@ -399,7 +395,7 @@ void applyMembers(Finder &finder, PendingGroup &pending) {
   others.insert(others.end(), unknown.begin(), unknown.end());
   id old = [group valueForProperty:KXOtherVCardPropertiesProperty];
   id value = others.empty() ? nil : multiValue(others, old);
-  if (!sameValue(old, value)) [group setValue:value forProperty:KXOtherVCardPropertiesProperty];
+  if (!kx::sameValue(old, value)) [group setValue:value forProperty:KXOtherVCardPropertiesProperty];
 }
 
 // Groups applied earlier may keep MEMBERs that named no record then: those that name a record
