@@ -65,6 +65,21 @@ BOOL isValidValue(id value, NSString *property);
 bool sameValue(id a, id b);
 /* Every text of KXProperties.h, as the constant string objects themselves. */
 const std::vector<NSString *> &libraryStrings();
+
+/* GCC's runtime finds a class by hashing its name at every [NSString class] or [NSString
+ * alloc]; the steps that run once per value of a book use these, which find it once. */
+inline Class stringClass() {
+  static Class found = [NSString class];
+  return found;
+}
+inline Class dictionaryClass() {
+  static Class found = [NSDictionary class];
+  return found;
+}
+inline Class multiValueClass() {
+  static Class found = [KXMultiValue class];
+  return found;
+}
 }
 
 @interface KXLocalAddressBook (Private)

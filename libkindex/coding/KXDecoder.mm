@@ -27,10 +27,10 @@ NSString *newString(const void *bytes, size_t length) {
       char text[256];
       std::memcpy(text, p, length);
       text[length] = '\0';
-      return [[NSString alloc] initWithUTF8String:text];
+      return [[stringClass() alloc] initWithUTF8String:text];
     }
   }
-  return [[NSString alloc] initWithBytes:p length:length encoding:NSUTF8StringEncoding];
+  return [[stringClass() alloc] initWithBytes:p length:length encoding:NSUTF8StringEncoding];
 }
 
 namespace {
@@ -225,8 +225,8 @@ id readValue(Reader *r) {
     KXEntryList::destroy(entries);
     return nil;
   }
-  return [[KXMultiValue alloc] _initAdoptingEntries:entries
-                                            primary:(n > 0 ? (*entries)[primary].identifier : nil)];
+  return [[multiValueClass() alloc] _initAdoptingEntries:entries
+                                                 primary:(n > 0 ? (*entries)[primary].identifier : nil)];
 }
 
 BOOL readRecord(Reader *r, KXValueList **values, NSMutableArray *members) {

@@ -102,7 +102,7 @@ void putOptText(std::string *out, NSString *text) {
 // Anything stored that is not a string is, by the checks done when it was stored, a
 // dictionary of strings (an item) or a multi-value (a value).
 bool isString(id object) {
-  return [object isKindOfClass:[NSString class]];
+  return [object isKindOfClass:stringClass()];
 }
 
 // Sorted keys: the same dictionary always codes to the same bytes. An attribute dictionary

@@ -6,7 +6,7 @@
 // An entry's value is kept as an immutable copy, dictionaries (postal addresses) with
 // immutable copies of their strings, so an entry cannot change behind its multi-value.
 static id KXImmutableEntryValue(id value) {
-  if ([value isKindOfClass:[NSDictionary class]]) {
+  if ([value isKindOfClass:kx::dictionaryClass()]) {
     NSArray *keys = [value allKeys];
     NSMutableDictionary *copy = [NSMutableDictionary dictionaryWithCapacity:[keys count]];
     for (NSUInteger i = 0; i < [keys count]; i++) {
@@ -28,12 +28,12 @@ static id KXImmutableEntryValue(id value) {
 static BOOL KXEntryAttributes(NSDictionary *attributes, NSDictionary **out) {
   *out = nil;
   if (attributes == nil) return YES;
-  if (![attributes isKindOfClass:[NSDictionary class]]) return NO;
+  if (![attributes isKindOfClass:kx::dictionaryClass()]) return NO;
   NSArray *keys = [attributes allKeys];
   for (NSUInteger i = 0; i < [keys count]; i++) {
     id key = [keys objectAtIndex:i];
-    if (![key isKindOfClass:[NSString class]] ||
-        ![[attributes objectForKey:key] isKindOfClass:[NSString class]])
+    if (![key isKindOfClass:kx::stringClass()] ||
+        ![[attributes objectForKey:key] isKindOfClass:kx::stringClass()])
       return NO;
   }
   if ([keys count] > 0) *out = KXImmutableEntryValue(attributes);
@@ -45,7 +45,7 @@ bool sameValue(id a, id b) {
   if (a == b) return true;
   if (a == nil || b == nil) return false;
   // Ids made here compare their numbers; other strings their characters.
-  if (!KXIsIdString(a) && [a isKindOfClass:[NSString class]] && [b isKindOfClass:[NSString class]])
+  if (!KXIsIdString(a) && [a isKindOfClass:stringClass()] && [b isKindOfClass:stringClass()])
     return [(NSString *)a length] == [(NSString *)b length] &&
            [(NSString *)a compare:(NSString *)b options:NSLiteralSearch] == NSOrderedSame;
   return [a isEqual:b];
@@ -124,7 +124,7 @@ const KXEntryList &KXMultiValueEntries(KXMultiValue *multiValue, NSUInteger *pri
 
 - (BOOL)isEqual:(id)other {
   if (other == self) return YES;
-  if (![other isKindOfClass:[KXMultiValue class]]) return NO;
+  if (![other isKindOfClass:kx::multiValueClass()]) return NO;
   KXMultiValue *mv = other;
   const KXEntryList &mine = *_entries, &theirs = *mv->_entries;
   if (mine.count != theirs.count) return NO;

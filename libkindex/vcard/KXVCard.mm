@@ -199,7 +199,7 @@ NSError *refusal(NSString *format, ...) {
 // A multi-value of the card's entries that keeps the identifiers of the entries of `old` that
 // say the same, so that saves elsewhere merge entry by entry; the best PREF is primary.
 KXMultiValue *multiValue(const std::vector<kx::CardEntry> &entries, id old) {
-  KXMultiValue *before = [old isKindOfClass:[KXMultiValue class]] ? old : nil;
+  KXMultiValue *before = [old isKindOfClass:kx::multiValueClass()] ? old : nil;
   NSUInteger oldPrimary = 0;
   const KXEntryList *oldEntries = before != nil ? &KXMultiValueEntries(before, &oldPrimary) : nullptr;
   std::vector<bool> taken(oldEntries != nullptr ? oldEntries->count : 0, false);
@@ -219,7 +219,7 @@ KXMultiValue *multiValue(const std::vector<kx::CardEntry> &entries, id old) {
                         {identifier, [entry.label copy], [entry.value retain], [entry.attributes retain]});
     if (entry.rank > 0 && (best == 0 || entry.rank < best)) best = entry.rank, primary = identifier;
   }
-  return [[[KXMultiValue alloc] _initAdoptingEntries:list primary:primary] autorelease];
+  return [[[kx::multiValueClass() alloc] _initAdoptingEntries:list primary:primary] autorelease];
 }
 
 // The card's value of property, or nil; `old` is the record's. The mapping names its
