@@ -400,7 +400,8 @@ void BookState::applyRow(const RowView &row) {
     it->second.seq = row.seq;
     return;
   }
-  NSString *uidText = stringOf(row.uid, row.uidLength);
+  // An entry's record already holds the uid as a string.
+  NSString *uidText = it != records_.end() ? [it->second.record uniqueId] : stringOf(row.uid, row.uidLength);
   KXRecord *record = decodeRecord(row.kind, uidText, row.data, row.dataLength);
   if (record == nil) {
     NSLog(@"Kindex: unreadable record %@", uidText);

@@ -14,7 +14,11 @@ namespace kx {
 // characters of a string made from a C string inside the string object, where a string made
 // from bytes gets a second allocation for them: short ASCII texts (names, addresses: nearly
 // all of a book) go the first way; the rest, and any text with a NUL inside, the second.
+//
+// The classes are looked up once: g++ looks a class up by its name at every message sent to
+// it, and this runs for every text of every record read.
 NSString *newString(const void *bytes, size_t length) {
+  static const Class stringClass = [NSString class];
   if (length == kUniqueIdLength) {
     NSString *uid = KXIdStringFromText(bytes, length);
     if (uid != nil) return uid;
@@ -27,10 +31,10 @@ NSString *newString(const void *bytes, size_t length) {
       char text[256];
       std::memcpy(text, p, length);
       text[length] = '\0';
-      return [[NSString alloc] initWithUTF8String:text];
+      return [[stringClass alloc] initWithUTF8String:text];
     }
   }
-  return [[NSString alloc] initWithBytes:p length:length encoding:NSUTF8StringEncoding];
+  return [[stringClass alloc] initWithBytes:p length:length encoding:NSUTF8StringEncoding];
 }
 
 namespace {
@@ -215,8 +219,9 @@ id readValue(Reader *r) {
     KXEntryList::destroy(entries);
     return nil;
   }
-  return [[KXMultiValue alloc] _initAdoptingEntries:entries
-                                            primary:(n > 0 ? (*entries)[primary].identifier : nil)];
+  static const Class multiValueClass = [KXMultiValue class];
+  return [[multiValueClass alloc] _initAdoptingEntries:entries
+                                               primary:(n > 0 ? (*entries)[primary].identifier : nil)];
 }
 
 BOOL readRecord(Reader *r, KXValueList **values, NSMutableArray *members) {
@@ -242,8 +247,9 @@ BOOL readRecord(Reader *r, KXValueList **values, NSMutableArray *members) {
 }
 
 Class classForKind(int kind) {
-  if (kind == KXRecordKindPerson) return [KXPerson class];
-  if (kind == KXRecordKindGroup) return [KXGroup class];
+  static const Class personClass = [KXPerson class], groupClass = [KXGroup class];
+  if (kind == KXRecordKindPerson) return personClass;
+  if (kind == KXRecordKindGroup) return groupClass;
   return Nil;
 }
 
