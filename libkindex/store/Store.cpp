@@ -308,9 +308,10 @@ Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &wr
   if (!status.isOk()) return status;
   status = readSeq(seq);
   if (status.isOk() && *seq > since) {
+    static const std::string rowsSql = std::string(kRows) + " WHERE r.seq > ?1",
+                             oldRowsSql = std::string(kOldRows) + " WHERE r.seq > ?1";
     status = prepared(&removedSince_, "SELECT uid FROM removed WHERE seq > ?1");
-    std::string sql = std::string(version_ == kVersion ? kRows : kOldRows) + " WHERE r.seq > ?1";
-    if (status.isOk()) status = prepared(&rowsSince_, sql.c_str());
+    if (status.isOk()) status = prepared(&rowsSince_, (version_ == kVersion ? rowsSql : oldRowsSql).c_str());
     int rc = SQLITE_DONE;
     if (status.isOk()) {
       Reset reset{removedSince_};
