@@ -146,11 +146,11 @@ class BookState {
   BookState(KXAddressBook *book, std::unique_ptr<Store> store) : book_(book), store_(std::move(store)) {}
   Status load();
   Status catchUpTo(uint64_t *seq);
-  void applyRemoved(const std::string &uid);
+  void applyRemoved(std::string_view uid);
   void applyWritten(const RowView &row);
   void applyRow(const RowView &row);
   // Notes the name of uid; a null name drops it.
-  void noteName(const std::string &uid, const char *name, size_t length);
+  void noteName(std::string_view uid, const char *name, size_t length);
   void noteTime(uint64_t seq, int64_t time);
   bool fillInfo(const Records::value_type &entry, KXSavedRecordInfo *info) const;
   void rebase(Entry &entry, OwnChange &own, KXRecord *newSaved);
@@ -158,13 +158,14 @@ class BookState {
   KXRecord *find(std::string_view uid) const;
   // The entry of uid (records_.end() when none), through byUid_.
   Records::const_iterator lookup(std::string_view uid) const;
+  Records::iterator lookup(std::string_view uid);
   // Every entry goes in and out of records_ through these, which keep byUid_.
   Records::iterator insertEntry(Records::const_iterator hint, std::string_view uid, const Entry &entry);
   void eraseEntry(Records::iterator entry);
   KXRecord *savedOf(const Records::value_type &entry) const;
   OwnChange *ownChange(Records::iterator entry);
   void forgetMember(NSString *uid);
-  void insertClean(const std::string &uid, KXRecord *record, uint64_t seq);
+  void insertClean(std::string_view uid, KXRecord *record, uint64_t seq);
   void erase(Records::iterator entry);
   void markChanged(Records::iterator entry);
   const std::vector<Records::iterator> &changedInUidOrder();

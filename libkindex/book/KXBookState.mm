@@ -141,7 +141,7 @@ Status BookState::load() {
         [record _setBook:book_ retain:NO];
         insertEntry(records_.end(), std::string_view(row.uid, row.uidLength), Entry{record, row.seq, 0, 0});
         if (row.kind == KXRecordKindGroup) groups_.insert(std::string(row.uid, row.uidLength));
-        if (row.name != nullptr) noteName(std::string(row.uid, row.uidLength), row.name, row.nameLength);
+        if (row.name != nullptr) noteName(std::string_view(row.uid, row.uidLength), row.name, row.nameLength);
         times_[row.seq] = row.time;
         if (++rows % 1024 == 0) {
           [pool release];
@@ -156,6 +156,11 @@ Status BookState::load() {
 BookState::Records::const_iterator BookState::lookup(std::string_view uid) const {
   auto it = byUid_.find(uid);
   return it != byUid_.end() ? Records::const_iterator(it->second) : records_.end();
+}
+
+BookState::Records::iterator BookState::lookup(std::string_view uid) {
+  auto it = byUid_.find(uid);
+  return it != byUid_.end() ? it->second : records_.end();
 }
 
 // The hint is only a hint: a uid that does not sort last goes where it belongs.
@@ -208,10 +213,10 @@ BookState::OwnChange *BookState::ownChange(Records::iterator entry) {
   return &it->second;
 }
 
-void BookState::insertClean(const std::string &uid, KXRecord *record, uint64_t seq) {
+void BookState::insertClean(std::string_view uid, KXRecord *record, uint64_t seq) {
   [record _setBook:book_ retain:NO];
   insertEntry(records_.end(), uid, Entry{record, seq, 0, 0});
-  if ([record _kind] == KXRecordKindGroup) groups_.insert(uid);
+  if ([record _kind] == KXRecordKindGroup) groups_.insert(std::string(uid));
 }
 
 void BookState::erase(Records::iterator entry) {
@@ -254,27 +259,27 @@ void BookState::catchUp() {
 Status BookState::catchUpTo(uint64_t *seq) {
   NSAutoreleasePool *pool = [NSAutoreleasePool new];
   Status status = store_->changesSince(
-      seq_, [&](const char *uid, size_t length) { applyRemoved(std::string(uid, length)); },
+      seq_, [&](const char *uid, size_t length) { applyRemoved(std::string_view(uid, length)); },
       [&](const RowView &row) { applyWritten(row); }, seq);
   if (status.isOk()) seq_ = *seq;
   [pool release];
   return status;
 }
 
-void BookState::applyRemoved(const std::string &uid) {
+void BookState::applyRemoved(std::string_view uid) {
   noteName(uid, nullptr, 0);
-  auto it = records_.find(uid);
+  auto it = lookup(uid);
   // A record only this book has, under a uid another book also made and removed, stays.
   if (it == records_.end() || it->second.seq == 0) return;
   Entry &entry = it->second;
-  if (entry.changed && !entry.removed) dropped_.push_back(uid);
+  if (entry.changed && !entry.removed) dropped_.emplace_back(uid);
   bool clean = !entry.changed;
   erase(it);
   if (!clean) return;
   // The other process took it out of the groups it saved: so do the groups this book has not
   // changed. A group changed here keeps the uid, which members() skips while no such record
   // exists, until its merge with the other save's version of it.
-  NSString *key = [NSString stringWithUTF8String:uid.c_str()];
+  NSString *key = stringOf(uid.data(), uid.size());
   for (const auto &groupId : groups_) {
     auto group = records_.find(groupId);
     if (group != records_.end() && !group->second.changed)
@@ -284,7 +289,7 @@ void BookState::applyRemoved(const std::string &uid) {
 
 void BookState::applyWritten(const RowView &row) {
   applyRow(row);
-  noteName(std::string(row.uid, row.uidLength), row.name, row.nameLength);
+  noteName(std::string_view(row.uid, row.uidLength), row.name, row.nameLength);
   noteTime(row.seq, row.time);
 }
 
@@ -301,7 +306,8 @@ void BookState::noteTime(uint64_t seq, int64_t time) {
   times_.swap(kept);
 }
 
-void BookState::noteName(const std::string &uid, const char *name, size_t length) {
+void BookState::noteName(std::string_view uid, const char *name, size_t length) {
+  if (name == nullptr && namesByUid_.empty()) return;
   auto it = namesByUid_.find(uid);
   if (it != namesByUid_.end()) {
     if (name != nullptr && it->second->name == std::string_view(name, length)) return;
@@ -316,7 +322,7 @@ void BookState::noteName(const std::string &uid, const char *name, size_t length
     namesByName_.erase(holder);
     namesByUid_.erase(other);
   }
-  std::unique_ptr<NamePair> pair(new NamePair{uid, std::string(name, length)});
+  std::unique_ptr<NamePair> pair(new NamePair{std::string(uid), std::string(name, length)});
   const NamePair *kept = pair.get();
   namesByUid_.emplace(kept->uid, std::move(pair));
   namesByName_.emplace(kept->name, kept);
@@ -379,24 +385,26 @@ Status BookState::changesSince(uint64_t since, const std::function<void(const KX
 }
 
 void BookState::applyRow(const RowView &row) {
-  std::string uid(row.uid, row.uidLength);
-  auto it = records_.find(uid);
+  std::string_view uid(row.uid, row.uidLength);
+  auto it = lookup(uid);
   if (it != records_.end() && [it->second.record _kind] != row.kind) {
     // A uid that changed kind: as if removed and made anew.
     applyRemoved(uid);
-    it = records_.find(uid);
+    it = lookup(uid);
     if (it != records_.end()) return;  // the book's own record of that uid stays
   }
   if (it != records_.end() && !it->second.changed) {
     if (!decodeInto(it->second.record, row.data, row.dataLength)) {
-      NSLog(@"Kindex: unreadable record %s", uid.c_str());
+      NSLog(@"Kindex: unreadable record %@", stringOf(row.uid, row.uidLength));
     }
     it->second.seq = row.seq;
     return;
   }
-  KXRecord *record = decodeRecord(row.kind, stringOf(row.uid, row.uidLength), row.data, row.dataLength);
+  // An entry's record already holds the uid as a string.
+  NSString *uidText = it != records_.end() ? [it->second.record uniqueId] : stringOf(row.uid, row.uidLength);
+  KXRecord *record = decodeRecord(row.kind, uidText, row.data, row.dataLength);
   if (record == nil) {
-    NSLog(@"Kindex: unreadable record %s", uid.c_str());
+    NSLog(@"Kindex: unreadable record %@", uidText);
     return;
   }
   if (it == records_.end()) {
@@ -644,7 +652,7 @@ void BookState::clearChanged() {
     }
   }
   for (Records::iterator it : gone) {
-    noteName(std::string(it->first.view()), nullptr, 0);
+    noteName(it->first.view(), nullptr, 0);
     [it->second.record release];
     groups_.erase(std::string(it->first.view()));
     eraseEntry(it);
@@ -773,7 +781,7 @@ Status BookState::save(ChangeSet &changes, const std::vector<Requirement> &requi
   }
   // The book takes the save in as it takes in another process's.
   pool = [NSAutoreleasePool new];
-  for (const UidKey *uid : erased) applyRemoved(std::string(uid->view()));
+  for (const UidKey *uid : erased) applyRemoved(uid->view());
   for (const Row &row : written) {
     applyWritten(RowView{row.uid->data(), row.uid->size(), row.kind, row.data.data(), row.data.size(), next,
                          row.name.empty() ? nullptr : row.name.data(), row.name.size(), now});

@@ -252,8 +252,9 @@ BOOL readRecord(Reader *r, KXValueList **values, NSMutableArray *members) {
 }
 
 Class classForKind(int kind) {
-  if (kind == KXRecordKindPerson) return [KXPerson class];
-  if (kind == KXRecordKindGroup) return [KXGroup class];
+  static const Class personClass = [KXPerson class], groupClass = [KXGroup class];
+  if (kind == KXRecordKindPerson) return personClass;
+  if (kind == KXRecordKindGroup) return groupClass;
   return Nil;
 }
 
@@ -262,11 +263,13 @@ Class classForKind(int kind) {
 BOOL decodeInto(KXRecord *record, const void *data, size_t length) {
   Reader r{static_cast<const unsigned char *>(data), static_cast<const unsigned char *>(data) + length};
   KXValueList *values = nullptr;
-  NSMutableArray *members = [[NSMutableArray alloc] init];
+  // A person has no members to keep (nil drops any the data holds).
+  const bool group = [record _kind] == KXRecordKindGroup;
+  NSMutableArray *members = group ? [[NSMutableArray alloc] init] : nil;
   BOOL ok = readRecord(&r, &values, members);
   if (ok) {
     [record _adoptValues:values];
-    if ([record _kind] == KXRecordKindGroup) [(KXGroup *)record _adoptMemberIds:members];
+    if (group) [(KXGroup *)record _adoptMemberIds:members];
   } else {
     KXValueList::destroy(values);
   }

@@ -176,6 +176,7 @@ NSString *KXNewOwnedUniqueId(void) {
 
 NSString *KXIdStringFromText(const void *bytes, size_t length) {
   UniqueIdParts parts;
+  static const Class idClass = [KXIdString class];  // found once: see stringClass() in KXPrivate.h
   if (!parseUniqueId(static_cast<const char *>(bytes), length, &parts)) return nil;
-  return [[KXIdString alloc] _initWithParts:parts];
+  return [[idClass alloc] _initWithParts:parts];
 }

@@ -37,6 +37,13 @@ struct Statement {
   ~Statement() { sqlite3_finalize(stmt); }
 };
 
+// Resets a kept statement when it goes out of scope: one left in the middle of its rows would
+// hold its read transaction open, and the connection would go on seeing an old book.
+struct Reset {
+  sqlite3_stmt *stmt;
+  ~Reset() { sqlite3_reset(stmt); }
+};
+
 }  // namespace
 
 const char *Store::schemaSql() {
@@ -112,6 +119,11 @@ Store::~Store() {
   sqlite3_finalize(dropName_);
   sqlite3_finalize(setName_);
   sqlite3_finalize(dataVersionStmt_);
+  sqlite3_finalize(readSeq_);
+  sqlite3_finalize(removedSince_);
+  sqlite3_finalize(rowsSince_);
+  sqlite3_finalize(bumpSeq_);
+  sqlite3_finalize(noteSave_);
   sqlite3_close(db_);
 }
 
@@ -121,6 +133,10 @@ void Store::setBusyTimeout(int milliseconds) {
 
 Status Store::prepare(sqlite3_stmt **stmt, const char *sql) {
   return Status::fromSqlite(sqlite3_prepare_v2(db_, sql, -1, stmt, nullptr), db_, "prepare");
+}
+
+Status Store::prepared(sqlite3_stmt **stmt, const char *sql) {
+  return *stmt != nullptr ? Status::ok() : prepare(stmt, sql);
 }
 
 Status Store::exec(const char *sql) {
@@ -221,14 +237,14 @@ Status Store::createSchema() {
 }
 
 Status Store::readSeq(uint64_t *seq) {
-  Statement s;
-  Status status = prepare(&s.stmt, "SELECT value FROM meta WHERE key = 'seq'");
+  Status status = prepared(&readSeq_, "SELECT value FROM meta WHERE key = 'seq'");
   if (!status.isOk()) return status;
-  int rc = sqlite3_step(s.stmt);
+  Reset reset{readSeq_};
+  int rc = sqlite3_step(readSeq_);
   if (rc != SQLITE_ROW)
     return rc == SQLITE_DONE ? Status(Status::kCorruption, "no seq")
                              : Status::fromSqlite(rc, db_, "read seq");
-  *seq = static_cast<uint64_t>(sqlite3_column_int64(s.stmt, 0));
+  *seq = static_cast<uint64_t>(sqlite3_column_int64(readSeq_, 0));
   return Status::ok();
 }
 
@@ -292,23 +308,25 @@ Status Store::changesSince(uint64_t since, const UidFn &removed, const RowFn &wr
   if (!status.isOk()) return status;
   status = readSeq(seq);
   if (status.isOk() && *seq > since) {
-    Statement gone, rows;
-    status = prepare(&gone.stmt, "SELECT uid FROM removed WHERE seq > ?1");
-    std::string sql = std::string(version_ == kVersion ? kRows : kOldRows) + " WHERE r.seq > ?1";
-    if (status.isOk()) status = prepare(&rows.stmt, sql.c_str());
+    static const std::string rowsSql = std::string(kRows) + " WHERE r.seq > ?1",
+                             oldRowsSql = std::string(kOldRows) + " WHERE r.seq > ?1";
+    status = prepared(&removedSince_, "SELECT uid FROM removed WHERE seq > ?1");
+    if (status.isOk()) status = prepared(&rowsSince_, (version_ == kVersion ? rowsSql : oldRowsSql).c_str());
     int rc = SQLITE_DONE;
     if (status.isOk()) {
-      sqlite3_bind_int64(gone.stmt, 1, static_cast<sqlite3_int64>(since));
-      while ((rc = sqlite3_step(gone.stmt)) == SQLITE_ROW) {
-        removed(reinterpret_cast<const char *>(sqlite3_column_text(gone.stmt, 0)),
-                static_cast<size_t>(sqlite3_column_bytes(gone.stmt, 0)));
+      Reset reset{removedSince_};
+      sqlite3_bind_int64(removedSince_, 1, static_cast<sqlite3_int64>(since));
+      while ((rc = sqlite3_step(removedSince_)) == SQLITE_ROW) {
+        removed(reinterpret_cast<const char *>(sqlite3_column_text(removedSince_, 0)),
+                static_cast<size_t>(sqlite3_column_bytes(removedSince_, 0)));
       }
       status = Status::fromSqlite(rc, db_, "read removed");
     }
     if (status.isOk()) {
-      sqlite3_bind_int64(rows.stmt, 1, static_cast<sqlite3_int64>(since));
+      Reset reset{rowsSince_};
+      sqlite3_bind_int64(rowsSince_, 1, static_cast<sqlite3_int64>(since));
       RowFn timed = withTime(written);
-      while ((rc = sqlite3_step(rows.stmt)) == SQLITE_ROW) deliverRow(rows.stmt, timed);
+      while ((rc = sqlite3_step(rowsSince_)) == SQLITE_ROW) deliverRow(rowsSince_, timed);
       status = Status::fromSqlite(rc, db_, "read changes");
     }
   }
@@ -406,16 +424,21 @@ Status Store::erase(const char *uid, size_t uidLength, uint64_t seq) {
 }
 
 Status Store::commit(uint64_t seq, int64_t time) {
-  Statement s, saved;
-  Status status = prepare(&s.stmt, "UPDATE meta SET value = ?1 WHERE key = 'seq'");
+  Status status = prepared(&bumpSeq_, "UPDATE meta SET value = ?1 WHERE key = 'seq'");
   if (!status.isOk()) return status;
-  sqlite3_bind_int64(s.stmt, 1, static_cast<sqlite3_int64>(seq));
-  status = Status::fromSqlite(sqlite3_step(s.stmt), db_, "bump seq");
-  if (status.isOk()) status = prepare(&saved.stmt, "INSERT OR REPLACE INTO saves(seq, time) VALUES(?1, ?2)");
+  {
+    Reset reset{bumpSeq_};
+    sqlite3_bind_int64(bumpSeq_, 1, static_cast<sqlite3_int64>(seq));
+    status = Status::fromSqlite(sqlite3_step(bumpSeq_), db_, "bump seq");
+  }
+  if (status.isOk()) status = prepared(&noteSave_, "INSERT OR REPLACE INTO saves(seq, time) VALUES(?1, ?2)");
   if (!status.isOk()) return status;
-  sqlite3_bind_int64(saved.stmt, 1, static_cast<sqlite3_int64>(seq));
-  sqlite3_bind_int64(saved.stmt, 2, static_cast<sqlite3_int64>(time));
-  status = Status::fromSqlite(sqlite3_step(saved.stmt), db_, "note save");
+  {
+    Reset reset{noteSave_};
+    sqlite3_bind_int64(noteSave_, 1, static_cast<sqlite3_int64>(seq));
+    sqlite3_bind_int64(noteSave_, 2, static_cast<sqlite3_int64>(time));
+    status = Status::fromSqlite(sqlite3_step(noteSave_), db_, "note save");
+  }
   if (!status.isOk()) return status;
   status = exec("COMMIT");
   // Our own commit does not move data_version; reading it now keeps othersCommitted() honest.

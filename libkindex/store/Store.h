@@ -113,6 +113,8 @@ class Store {
  private:
   explicit Store(sqlite3 *db) : db_(db) {}
   Status prepare(sqlite3_stmt **stmt, const char *sql);
+  // stmt, prepared on first use and kept for the next.
+  Status prepared(sqlite3_stmt **stmt, const char *sql);
   Status exec(const char *sql);
   Status checkOurs(int *version);
   Status createSchema();
@@ -133,6 +135,13 @@ class Store {
   sqlite3_stmt *dropName_ = nullptr;
   sqlite3_stmt *setName_ = nullptr;
   sqlite3_stmt *dataVersionStmt_ = nullptr;
+  // Those of every save and every catching up: preparing them each time cost as much as
+  // reading the rows of a small save.
+  sqlite3_stmt *readSeq_ = nullptr;
+  sqlite3_stmt *removedSince_ = nullptr;
+  sqlite3_stmt *rowsSince_ = nullptr;
+  sqlite3_stmt *bumpSeq_ = nullptr;
+  sqlite3_stmt *noteSave_ = nullptr;
   long long dataVersion_ = -1;
 };
 
