@@ -4,6 +4,7 @@
 
 #import <Kindex/Kindex.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <functional>
 #include <string>
@@ -18,6 +19,22 @@
 inline std::string S(id text) {
   if (text == nil) return "(nil)";
   return [[text description] UTF8String];
+}
+
+// What SQLite's own check says of a book's store file: "ok" when it is sound.
+inline std::string integrityCheck(const std::string &store) {
+  sqlite3 *db = nullptr;
+  std::string result = "cannot open";
+  if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_ROW) {
+      result = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return result;
 }
 
 class BookTest : public ::testing::Test {

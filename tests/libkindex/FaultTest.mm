@@ -10,25 +10,6 @@
 
 #include "FileBytes.h"
 
-namespace {
-
-std::string integrityCheck(const std::string &store) {
-  sqlite3 *db = nullptr;
-  std::string result = "cannot open";
-  if (sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-      result = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
-    }
-    sqlite3_finalize(stmt);
-  }
-  sqlite3_close(db);
-  return result;
-}
-
-}  // namespace
-
 class FaultTest : public BookTest {};
 
 TEST_F(FaultTest, ASaveBeyondTheFileSizeLimitSaysTheDiskIsFullAndKeepsItsChanges) {

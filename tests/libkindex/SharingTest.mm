@@ -26,22 +26,6 @@ bool addPeople(NSString *location, NSString *prefix, int count, int perSave) {
   return [book save];
 }
 
-std::string integrityCheck(NSString *location) {
-  std::string path = std::string([location UTF8String]) + "/book.sqlite";
-  sqlite3 *db = nullptr;
-  std::string result = "cannot open";
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW) {
-      result = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
-    }
-    sqlite3_finalize(stmt);
-  }
-  sqlite3_close(db);
-  return result;
-}
-
 }  // namespace
 
 class SharingTest : public BookTest {};
@@ -123,7 +107,7 @@ TEST_F(SharingTest, ProcessesSavingAtTheSameTimeLoseNothing) {
   EXPECT_EQ(0, waitStatus(a));
   EXPECT_EQ(0, waitStatus(b));
   EXPECT_EQ(static_cast<NSUInteger>(2 * kEach), [[open(location) people] count]);
-  EXPECT_EQ("ok", integrityCheck(location));
+  EXPECT_EQ("ok", integrityCheck(S(location) + "/book.sqlite"));
 }
 
 // A child adds a batch and saves it, stopped by WalStall at a chosen point of the save's
@@ -167,7 +151,7 @@ TEST_F(SharingTest, KilledDuringASaveTheBookHoldsAllOrNothing) {
   };
   auto expectBookHolds = [&](NSUInteger count) {
     NSAutoreleasePool *pool = [NSAutoreleasePool new];
-    EXPECT_EQ("ok", integrityCheck(location));
+    EXPECT_EQ("ok", integrityCheck(S(location) + "/book.sqlite"));
     EXPECT_EQ(count, [[open(location) people] count]);
     [pool release];
   };
