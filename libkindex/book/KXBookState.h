@@ -171,6 +171,9 @@ class BookState {
   const std::vector<Records::iterator> &changedInUidOrder();
   void clearChanged();
   Status writeChanged(uint64_t next, SaveReport *report);
+  // Ends the transaction of a save written as `next` (status is how the writing went): commits
+  // it with the time now, or rolls it back and empties the report.
+  Status commitSave(Status status, uint64_t next, int64_t now, SaveReport *report);
 
   KXAddressBook *book_;  // owns this state
   std::unique_ptr<Store> store_;

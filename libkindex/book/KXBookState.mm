@@ -663,6 +663,15 @@ void BookState::clearChanged() {
   changedListStale_ = false;
 }
 
+Status BookState::commitSave(Status status, uint64_t next, int64_t now, SaveReport *report) {
+  if (status.isOk()) status = store_->commit(next, now);
+  if (!status.isOk()) {
+    store_->rollback();
+    report->clear();
+  }
+  return status;
+}
+
 Status BookState::save(SaveReport *report) {
   if (!hasUnsavedChanges() && dropped_.empty()) return Status::ok();
   uint64_t current = 0;
@@ -674,12 +683,8 @@ Status BookState::save(SaveReport *report) {
   uint64_t next = current + 1;
   if (status.isOk()) status = writeChanged(next, report);
   int64_t now = static_cast<int64_t>(std::time(nullptr));
-  if (status.isOk()) status = store_->commit(next, now);
-  if (!status.isOk()) {
-    store_->rollback();
-    report->clear();
-    return status;
-  }
+  status = commitSave(status, next, now, report);
+  if (!status.isOk()) return status;
   for (Records::iterator it : changedInUidOrder()) it->second.seq = next;
   clearChanged();
   seq_ = next;
@@ -773,12 +778,8 @@ Status BookState::save(ChangeSet &changes, const std::vector<Requirement> &requi
   }
   [pool release];
   int64_t now = static_cast<int64_t>(std::time(nullptr));
-  if (status.isOk()) status = store_->commit(next, now);
-  if (!status.isOk()) {
-    store_->rollback();
-    report->clear();
-    return status;
-  }
+  status = commitSave(status, next, now, report);
+  if (!status.isOk()) return status;
   // The book takes the save in as it takes in another process's.
   pool = [NSAutoreleasePool new];
   for (const UidKey *uid : erased) applyRemoved(uid->view());
