@@ -156,14 +156,18 @@ static BOOL KXSameParts(const UniqueIdParts &a, const UniqueIdParts &b) {
   return [self retain];
 }
 
+// Found once: see stringClass() in KXPrivate.h.
+static Class idStringClass() {
+  static Class found = [KXIdString class];
+  return found;
+}
+
 bool KXIsIdString(id object) {
-  static Class idClass = [KXIdString class];
-  return object != nil && object_getClass(object) == idClass;
+  return object != nil && object_getClass(object) == idStringClass();
 }
 
 bool KXIdStringText(NSString *text, char (&out)[48], size_t *length) {
-  static Class idClass = [KXIdString class];
-  if (object_getClass(text) != idClass) return false;
+  if (!KXIsIdString(text)) return false;
   *length = formatUniqueId(static_cast<KXIdString *>(text)->_parts, out);
   return true;
 }
@@ -171,12 +175,11 @@ bool KXIdStringText(NSString *text, char (&out)[48], size_t *length) {
 @end
 
 NSString *KXNewOwnedUniqueId(void) {
-  return [[KXIdString alloc] _initWithParts:newUniqueIdParts()];
+  return [[idStringClass() alloc] _initWithParts:newUniqueIdParts()];
 }
 
 NSString *KXIdStringFromText(const void *bytes, size_t length) {
   UniqueIdParts parts;
-  static const Class idClass = [KXIdString class];  // found once: see stringClass() in KXPrivate.h
   if (!parseUniqueId(static_cast<const char *>(bytes), length, &parts)) return nil;
-  return [[idClass alloc] _initWithParts:parts];
+  return [[idStringClass() alloc] _initWithParts:parts];
 }
