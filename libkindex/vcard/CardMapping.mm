@@ -3,6 +3,7 @@
 #import <Kindex/KXMultiValue.h>
 #import <Kindex/KXProperties.h>
 #import <Kindex/KXRecord.h>
+#import "KXPrivate.h"
 #import "coding/KXCodec.h"
 
 #include <algorithm>
@@ -297,10 +298,6 @@ const LabelRow *rowForLabel(NSString *label, const Multi &m) {
   return nullptr;
 }
 
-bool sameText(NSString *a, NSString *b) {
-  return a == b || (a != nil && b != nil && [a isEqualToString:b]);
-}
-
 // ---- Reading a card.
 
 // Whether 3.0 writes the property otherwise than the card holds it (see VcardWriter.h): its
@@ -308,9 +305,7 @@ bool sameText(NSString *a, NSString *b) {
 bool differsIn30(const vcard::Property &p, bool v4) {
   if (p.param("PREF") != nullptr || p.name == "GEO") return true;
   // Binary data that 3.0 holds already (ENCODING=b) stays as it is; a URI or a data: URI does not.
-  static const char *const media[] = {"PHOTO", "LOGO", "SOUND", "KEY"};
-  for (const char *name : media)
-    if (p.name == name) return p.param("ENCODING") == nullptr;
+  if (vcard::isMediaProperty(p.name)) return p.param("ENCODING") == nullptr;
   return v4 && vcard::nameIn30(p.name) != p.name;
 }
 
@@ -598,7 +593,8 @@ void writeEntry(Writing &w, const Multi &m, KXMultiValue *multi, NSUInteger i, b
   vcard::Property p(name != nil ? str(name) : m.name, valueToWrite(m.shape, attributes, fields));
   applyAttributes(attributes, p);
   NSString *readLabel = [attributes objectForKey:KXVCardLabelAttribute];
-  bool asRead = readLabel != nil ? sameText(label, readLabel) : sameText(label, labelForTypes(p.types(), m));
+  bool asRead =
+      readLabel != nil ? sameValue(label, readLabel) : sameValue(label, labelForTypes(p.types(), m));
   NSString *newLabel = nil;
   if (!asRead) {
     // The label changed since the card was read: the TYPE of the new label, beside the types

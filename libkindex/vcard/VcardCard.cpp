@@ -17,6 +17,15 @@ const Alias kAliases[] = {{"KIND", "X-ADDRESSBOOKSERVER-KIND"},
                           {"GENDER", "X-GENDER"},
                           {"ANNIVERSARY", "X-ANNIVERSARY"}};
 
+// The 4.0 name of a 3.0 X- name, else the name itself, as a view of one or the other.
+std::string_view aliasIn40(std::string_view name) {
+  // Every alias is an X- name; finding a card's properties asks this of each of them.
+  if (name.size() < 2 || name[0] != 'X' || name[1] != '-') return name;
+  for (const Alias &alias : kAliases)
+    if (name == alias.x) return alias.standard;
+  return name;
+}
+
 // The family of media types each binary property's data belongs to.
 const char *mediaFamily(const std::string &propertyName) {
   if (propertyName == "SOUND") return "audio/";
@@ -134,11 +143,7 @@ bool Property::binaryData(std::string &mediaType, std::string &base64) const {
 }
 
 std::string_view Property::standardName() const {
-  // Every alias is an X- name; finding a card's properties asks this of each of them.
-  if (name.size() < 2 || name[0] != 'X' || name[1] != '-') return name;
-  for (const Alias &alias : kAliases)
-    if (name == alias.x) return alias.standard;
-  return name;
+  return aliasIn40(name);
 }
 
 const Property *Card::find(std::string_view name) const {
@@ -182,9 +187,11 @@ std::string nameIn30(const std::string &name) {
 }
 
 std::string nameIn40(const std::string &name) {
-  for (const Alias &alias : kAliases)
-    if (name == alias.x) return alias.standard;
-  return name;
+  return std::string(aliasIn40(name));
+}
+
+bool isMediaProperty(std::string_view name) {
+  return name == "PHOTO" || name == "LOGO" || name == "SOUND" || name == "KEY";
 }
 
 std::string mediaTypeForFormat(const std::string &propertyName, const std::string &format) {

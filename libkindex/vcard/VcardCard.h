@@ -96,6 +96,9 @@ std::string structuredValue(const std::vector<std::vector<std::string>> &compone
 std::string nameIn30(const std::string &name);
 std::string nameIn40(const std::string &name);
 
+// Whether the property holds binary data or a URI to it: PHOTO, LOGO, SOUND and KEY.
+bool isMediaProperty(std::string_view name);
+
 // The media type of binary data whose 3.0 TYPE is `format` ("JPEG" on a PHOTO is
 // "image/jpeg"), and back ("image/jpeg" is "JPEG"); a TYPE that is a media type already stays.
 std::string mediaTypeForFormat(const std::string &propertyName, const std::string &format);

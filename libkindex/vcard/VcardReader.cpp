@@ -50,10 +50,6 @@ bool isEncodingWord(const std::string &upper) {
   return upper == "QUOTED-PRINTABLE" || upper == "BASE64" || upper == "8BIT" || upper == "7BIT";
 }
 
-bool isBinaryProperty(const std::string &name) {
-  return name == "PHOTO" || name == "LOGO" || name == "SOUND" || name == "KEY";
-}
-
 // One content line split into its parts, the value still as the file has it.
 struct ContentLine {
   std::string group, name;  // name in upper case
@@ -490,7 +486,7 @@ bool CardReader::decodeProperty(LogicalLine &logical, bool v21, Property &proper
     // Text sent as base64 (a name, a note) is text: UTF-8, or in the CHARSET it names. Anything
     // else (a picture under an X- name) stays base64 data, never guessed to be Windows-1252.
     std::string decoded, ignored;
-    bool textual = !isBinaryProperty(property.name) && decodeBase64(data, decoded) &&
+    bool textual = !isMediaProperty(property.name) && decodeBase64(data, decoded) &&
                    (charset.empty() ? isValidUtf8(decoded) : convertToUtf8(decoded, charset, text, ignored));
     if (textual && charset.empty()) text = decoded;
     if (!textual || text.find('\0') != std::string::npos) {

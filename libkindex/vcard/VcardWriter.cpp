@@ -6,10 +6,6 @@ namespace vcard {
 
 namespace {
 
-bool isMediaProperty(const std::string &name) {
-  return name == "PHOTO" || name == "LOGO" || name == "SOUND" || name == "KEY";
-}
-
 bool startsWithNoCase(const std::string &text, const std::string &prefix) {
   return upperAscii(text.substr(0, prefix.size())) == upperAscii(prefix);
 }
