@@ -344,20 +344,16 @@ void readSingle(const Single &single, const vcard::Property &p, CardValues &valu
   std::string mediaType, data;
   bool binary =
       single.shape.kind == Kind::Uri && p.param("ENCODING") != nullptr && p.binaryData(mediaType, data);
-  std::vector<std::string> fields;
+  std::vector<std::string> fields, skip;
   if (binary) {
     // A photo is most of a card's bytes: made in one piece, not copied on.
     fields.emplace_back();
     fields[0].reserve(mediaType.size() + data.size() + 13);
     fields[0].append("data:").append(mediaType).append(";base64,").append(data);
+    skip = {"ENCODING", "TYPE", "VALUE"};
   } else {
     fields = decode(single.shape, p.value);
-  }
-  std::vector<std::string> skip;
-  if (binary) {
-    skip = {"ENCODING", "TYPE", "VALUE"};
-  } else if (single.shape.kind == Kind::Uri) {
-    skip = {"VALUE"};
+    if (single.shape.kind == Kind::Uri) skip = {"VALUE"};
   }
   NSMutableDictionary *attributes = attributesOf(p, skip);
   // A PHOTO's other TYPE values stay: only the format goes into the URI.
