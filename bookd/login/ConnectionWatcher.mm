@@ -1,28 +1,44 @@
 #import "ConnectionWatcher.h"
 
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 #include <unordered_map>
 
 namespace {
 
-using HandleMap = std::unordered_map<int, NSFileHandle *>;
+// A handle's watch. The kernel keeps reporting a registered descriptor while it has input
+// (level-triggered), so re-arming after each notification costs no system call: a
+// connection that answers a login and waits for the next one is only marked armed again.
+// Only an event for a handle that is not armed (one whose service paused it) takes the
+// descriptor out of the epoll set, so that its input waits in the kernel meanwhile.
+struct Watch {
+  NSFileHandle *handle;
+  bool armed;       // one notification is owed
+  bool registered;  // the descriptor is in the epoll set
+};
+using WatchMap = std::unordered_map<int, Watch>;
 
 ConnectionWatcher *sharedWatcher = nil;
-pid_t sharedWatcherPid = 0;
+
+// An epoll descriptor inherited over fork is the parent's instance: a child that watched
+// through it would take the parent's events. The child leaves it to the parent and makes a
+// new one on first use.
+void forgetSharedWatcherInChild() {
+  sharedWatcher = nil;
+}
 
 }  // namespace
 
 @implementation ConnectionWatcher
 
 + (ConnectionWatcher *)sharedWatcher {
-  // An epoll descriptor inherited over fork is the parent's instance: a child that watched
-  // through it would take the parent's events. Leave it to the parent and make a new one.
-  if (sharedWatcher == nil || sharedWatcherPid != getpid()) {
+  if (sharedWatcher == nil) {
+    static bool forkHandled = pthread_atfork(nullptr, nullptr, forgetSharedWatcherInChild) == 0;
+    (void)forkHandled;
     ConnectionWatcher *watcher = [[ConnectionWatcher alloc] init];
     if (watcher == nil) return nil;
     sharedWatcher = watcher;
-    sharedWatcherPid = getpid();
     [[NSRunLoop currentRunLoop] addEvent:reinterpret_cast<void *>(static_cast<intptr_t>(watcher->_epoll))
                                     type:ET_RDESC
                                  watcher:watcher
@@ -40,12 +56,12 @@ pid_t sharedWatcherPid = 0;
     [self release];
     return nil;
   }
-  _handles = new HandleMap();
+  _handles = new WatchMap();
   return self;
 }
 
 - (void)dealloc {
-  delete static_cast<HandleMap *>(_handles);
+  delete static_cast<WatchMap *>(_handles);
   if (_epoll >= 0) close(_epoll);
   [super dealloc];
 }
@@ -53,39 +69,55 @@ pid_t sharedWatcherPid = 0;
 - (BOOL)watchOnce:(NSFileHandle *)handle {
   const int fd = [handle fileDescriptor];
   if (fd < 0) return NO;
-  HandleMap &handles = *static_cast<HandleMap *>(_handles);
+  WatchMap &watches = *static_cast<WatchMap *>(_handles);
+  WatchMap::iterator known = watches.find(fd);
+  if (known != watches.end() && known->second.handle == handle && known->second.registered) {
+    known->second.armed = true;
+    return YES;
+  }
   struct epoll_event event;
-  event.events = EPOLLIN | EPOLLRDHUP | EPOLLONESHOT;
+  event.events = EPOLLIN | EPOLLRDHUP;
   event.data.fd = fd;
-  // A descriptor already known is re-armed; one that was closed without being forgotten
-  // has left the epoll set by itself, and its number may now belong to this new handle.
+  // A descriptor already known is registered anew; one that was closed without being
+  // forgotten has left the epoll set by itself, and its number may now belong to this new
+  // handle.
   if (epoll_ctl(_epoll, EPOLL_CTL_MOD, fd, &event) != 0 && epoll_ctl(_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
     return NO;
-  handles[fd] = handle;
+  watches[fd] = Watch{handle, true, true};
   return YES;
 }
 
 - (void)forget:(NSFileHandle *)handle {
   const int fd = [handle fileDescriptor];
   if (fd < 0) return;
-  HandleMap &handles = *static_cast<HandleMap *>(_handles);
-  HandleMap::iterator known = handles.find(fd);
-  if (known == handles.end() || known->second != handle) return;
-  handles.erase(known);
-  epoll_ctl(_epoll, EPOLL_CTL_DEL, fd, nullptr);
+  WatchMap &watches = *static_cast<WatchMap *>(_handles);
+  WatchMap::iterator known = watches.find(fd);
+  if (known == watches.end() || known->second.handle != handle) return;
+  const bool registered = known->second.registered;
+  watches.erase(known);
+  if (registered) epoll_ctl(_epoll, EPOLL_CTL_DEL, fd, nullptr);
 }
 
 - (void)receivedEvent:(void *)data type:(RunLoopEventType)type extra:(void *)extra forMode:(NSString *)mode {
   struct epoll_event events[256];
   const int ready = epoll_wait(_epoll, events, 256, 0);
-  HandleMap &handles = *static_cast<HandleMap *>(_handles);
+  WatchMap &watches = *static_cast<WatchMap *>(_handles);
   NSNotificationCenter *center = [NSNotificationCenter defaultCenter];
   for (int i = 0; i < ready; i++) {
     // Looked up now, not before the loop: an earlier notification of this batch may have
     // ended (and forgotten) this connection.
-    HandleMap::iterator known = handles.find(events[i].data.fd);
-    if (known == handles.end()) continue;
-    NSFileHandle *handle = [[known->second retain] autorelease];
+    const int fd = events[i].data.fd;
+    WatchMap::iterator known = watches.find(fd);
+    if (known == watches.end()) continue;
+    Watch &watch = known->second;
+    if (!watch.armed) {
+      // Taken out rather than given no events: a reset would still be reported, at every pass.
+      epoll_ctl(_epoll, EPOLL_CTL_DEL, fd, nullptr);
+      watch.registered = false;
+      continue;
+    }
+    watch.armed = false;
+    NSFileHandle *handle = [[watch.handle retain] autorelease];
     [center postNotificationName:NSFileHandleDataAvailableNotification object:handle];
   }
 }

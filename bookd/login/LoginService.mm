@@ -176,6 +176,10 @@ int openListeningSocket(int port, NSString *address) {
   [_acceptor stop];
   [_acceptor autorelease];
   _acceptor = nil;
+  // The watcher keeps no handle alive, and a new connection may come to have the number
+  // (and the address) of one of these.
+  for (NSUInteger i = 0; i < [_connections count]; i++)
+    [[ConnectionWatcher sharedWatcher] forget:[[_connections objectAtIndex:i] fileHandle]];
   // Handed to the pool rather than released here: a handler of this service may be on the
   // stack with one of these objects when the server goes.
   [_handle autorelease];
