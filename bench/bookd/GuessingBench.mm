@@ -21,6 +21,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -293,13 +294,23 @@ int main(int argc, char **argv) {
     usleep(50000);
   }
   if (status == 0) {
-    const double alone = innocentLogins(socketPort);
-    long accepted = 0, ignored = 0;
-    // The same load from a third address that only logs in: what sharing the server costs
-    // the innocent without any guessing.
-    const double beside = loginsBeside(socketPort, "127.0.0.3", false, ignored);
-    const double attacked = loginsBeside(socketPort, "127.0.0.1", true, accepted);
-    bench::line("socket: guesser's right passwords accepted/s", accepted / (kSeconds + 0.5), "1/s", "<= 2");
+    // One connection's login rate is mostly how fast an idle server wakes up, which moves with
+    // the machine's other work from one trial to the next: the best of a few alternating trials
+    // is what each case can do.
+    const int kTrials = 3;
+    double alone = 0, beside = 0, attacked = 0;
+    long accepted = 0;
+    for (int trial = 0; trial < kTrials; trial++) {
+      long ignored = 0, right = 0;
+      alone = std::max(alone, innocentLogins(socketPort));
+      // The same load from a third address that only logs in: what sharing the server costs
+      // the innocent without any guessing.
+      beside = std::max(beside, loginsBeside(socketPort, "127.0.0.3", false, ignored));
+      attacked = std::max(attacked, loginsBeside(socketPort, "127.0.0.1", true, right));
+      accepted += right;
+    }
+    bench::line("socket: guesser's right passwords accepted/s", accepted / (kTrials * (kSeconds + 0.5)), "1/s",
+                "<= 2");
     bench::line("socket: logins/s from another address, attacked", attacked, "1/s", alone, ">= 0.80");
     bench::line("socket: the same, floor: as much load without guessing", attacked, "1/s", beside,
                 "informative");
