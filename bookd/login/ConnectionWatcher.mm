@@ -1,5 +1,6 @@
 #import "ConnectionWatcher.h"
 
+#include <cerrno>
 #include <pthread.h>
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -78,10 +79,11 @@ void forgetSharedWatcherInChild() {
   struct epoll_event event;
   event.events = EPOLLIN | EPOLLRDHUP;
   event.data.fd = fd;
-  // A descriptor already known is registered anew; one that was closed without being
-  // forgotten has left the epoll set by itself, and its number may now belong to this new
-  // handle.
-  if (epoll_ctl(_epoll, EPOLL_CTL_MOD, fd, &event) != 0 && epoll_ctl(_epoll, EPOLL_CTL_ADD, fd, &event) != 0)
+  // Added first: a new connection, one taken out while paused, and the number of one that was
+  // closed without being forgotten (closing left the set by itself) are all outside the set.
+  // A descriptor still in it under another handle's watch is only modified.
+  if (epoll_ctl(_epoll, EPOLL_CTL_ADD, fd, &event) != 0 &&
+      (errno != EEXIST || epoll_ctl(_epoll, EPOLL_CTL_MOD, fd, &event) != 0))
     return NO;
   watches[fd] = Watch{handle, true, true};
   return YES;
